@@ -1,0 +1,98 @@
+// Writing installer packages: locating the payload anchor in a stub, checking
+// that the stub may be cut there, and laying out the catalogue and the
+// entries' data behind it.
+//
+// A package is the stub cut at the first byte of its anchor resource's data,
+// then the catalogue (see src/payload/payload.h for its layout), then every
+// entry's data back to back in record order. Record offsets are absolute
+// file offsets, so the catalogue is laid out knowing where it will start.
+//
+// Shared by glimmer-pack and the tests' package builder; never part of the
+// stub, so it uses the standard library freely.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "payload/payload.h"
+
+// Where the payload of a stub begins, found the way OpenPayload finds it:
+// the first entry at each level of the ".rsrc" section's resource tree.
+struct StubAnchor {
+    std::uint32_t dataOffset = 0;  // file offset of the anchor's data
+    std::uint32_t dataSize = 0;    // the anchor's declared size (not used)
+};
+
+// Finds the anchor in the stub's bytes. Returns "" on success, else a short
+// description of why the stub is not usable.
+std::string FindStubAnchor(const std::string& stub, StubAnchor* anchor);
+
+// Checks that nothing the stub needs lies at or after the anchor's data:
+// no section raw data (other than the resource section's own padding), no
+// other resource data or resource directory, no symbol table, no data
+// directory (relocations, certificates, ...). Returns "" when the stub may be
+// cut at the anchor, else the first problem found.
+std::string CheckStubCut(const std::string& stub, const StubAnchor& anchor);
+
+// How an entry goes into the package.
+enum class PackChoice {
+    Smaller,  // packed when that makes it smaller, else stored
+    Store,    // always stored verbatim
+    Pack,     // always packed
+};
+
+// One entry ready to be laid out: its bytes as they go into the file.
+struct CatalogueEntry {
+    std::string stored;               // the data in the file
+    std::uint32_t unpackedSize = 0;   // 0 when stored verbatim
+    char extension[kExtensionSize];   // blank-padded, no NUL
+    std::uint8_t kind = ' ';
+};
+
+// Packs or stores `data` as `choice` asks. `extension` is copied into the
+// 15-byte field and blank-padded; a longer one is cut (callers that must not
+// cut check ExtensionProblem first).
+CatalogueEntry PrepareEntry(const std::string& data, PackChoice choice,
+                            const std::string& extension, std::uint8_t kind);
+
+// The catalogue followed by every entry's data, for a payload starting at
+// absolute file offset `payloadStart`. The title field is the title's first
+// 260 bytes NUL-padded (a title of 260 bytes or more is written without a NUL;
+// callers that must not check TitleProblem). The license length field holds
+// the license's length modulo 65536.
+std::string LayOutPayload(std::uint64_t payloadStart, const std::string& title,
+                          const std::string& license, std::uint16_t numberingBase,
+                          const std::vector<CatalogueEntry>& entries);
+
+// The payload offset of the first file record for a license of `length`.
+inline std::uint32_t FirstRecordOffset(std::uint32_t licenseLength) {
+    return 2 + licenseLength + kTitleSize + 2;
+}
+
+// Longest license text and title the catalogue can carry.
+inline constexpr std::size_t kMaxLicenseLength = 65535;
+inline constexpr std::size_t kMaxTitleLength = kTitleSize - 1;
+
+// Largest package: record sizes and offsets must stay below 2^31.
+inline constexpr std::uint64_t kMaxPackageSize = 0x7FFFFFFFu;
+
+// Problems with a title (code page 1252 bytes) as the screen saver's name:
+// empty or only blanks, longer than 259 bytes, "." or "..", a trailing dot,
+// or a character Windows forbids in file names (\ / : * ? " < > | and
+// control characters). "" when it is fine.
+std::string TitleProblem(const std::string& title);
+
+// Problems with a media file's extension field (with its dot): longer than
+// 15 bytes or a character Windows forbids in file names. "" when it is fine.
+std::string ExtensionProblem(const std::string& extension);
+
+// The extension field for a media file name: its extension from the last
+// '.' (with the dot) upper-cased, or "" when the name has none.
+std::string MediaExtension(const std::string& fileName);
+
+// Text conversions between UTF-8 (the host's) and Windows code page 1252 (the
+// catalogue's). Utf8ToCp1252 returns false when the text is not valid UTF-8
+// or holds a character code page 1252 lacks.
+bool Utf8ToCp1252(const std::string& utf8, std::string* cp1252);
+std::string Cp1252ToUtf8(const std::string& cp1252);

@@ -14,6 +14,51 @@
 
 #include "platform/platform.h"
 
+// ---- The coding -------------------------------------------------------------
+// Shared by this decoder and the encoder (encoder.h), which mirrors the model.
+
+inline constexpr int kWindowSize = 4096;      // text window; offsets are 12-bit
+inline constexpr int kLongestMatch = 30;      // bytes
+inline constexpr int kShortestMatch = 3;      // bytes
+inline constexpr int kSymbolCount = 284;      // 256 literals, 28 match lengths (3..30)
+inline constexpr int kNodeCount = 567;        // nodes of the Huffman tree, 2 * 284 - 1
+inline constexpr int kRoot = kNodeCount - 1;  // index of the root node
+inline constexpr unsigned kRebuildLimit = 0x8000;  // root frequency that forces a rebuild
+// At the start of every entry the window holds blanks at 0..4065 and the
+// write position is 4066; the last 30 positions are not reset, so a stream
+// must never read them before it has written them.
+inline constexpr int kWindowStart = kWindowSize - kLongestMatch;
+
+// The adaptive Huffman model. Nodes are kept in non-decreasing order of
+// frequency; the two children of an internal node are siblings at i, i + 1.
+struct LzhufTree {
+    // Count per node, plus a sentinel 0xFFFF at kNodeCount that ends every
+    // forward scan.
+    std::uint16_t frequency[kNodeCount + 1];
+    // Internal node: index of its first child. Leaf: kNodeCount + symbol.
+    std::uint16_t child[kNodeCount];
+    // parent[i] is the parent of node i (0 for the root); parent[kNodeCount
+    // + s] is the leaf node of symbol s.
+    std::uint16_t parent[kNodeCount + kSymbolCount];
+};
+
+// The tree every entry starts from: every symbol has frequency 1.
+void InitTree(LzhufTree* tree);
+// Counts one more occurrence of `symbol` (0..283) and restores the order,
+// rebuilding the tree first when the root has reached kRebuildLimit.
+void UpdateTree(LzhufTree* tree, int symbol);
+// Halves every leaf's frequency (rounding up) and rebuilds the internal nodes.
+void RebuildTree(LzhufTree* tree);
+
+// The fixed offset code, indexed by the first eight bits read: the offset's
+// upper six bits and the code's length in bits (3..8). The lower six bits of
+// the offset follow the code as they are.
+struct OffsetCodeTables {
+    std::uint8_t upper[256];
+    std::uint8_t length[256];
+};
+extern const OffsetCodeTables kOffsetCode;
+
 // Results of DecodeEntry.
 enum DecodeResult : int {
     kDecodeNoInstaller = 0,     // the installer's own file name cannot be had

@@ -1,0 +1,279 @@
+#include "install/extraction.h"
+
+#include <cstring>
+
+#include "install/media.h"
+#include "install/naming.h"
+#include "install/package_check.h"
+#include "install/paths.h"
+#include "install/text.h"
+#include "payload/decoder.h"
+#include "shell/globals.h"
+
+int g_uninstallerReady;
+
+namespace {
+
+constexpr const char kAccessDeniedText[] =
+    "Non avete l\x92" "autorizzazione per poter modificare la configurazione di sistema come "
+    "richiesto. Reinstallate questo programma entrando sul computer come Amministratori locali.";
+constexpr const char kCancelText[] = "Siete sicuri di voler annullare l\x92" "installazione?";
+constexpr const char kCancelCaption[] = "Annullare l\x92" "Installazione?";
+constexpr const char kPublisher[] = "Fatto con Tarnwell's Glimmerwick";
+
+// Faults met while installing: the file concerned, then what happens next.
+constexpr const char kWriteFaultText[] =
+    "Impossibile scrivere il file:\r\n\r\n%s\r\n\r\nIl disco potrebbe essere pieno o protetto "
+    "da scrittura. %s";
+constexpr const char kReadFaultText[] = "Impossibile leggere il file:\r\n\r\n%s\r\n\r\n%s";
+constexpr const char kRollbackEnding[] =
+    "L\x92" "installazione \xe8 stata interrotta e verr\xe0 annullata.";
+constexpr const char kStopEnding[] = "L\x92" "installazione \xe8 stata interrotta.";
+constexpr const char kLinkText[] =
+    "Il percorso %s rimanda a un\x92" "altra posizione: per sicurezza l\x92" "installazione non pu\xf2 "
+    "continuare.";
+constexpr const char kNotFolderText[] =
+    "Impossibile creare la cartella %s: l\x92" "installazione non pu\xf2 continuare.";
+
+// Tells the user which file stopped the install and what happens next.
+// Returns 0, the go/stop result of a stop.
+int ShowFault(const char* format, const char* path) {
+    char text[768];  // the longest format with a 259-character path, whole
+    FormatText(text, sizeof text, format, path, g_uninstallerReady ? kRollbackEnding : kStopEnding);
+    g_platform->MessageBox(g_installDialog, text, kErrorCaption, kMbOk | kMbIconError);
+    return 0;
+}
+
+// The text of the `count` leading bytes of the data folder: one level.
+void CopyLevel(char* level, std::size_t count) {
+    std::memcpy(level, g_dataFolder, count);
+    level[count] = '\0';
+}
+
+// Checks every level of the data folder that this installer creates (from
+// `ownFrom` on) and INSTALL.LOG before anything is created there, then
+// creates the missing levels. A level that is a link to another place, or
+// that exists but is not a folder, stops the install.
+int PrepareDataFolder(int ownFrom, const char* logPath) {
+    char level[kPathSize];
+    std::size_t length = std::strlen(g_dataFolder);
+    for (std::size_t p = static_cast<std::size_t>(ownFrom) + 1; p < length; ++p) {
+        if (g_dataFolder[p] != '\\') continue;
+        CopyLevel(level, p);
+        FolderKind kind = g_platform->QueryFolder(level);
+        if (kind == FolderKind::Link) return ShowFault(kLinkText, level);
+        if (kind == FolderKind::NotFolder) return ShowFault(kNotFolderText, level);
+    }
+    if (g_platform->QueryFolder(logPath) == FolderKind::Link) return ShowFault(kLinkText, logPath);
+    for (std::size_t p = static_cast<std::size_t>(ownFrom) + 1; p < length; ++p) {
+        if (g_dataFolder[p] != '\\') continue;
+        CopyLevel(level, p);
+        g_platform->CreateFolder(level);  // an existing folder is fine
+    }
+    return 1;
+}
+
+void SetString(OsKey key, const char* name, std::uint32_t type, const char* text) {
+    g_platform->RegSetValue(key, name, type, text, static_cast<std::uint32_t>(std::strlen(text) + 1));
+}
+
+void SetDword(OsKey key, const char* name, std::uint32_t value) {
+    const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+                                    static_cast<unsigned char>(value >> 16),
+                                    static_cast<unsigned char>(value >> 24)};
+    g_platform->RegSetValue(key, name, kRegDword, bytes, 4);
+}
+
+// The uninstall entry, written when the uninstaller's record comes up. A key
+// that cannot be opened gets no values; single writes are not checked.
+void WriteUninstallEntry(const char* keyPath, const char* stem, const char* uninstallerPath,
+                         const char* screenSaverPath) {
+    OsKey key = 0;
+    if (g_platform->RegCreateKey(keyPath, &key) != kErrorSuccess) return;
+    char text[kCaptionSize];
+    FormatText(text, sizeof text, "%s Screen Saver", stem);
+    SetString(key, "DisplayName", kRegSz, text);
+    // Quoted when it holds a blank, so that Windows cannot take a leading part
+    // of the path for the program to run.
+    FormatText(text, sizeof text, std::strchr(uninstallerPath, ' ') ? "\"%s\"" : "%s", uninstallerPath);
+    SetString(key, "UninstallString", kRegExpandSz, text);
+    FormatText(text, sizeof text, "%s", uninstallerPath);
+    char* last = std::strrchr(text, '\\');
+    if (last && last != std::strchr(text, '\\')) *last = '\0';
+    SetString(key, "InstallLocation", kRegExpandSz, text);
+    FormatText(text, sizeof text, "%s,-0", screenSaverPath);
+    SetString(key, "DisplayIcon", kRegSz, text);
+    SetString(key, "Publisher", kRegSz, kPublisher);
+    SetDword(key, "VersionMajor", 7);
+    SetDword(key, "VersionMinor", 0);
+    g_platform->RegCloseKey(key);
+}
+
+int WriteLogLine(OsFile log, const char* path) {
+    char line[kPathSize + 2];
+    FormatText(line, sizeof line, "%s\r\n", path);
+    std::uint32_t size = static_cast<std::uint32_t>(std::strlen(line));
+    return g_platform->FileWrite(log, line, size) == static_cast<std::int32_t>(size);
+}
+
+// What one installation writes where, formed before anything is written.
+struct Plan {
+    char self[kPathSize];             // the installer's own file
+    char stem[kPathSize];             // the base name without ".scr"
+    char windowsFolder[kPathSize];
+    char screenSaverPath[kPathSize];  // record 0's target
+    char logPath[kPathSize];          // INSTALL.LOG in the data folder
+    char keyPath[kKeyPathSize];       // the uninstall key
+    int ownFrom;                      // first data folder level this installer creates
+};
+
+// Forms the plan and the data folder (g_dataFolder). 0 after telling the
+// user why the package cannot be installed.
+int FormPlan(Plan* plan) {
+    GetOwnPath(plan->self);
+    FormStem(g_baseName, plan->stem);
+    if (!IsValidTitle(plan->stem)) return ShowPackageFault(g_installDialog, kFaultTitle, plan->stem);
+    if (!GetWindowsFolder(plan->windowsFolder))
+        return ShowPackageFault(g_installDialog, kFaultNoWindows);
+    FileRecord none{};
+    if (!FormTargetPath(plan->screenSaverPath, 0, none, 0, plan->windowsFolder, "", g_baseName) ||
+        !FormDataFolder(plan->stem, g_dataFolder, &plan->ownFrom) ||
+        !FormatText(plan->logPath, sizeof plan->logPath, "%s%s", g_dataFolder, kInstallLogName) ||
+        !FormUninstallKeyPath(plan->stem, plan->keyPath))
+        return ShowPackageFault(g_installDialog, kFaultTooLong);
+    return 1;
+}
+
+// Writes one record's entry to `target`: a packed entry through the decoder
+// (the payload is closed meanwhile and opened again), a stored one by copy.
+// 1 when the entry was written as far as it should be.
+int WriteEntry(const Plan& plan, OsFile* payload, const FileRecord& record, const char* target) {
+    if (record.unpackedSize == 0)
+        return CopyStoredEntry(*payload, record.offset, record.storedSize, target);
+    g_platform->FileClose(*payload);
+    int result = DecodeEntry(plan.self, record.offset, record.unpackedSize, record.storedSize, target);
+    *payload = OpenPayload(plan.self);
+    return result == kDecodeDone;
+}
+
+// The record walk: every entry to its place, its path logged, the uninstall
+// entry with the uninstaller, each media file tested. 1 when it ran to its
+// end (or to a Cancel's end); 0 after telling the user of a fault.
+int WalkRecords(const Plan& plan, OsFile log) {
+    // A payload that cannot be opened counts as an empty catalogue.
+    OsFile payload = plan.self[0] ? OpenPayload(plan.self) : kNoFile;
+    std::uint16_t licenseLength = 0;
+    std::uint16_t numberingBase = 0;
+    FileRecord record;
+    int more = payload != kNoFile && ReadCatalogueHead(payload, &licenseLength, &numberingBase) &&
+               ReadRecord(payload, &record);
+    int ok = 1;
+    for (std::uint32_t index = 0; ok && more && record.storedSize != 0; ++index) {
+        g_uninstaller = index == 2 ? 1 : 0;
+        char target[kPathSize];
+        if (index >= 3 && !IsValidExtension(record.extension)) {
+            char extension[kExtensionSize + 1] = {};
+            std::memcpy(extension, record.extension, kExtensionSize);
+            ok = ShowPackageFault(g_installDialog, kFaultExtension, extension);
+            break;
+        }
+        if (!FormTargetPath(target, index, record, numberingBase, plan.windowsFolder, g_dataFolder,
+                            g_baseName)) {
+            ok = ShowPackageFault(g_installDialog, kFaultTooLong);
+            break;
+        }
+        if (index == 2) WriteUninstallEntry(plan.keyPath, plan.stem, target, plan.screenSaverPath);
+
+        std::int64_t next = g_platform->FileTell(payload);
+        int written = WriteEntry(plan, &payload, record, target);
+        // Every target is logged, also one cut short, so that the uninstaller
+        // finds it.
+        int logged = WriteLogLine(log, target);
+        if (!written) {
+            ok = ShowFault(kWriteFaultText, target);
+        } else if (!logged) {
+            ok = ShowFault(kWriteFaultText, plan.logPath);
+        } else {
+            if (index == 2) g_uninstallerReady = 1;
+            if (payload == kNoFile || next < 0 || g_platform->FileSeek(payload, next) != next)
+                ok = ShowFault(kReadFaultText, plan.self);
+            else
+                more = ReadRecord(payload, &record);  // a short record ends the walk
+        }
+        if (ok && !g_cancel && index > 2) MediaCheck(target);
+    }
+    if (payload != kNoFile) g_platform->FileClose(payload);
+    return ok;
+}
+
+}  // namespace
+
+void FormInstallCaption(char* out) {
+    FormatText(out, kCaptionSize, "%s Installazione Screen Saver", g_title);
+}
+
+void FormScreenSaverLabel(char* out) { FormatText(out, kCaptionSize, "%s Screen Saver", g_title); }
+
+int CopyStoredEntry(OsFile payload, std::uint32_t offset, std::uint32_t storedSize,
+                    const char* target) {
+    static unsigned char buffer[kCopyBlockSize];  // one block for the whole walk
+    if (g_platform->FileSeek(payload, offset) != static_cast<std::int64_t>(offset)) return 0;
+    OsFile out = g_platform->FileCreate(target);
+    if (out == kNoFile) return 0;
+    int whole = 1;
+    std::uint32_t copied = 0;
+    std::uint32_t pumpMark = 0;
+    while (copied < storedSize) {
+        std::uint32_t want = storedSize - copied < kCopyBlockSize ? storedSize - copied : kCopyBlockSize;
+        std::int32_t got = g_platform->FileRead(payload, buffer, want);
+        if (got <= 0 || g_platform->FileWrite(out, buffer, static_cast<std::uint32_t>(got)) != got) {
+            whole = 0;
+            break;
+        }
+        copied += static_cast<std::uint32_t>(got);
+        if (copied > pumpMark) {
+            g_platform->PumpMessages();
+            if (g_cancel && !g_uninstaller) break;
+            pumpMark += kPumpStep;
+        }
+    }
+    g_platform->FileClose(out);
+    return whole;
+}
+
+void CancelQuestion() {
+    static int asking;
+    if (g_cancel || asking) return;
+    asking = 1;
+    int answer = g_platform->MessageBox(g_installDialog, kCancelText, kCancelCaption, kMbYesNo);
+    asking = 0;
+    if (answer == kIdYes) g_cancel = 1;
+}
+
+int RunExtraction() {
+    g_uninstallerReady = 0;
+    Plan plan;
+    if (!FormPlan(&plan)) return kInstallFailed;
+
+    // Access test: the key is created now and gets its values with the
+    // uninstaller.
+    OsKey key = 0;
+    std::int32_t access = g_platform->RegCreateKey(plan.keyPath, &key);
+    if (access == kErrorAccessDenied) {
+        g_platform->MessageBox(0, kAccessDeniedText, kErrorCaption, kMbOk);
+        return kInstallDenied;
+    }
+    if (access == kErrorSuccess) g_platform->RegCloseKey(key);
+
+    if (!PrepareDataFolder(plan.ownFrom, plan.logPath)) return kInstallFailed;
+    OsFile log = g_platform->FileOpenAppend(plan.logPath);
+    if (log == kNoFile) {
+        ShowFault(kWriteFaultText, plan.logPath);
+        return kInstallFailed;
+    }
+    int ok = WalkRecords(plan, log);
+    g_platform->FileClose(log);
+    if (!ok) return kInstallFailed;
+    Activate(plan.screenSaverPath);
+    return kInstallDone;
+}

@@ -1,0 +1,71 @@
+// The work of the install dialog: everything that the dialog procedure does
+// between its creation and its end, free of any window code. The Win32
+// dialog procedure (install_dialog_win32.cpp) calls these; tests call them
+// directly.
+//
+// The whole installation runs inside RunExtraction: the access test on the
+// uninstall key, the data folder, INSTALL.LOG, the walk over the catalogue's
+// file records (each written to its place, logged, and, for media files,
+// tested), then the activation. The user interface runs only inside the UI
+// pump (g_platform->PumpMessages), after the first block of each file and
+// then every further 102400 bytes; the dialog's Cancel reaches CancelQuestion
+// from there.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "payload/payload.h"
+
+// Dialog results.
+inline constexpr int kInstallDone = 1;    // ran to its end, or cut short by a confirmed Cancel
+inline constexpr int kInstallDenied = 2;  // no right to write the uninstall entry; nothing written
+inline constexpr int kInstallFailed = 3;  // stopped by a fault, already reported to the user
+
+// Stored entries are copied in blocks of this size.
+inline constexpr std::uint32_t kCopyBlockSize = 2048;
+// The UI pump runs after the first block of a file and then each time the
+// file's output passes a further multiple of this many bytes.
+inline constexpr std::uint32_t kPumpStep = 102400;
+
+// Room for the install caption: a 259-character title and the fixed text.
+inline constexpr int kCaptionSize = 320;
+
+// Set by RunExtraction: 1 once the uninstaller has been written whole in
+// this run, so that a failed install can be rolled back by running it.
+extern int g_uninstallerReady;
+
+// "%s Installazione Screen Saver" with the title: the caption of the install
+// dialog, the confirmation message and the completion message.
+void FormInstallCaption(char* out /* kCaptionSize */);
+
+// "%s Screen Saver" with the title: the install dialog's label 1001.
+void FormScreenSaverLabel(char* out /* kCaptionSize */);
+
+// The whole installation; returns the dialog result.
+//
+// A fault stops it: a target path that does not fit, a media extension that
+// is not safe in a file name, a level of the data folder or INSTALL.LOG that
+// is a link to another place, INSTALL.LOG that cannot be opened or written, a
+// target that cannot be created, a short write (disk full), or the installer
+// file that cannot be read. The user is told which file, no further file is
+// written, the screen saver is not activated and the result is
+// kInstallFailed. When the uninstaller had already been written whole,
+// g_uninstallerReady is 1 and the install sequence rolls the install back by
+// running it with "/s", as after a Cancel. A fault before that leaves the
+// files written so far in place, each listed in INSTALL.LOG.
+int RunExtraction();
+
+// The dialog's Cancel: unless a Cancel is already confirmed (or the question
+// is already on screen), asks "Siete sicuri...?" in a box owned by the
+// install dialog and sets g_cancel on Yes.
+void CancelQuestion();
+
+// Copies `storedSize` bytes at the absolute `offset` of `payload` into a new
+// `target`, pumping after the first block and every further kPumpStep bytes;
+// a confirmed Cancel stops the copy at a pump unless g_uninstaller is set.
+// Returns 1 when the copy ended normally (whole, or cut by Cancel), 0 when the
+// target could not be created, a write fell short or the source could not be
+// read whole.
+int CopyStoredEntry(OsFile payload, std::uint32_t offset, std::uint32_t storedSize,
+                    const char* target);

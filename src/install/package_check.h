@@ -1,0 +1,47 @@
+// The checks that a package can be installed safely, run before anything is
+// written: the payload is whole, its title can name the installed files and
+// folder, every media extension is safe inside a file name, the Windows
+// folder is known and every target path fits 259 characters. A package that
+// fails any of them is refused with one message and the install stops, so
+// nothing is ever written outside the screen-saver path in the Windows folder
+// and the data folder.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/platform.h"
+
+// Caption of every message that ends the install with an error.
+inline constexpr const char kErrorCaption[] = "Errore!!!";
+
+// Faults that refuse a package, each with its own message.
+enum PackageFault : int {
+    kFaultDamaged,    // the payload is missing, incomplete or points past the file
+    kFaultTitle,      // the title cannot name a file (detail: the title)
+    kFaultExtension,  // a media extension is not safe in a file name (detail: it)
+    kFaultNoWindows,  // the Windows folder cannot be had
+    kFaultTooLong,    // a target path would not fit 259 characters
+};
+
+// Shows the message of `fault` (caption kErrorCaption, MB_OK with the error
+// icon, owner `owner`), `detail` filling its placeholder. Returns 0.
+int ShowPackageFault(OsWindow owner, PackageFault fault, const char* detail = nullptr);
+
+// 1 when `title` (with its trailing blanks already removed) can be used as a
+// Windows file and folder name: not empty or only blanks, not "." or "..",
+// no '\' '/' ':' '*' '?' '"' '<' '>' '|' or control character, no final '.',
+// not a reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, also with
+// an extension), and short enough for its base name ("<title>.scr") to fit
+// 259 characters.
+int IsValidTitle(const char* title);
+
+// 1 when a media record's 15-byte extension field (blank-padded, ending
+// early at a zero byte) holds no separator, no character Windows forbids in
+// file names and no control character.
+int IsValidExtension(const char* field);
+
+// Runs every check on the installer file `installerPath` for the stripped
+// title `title`. On the first fault shows its message (owner `owner`,
+// caption kErrorCaption, MB_OK with the error icon) and returns 0; returns 1
+// when the package can be installed.
+int PackageCheck(OsWindow owner, const char* installerPath, const char* title);

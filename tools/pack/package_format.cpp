@@ -199,6 +199,40 @@ const std::uint16_t kCp1252High[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
 
+// Decodes the character at text[*i] and moves *i past it; false for an
+// invalid, overlong or surrogate sequence.
+bool NextUtf8(const std::string& text, std::size_t* i, std::uint32_t* c) {
+    unsigned char lead = static_cast<unsigned char>(text[*i]);
+    std::size_t extra = 0;
+    std::uint32_t least = 0;
+    if (lead < 0x80) {
+        *c = lead;
+    } else if (lead >= 0xC2 && lead < 0xE0) {
+        *c = lead & 0x1F;
+        extra = 1;
+        least = 0x80;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+        *c = lead & 0x0F;
+        extra = 2;
+        least = 0x800;
+    } else if (lead >= 0xF0 && lead < 0xF5) {
+        *c = lead & 0x07;
+        extra = 3;
+        least = 0x10000;
+    } else {
+        return false;
+    }
+    if (*i + extra >= text.size()) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+        unsigned char next = static_cast<unsigned char>(text[*i + k]);
+        if ((next & 0xC0) != 0x80) return false;
+        *c = *c << 6 | (next & 0x3F);
+    }
+    if (*c < least || (*c >= 0xD800 && *c < 0xE000) || *c > 0x10FFFF) return false;
+    *i += extra + 1;
+    return true;
+}
+
 void AppendUtf8(std::string& out, std::uint32_t c) {
     if (c < 0x80) {
         out.push_back(static_cast<char>(c));
@@ -350,6 +384,15 @@ std::string LayOutPayload(std::uint64_t payloadStart, const std::string& title, 
     return out;
 }
 
+std::uint64_t SectionsEnd(const std::string& stub) {
+    StubHeaders h;
+    if (!ParseHeaders(stub, &h).empty()) return 0;
+    std::uint64_t end = 0;
+    for (const Section& s : h.sections)
+        if (s.rawSize != 0) end = std::max<std::uint64_t>(end, static_cast<std::uint64_t>(s.rawPointer) + s.rawSize);
+    return end;
+}
+
 std::string TitleProblem(const std::string& title) {
     if (title.find_first_not_of(' ') == std::string::npos) return "the title is empty or only blanks";
     if (title.size() > kMaxTitleLength)
@@ -387,37 +430,24 @@ std::string MediaExtension(const std::string& fileName) {
 bool Utf8ToCp1252(const std::string& utf8, std::string* cp1252) {
     std::string out;
     for (std::size_t i = 0; i < utf8.size();) {
-        unsigned char lead = static_cast<unsigned char>(utf8[i]);
         std::uint32_t c = 0;
-        std::size_t extra = 0;
-        if (lead < 0x80) {
-            c = lead;
-        } else if (lead >= 0xC2 && lead < 0xE0) {
-            c = lead & 0x1F;
-            extra = 1;
-        } else if (lead >= 0xE0 && lead < 0xF0) {
-            c = lead & 0x0F;
-            extra = 2;
-        } else {
-            return false;  // invalid, or beyond the code page anyway
-        }
-        for (std::size_t k = 1; k <= extra; ++k) {
-            if (i + k >= utf8.size()) return false;
-            unsigned char next = static_cast<unsigned char>(utf8[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            c = c << 6 | (next & 0x3F);
-        }
-        if ((extra == 2 && c < 0x800) || (c >= 0xD800 && c < 0xE000)) return false;
-        i += extra + 1;
+        if (!NextUtf8(utf8, &i, &c)) return false;
         if (c < 0x80 || (c >= 0xA0 && c < 0x100)) {
             out.push_back(static_cast<char>(c));
             continue;
         }
         const std::uint16_t* found = std::find(kCp1252High, kCp1252High + 32, static_cast<std::uint16_t>(c));
-        if (found == kCp1252High + 32) return false;
+        if (c > 0xFFFF || found == kCp1252High + 32) return false;
         out.push_back(static_cast<char>(0x80 + (found - kCp1252High)));
     }
     *cp1252 = out;
+    return true;
+}
+
+bool IsValidUtf8(const std::string& text) {
+    std::uint32_t c = 0;
+    for (std::size_t i = 0; i < text.size();)
+        if (!NextUtf8(text, &i, &c)) return false;
     return true;
 }
 

@@ -77,6 +77,10 @@ inline constexpr std::size_t kMaxTitleLength = kTitleSize - 1;
 // Largest package: record sizes and offsets must stay below 2^31.
 inline constexpr std::uint64_t kMaxPackageSize = 0x7FFFFFFFu;
 
+// The end of the last section's raw data in the stub's file (0 when the
+// headers cannot be read). A package must be at least this long.
+std::uint64_t SectionsEnd(const std::string& stub);
+
 // Problems with a title (code page 1252 bytes) as the screen saver's name:
 // empty or only blanks, longer than 259 bytes, "." or "..", a trailing dot,
 // or a character Windows forbids in file names (\ / : * ? " < > | and
@@ -95,4 +99,5 @@ std::string MediaExtension(const std::string& fileName);
 // catalogue's). Utf8ToCp1252 returns false when the text is not valid UTF-8
 // or holds a character code page 1252 lacks.
 bool Utf8ToCp1252(const std::string& utf8, std::string* cp1252);
+bool IsValidUtf8(const std::string& text);
 std::string Cp1252ToUtf8(const std::string& cp1252);

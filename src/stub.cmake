@@ -1,1 +1,69 @@
-# The installer stub (32-bit Windows GUI program). Filled in by the stub work.
+# The installer stub: a 32-bit Windows GUI program of at most 96 KB, runtime
+# linked statically, stripped, with ASLR and DEP kept (so its relocation
+# table stays), whose payload anchor's data are its last needed bytes.
+enable_language(RC)
+
+set(GLIMMER_STUB_LIMIT 98304 CACHE STRING "Largest size of stub.exe in bytes")
+
+# Size first: no exceptions or RTTI (nothing in the stub throws), each
+# function and datum in its own section so the linker drops what is unused,
+# and no unwind tables.
+set(GLIMMER_STUB_COMPILE_OPTIONS
+    -Os -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti
+    -fno-asynchronous-unwind-tables -fno-threadsafe-statics)
+target_compile_options(glimmer_core PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${GLIMMER_STUB_COMPILE_OPTIONS}>)
+
+file(GLOB GLIMMER_STUB_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*/*_win32.cpp)
+add_executable(stub WIN32
+    ${GLIMMER_STUB_SOURCES}
+    ${PROJECT_SOURCE_DIR}/src/shell/show_prompts.cpp
+    ${PROJECT_SOURCE_DIR}/res/stub.rc)
+target_include_directories(stub PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/res)
+target_compile_options(stub PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${GLIMMER_STUB_COMPILE_OPTIONS}>)
+target_link_libraries(stub PRIVATE glimmer_core)
+target_link_options(stub PRIVATE
+    -mwindows -s -static
+    -Wl,--gc-sections,--no-insert-timestamp
+    -Wl,--dynamicbase,--nxcompat
+    -Wl,--enable-reloc-section)
+set_source_files_properties(${PROJECT_SOURCE_DIR}/res/stub.rc PROPERTIES OBJECT_DEPENDS
+    "${PROJECT_SOURCE_DIR}/res/glimmer.ico;${PROJECT_SOURCE_DIR}/res/stub.manifest;${PROJECT_SOURCE_DIR}/src/dialogs/resource_ids.h")
+
+# Host programs, built with the build machine's compiler inside this cross
+# build: the post-link layout step and the check of the finished stub.
+find_program(GLIMMER_HOST_CXX NAMES g++ c++ clang++ REQUIRED)
+set(GLIMMER_HOST_DIR ${CMAKE_BINARY_DIR}/host)
+set(GLIMMER_HOST_FLAGS -std=c++20 -O2 -Wall -Wextra)
+set(GLIMMER_PE_LAYOUT
+    ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.h
+    ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.cpp)
+
+add_custom_command(
+    OUTPUT ${GLIMMER_HOST_DIR}/stublayout
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${GLIMMER_HOST_DIR}
+    COMMAND ${GLIMMER_HOST_CXX} ${GLIMMER_HOST_FLAGS} -o ${GLIMMER_HOST_DIR}/stublayout
+            ${PROJECT_SOURCE_DIR}/tools/stublayout/stublayout.cpp ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.cpp
+    DEPENDS ${PROJECT_SOURCE_DIR}/tools/stublayout/stublayout.cpp ${GLIMMER_PE_LAYOUT}
+    COMMENT "Building the host stub layout tool"
+    VERBATIM)
+add_custom_target(stublayout DEPENDS ${GLIMMER_HOST_DIR}/stublayout)
+add_dependencies(stub stublayout)
+add_custom_command(TARGET stub POST_BUILD
+    COMMAND ${GLIMMER_HOST_DIR}/stublayout $<TARGET_FILE:stub>
+    COMMENT "Putting the payload anchor's data last in stub.exe"
+    VERBATIM)
+
+add_custom_command(
+    OUTPUT ${GLIMMER_HOST_DIR}/check_stub_exe
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${GLIMMER_HOST_DIR}
+    COMMAND ${GLIMMER_HOST_CXX} ${GLIMMER_HOST_FLAGS} -I${PROJECT_SOURCE_DIR}/tools/stublayout
+            -o ${GLIMMER_HOST_DIR}/check_stub_exe
+            ${PROJECT_SOURCE_DIR}/tests/stub/check_stub_exe.cpp ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.cpp
+    DEPENDS ${PROJECT_SOURCE_DIR}/tests/stub/check_stub_exe.cpp ${GLIMMER_PE_LAYOUT}
+    COMMENT "Building the host check of stub.exe"
+    VERBATIM)
+add_custom_target(check_stub_exe ALL DEPENDS ${GLIMMER_HOST_DIR}/check_stub_exe)
+
+# The check reads the built stub; a missing stub.exe fails it.
+add_test(NAME stub_exe_layout
+         COMMAND ${GLIMMER_HOST_DIR}/check_stub_exe $<TARGET_FILE:stub> ${GLIMMER_STUB_LIMIT})

@@ -1,0 +1,8 @@
+// Procedure of the install dialog (template IDD_INSTALL), run modally by the
+// install sequence with the backdrop window as owner. Ends with 1 when the
+// work ended (finished or cancelled) and 2 when it may not be done.
+#pragma once
+
+#include "platform/winapi_win32.h"
+
+INT_PTR CALLBACK InstallDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -44,39 +44,49 @@ constexpr OffsetCodeTables kOffsetTables = MakeOffsetTables();
 
 // ---- Decoder state -------------------------------------------------------------
 
-struct DecoderState {
-    // Model and history.
-    LzhufTree tree;                     // adaptive Huffman model of the entry
-    std::uint8_t window[kWindowSize];   // text window, a ring indexed with r
-
-    // Bit input. The valid bits stand at the top of `bits`, `count` of them.
-    // The bits below them are either zero or already the next bytes of the
-    // read buffer at their final places (a refill ORs the same bits again).
+// The bit cursor of the running decode, kept in registers by the decoding
+// loop. The valid bits stand at the top of `bits`, `count` of them. The bits
+// below them are either zero or already the next bytes of the read buffer at
+// their final places (a refill ORs the same bits again).
+struct BitCursor {
     std::uint64_t bits;
     int count;
-    // Input bytes of the entry still to be consumed, buffered ones included;
-    // never read past, and continued with zero bytes once 0.
-    std::int32_t inputLeft;
+};
 
-    // Buffered reader (ReadPtr): unread bytes are readBuffer[readPos ..
-    // readEnd).
-    OsFile input;
-    int readPos;
-    int readEnd;
-    std::uint8_t readBuffer[kBufferSize + 8];
+struct DecoderState {
+    // Model.
+    LzhufTree tree;  // adaptive Huffman model of the entry
 
-    // Buffered writer (WritePtr): `fill` bytes wait in writeBuffer. The open
-    // chunk is `chunk` bytes long (0 once the unpacked size has been
-    // written: further bytes are discarded); `written` bytes of the entry
-    // have reached the target. A match may run past the chunk by up to 29
-    // bytes, hence the slack.
+    // Text window and buffered writer (WritePtr) in one: `out` holds the
+    // last 4096 bytes produced before the open chunk (the window, oldest
+    // first), then the chunk being filled. `fill` bytes wait in the chunk,
+    // which is `chunk` bytes long (0 once the unpacked size has been
+    // written: later bytes are kept for the window but never written);
+    // `written` bytes of the entry have reached the target. A match may run
+    // past the chunk by up to 29 bytes and a copy may store up to 32 bytes
+    // at once, hence the slack.
     OsFile output;
     std::int32_t unpackedSize;
     int fill;
     int chunk;
     std::int32_t written;
     int writeFailed;
-    std::uint8_t writeBuffer[kBufferSize + kLongestMatch];
+    std::uint8_t out[kWindowSize + kBufferSize + 64];
+
+    // The last 30 positions of the ring window (4066..4095). Every entry
+    // starts with blanks at 0..4065 and these as they were left; a valid
+    // stream never reads them before writing them.
+    std::uint8_t windowTail[kLongestMatch];
+
+    // Buffered reader (ReadPtr): unread bytes are readBuffer[readPos ..
+    // readEnd). `inputLeft` counts the input bytes of the entry still to be
+    // consumed, buffered ones included; never read past, and continued with
+    // zero bytes once 0.
+    OsFile input;
+    std::int32_t inputLeft;
+    int readPos;
+    int readEnd;
+    std::uint8_t readBuffer[kBufferSize + 8];
 };
 
 DecoderState g_state;
@@ -91,9 +101,9 @@ void ResetReader(OsFile input, std::int32_t storedSize) {
     std::memset(g_state.readBuffer, 0, sizeof g_state.readBuffer);
 }
 
-// Takes whole bytes from the read buffer into the bit buffer while they fit,
-// without reading the file.
-inline void FillFromBuffer(DecoderState& s) {
+// Takes whole bytes from the read buffer into the bit cursor while they
+// fit, without reading the file.
+inline void FillFromBuffer(DecoderState& s, BitCursor& b) {
     int avail = s.readEnd - s.readPos;
     if (avail >= 8) {
         const std::uint8_t* p = s.readBuffer + s.readPos;
@@ -101,15 +111,15 @@ inline void FillFromBuffer(DecoderState& s) {
                           (std::uint64_t{p[2]} << 40) | (std::uint64_t{p[3]} << 32) |
                           (std::uint64_t{p[4]} << 24) | (std::uint64_t{p[5]} << 16) |
                           (std::uint64_t{p[6]} << 8) | std::uint64_t{p[7]};
-        s.bits |= v >> s.count;
-        int n = (63 - s.count) >> 3;
+        b.bits |= v >> b.count;
+        int n = (63 - b.count) >> 3;
         s.readPos += n;
-        s.count += 8 * n;
+        b.count += 8 * n;
         s.inputLeft -= n;
     } else {
-        while (s.count <= 56 && s.readPos < s.readEnd) {
-            s.bits |= std::uint64_t{s.readBuffer[s.readPos++]} << (56 - s.count);
-            s.count += 8;
+        while (b.count <= 56 && s.readPos < s.readEnd) {
+            b.bits |= std::uint64_t{s.readBuffer[s.readPos++]} << (56 - b.count);
+            b.count += 8;
             --s.inputLeft;
         }
     }
@@ -118,8 +128,8 @@ inline void FillFromBuffer(DecoderState& s) {
 // ReadPtr: refills the empty read buffer with the next block of the entry,
 // min(16384, bytes still to consume), in one read call. Returns 0 when no
 // byte can be had: the stored size is used up, or the file ended early (then
-// the rest of the entry counts as zero bytes).
-[[gnu::noinline]] int ReadPtr(DecoderState& s) {
+// the rest of the entry counts as zero bytes, never as stale buffer bytes).
+int ReadPtr(DecoderState& s) {
     if (s.inputLeft <= 0) return 0;
     std::uint32_t want = s.inputLeft < kBufferSize ? static_cast<std::uint32_t>(s.inputLeft) : kBufferSize;
     std::int32_t got = g_platform->FileRead(s.input, s.readBuffer, want);
@@ -136,85 +146,94 @@ inline void FillFromBuffer(DecoderState& s) {
 // Makes at least `need` (1..56) bits valid, reading the file only for bytes
 // that are needed now. Past the stored size the stream goes on with zero
 // bits.
-[[gnu::noinline]] void RefillBits(DecoderState& s, int need) {
-    while (s.count < need) {
+[[gnu::noinline]] BitCursor RefillBits(BitCursor b, int need) {
+    DecoderState& s = g_state;
+    while (b.count < need) {
         if (s.readPos == s.readEnd && !ReadPtr(s)) {
-            // Nothing more to read: the bits below `count` may still hold
-            // buffered bytes that were never taken, so clear them first.
-            s.bits &= s.count ? ~std::uint64_t{0} << (64 - s.count) : 0;
-            s.count = 56;
-            return;
+            // Nothing more to read: clear what lies below the valid bits
+            // and go on with zeros.
+            b.bits &= b.count ? ~std::uint64_t{0} << (64 - b.count) : 0;
+            b.count = 56;
+            break;
         }
-        FillFromBuffer(s);
+        FillFromBuffer(s, b);
     }
+    return b;
 }
 
 // Keeps at least eight bits ahead after each symbol, as a reader that tops
 // up to more than eight bits before every bit it takes would. The file is
-// therefore read at the same symbols, whatever the width of `bits`.
-inline void KeepLookahead(DecoderState& s) {
-    if (s.count < 8) RefillBits(s, 8);
+// therefore read at the same symbols, whatever the width of the cursor.
+inline void KeepLookahead(BitCursor& b) {
+    if (b.count < 8) b = RefillBits(b, 8);
 }
 
 // NextBit: the next bit of the stream.
-inline unsigned NextBit(DecoderState& s) {
-    if (s.count == 0) RefillBits(s, 1);
-    unsigned bit = static_cast<unsigned>(s.bits >> 63);
-    s.bits <<= 1;
-    --s.count;
+inline unsigned NextBit(BitCursor& b) {
+    if (b.count == 0) b = RefillBits(b, 1);
+    unsigned bit = static_cast<unsigned>(b.bits >> 63);
+    b.bits <<= 1;
+    --b.count;
     return bit;
 }
 
 // The next `n` (1..56) bits of the stream as a number, first bit highest.
-inline unsigned TakeBits(DecoderState& s, int n) {
-    if (s.count < n) RefillBits(s, n);
-    unsigned value = static_cast<unsigned>(s.bits >> (64 - n));
-    s.bits <<= n;
-    s.count -= n;
+inline unsigned TakeBits(BitCursor& b, int n) {
+    if (b.count < n) b = RefillBits(b, n);
+    unsigned value = static_cast<unsigned>(b.bits >> (64 - n));
+    b.bits <<= n;
+    b.count -= n;
     return value;
 }
 
 // NextByte: the next eight bits of the stream.
-inline unsigned NextByte(DecoderState& s) { return TakeBits(s, 8); }
+inline unsigned NextByte(BitCursor& b) { return TakeBits(b, 8); }
 
 // ---- Buffered writer -----------------------------------------------------------
 
+// Starts an entry's output: empty chunk, and the window as the entry sees
+// it, oldest byte first: the kept last 30 positions, then 4066 blanks.
 void ResetWriter(OsFile output, std::int32_t unpackedSize) {
-    g_state.output = output;
-    g_state.unpackedSize = unpackedSize;
-    g_state.fill = 0;
-    g_state.written = 0;
-    g_state.chunk = unpackedSize > 0 ? (unpackedSize < kBufferSize ? unpackedSize : kBufferSize) : 0;
-    g_state.writeFailed = 0;
+    DecoderState& s = g_state;
+    s.output = output;
+    s.unpackedSize = unpackedSize;
+    s.fill = 0;
+    s.written = 0;
+    s.chunk = unpackedSize > 0 ? (unpackedSize < kBufferSize ? unpackedSize : kBufferSize) : 0;
+    s.writeFailed = 0;
 }
 
-// WritePtr, completion step: writes every full chunk in one write call each.
-// A chunk that is not written whole stops the decode (writeFailed). Bytes
-// beyond the unpacked size are discarded.
+void StartWindow(DecoderState& s) {
+    std::memcpy(s.out, s.windowTail, kLongestMatch);
+    std::memset(s.out + kLongestMatch, ' ', kWindowStart);
+}
+
+// Keeps the ring window's last 30 positions for the next entry: position
+// 4066 + k last received the output byte whose index is k modulo 4096.
+void SaveWindowTail(DecoderState& s, std::int32_t produced) {
+    const std::uint8_t* end = s.out + kWindowSize + s.fill;
+    for (std::int32_t k = 0; k < kLongestMatch && k < produced; ++k) {
+        std::int32_t index = k + ((produced - 1 - k) / kWindowSize) * kWindowSize;
+        s.windowTail[k] = end[index - produced];
+    }
+}
+
+// WritePtr, completion step: writes every full chunk in one write call
+// each, then keeps the last 4096 bytes as the window in front of the next
+// chunk. A chunk that is not written whole stops the decode (writeFailed).
 [[gnu::noinline]] void FlushChunks(DecoderState& s) {
-    while (s.fill >= s.chunk) {
-        if (s.chunk == 0) {
-            s.fill = 0;
-            return;
-        }
-        std::int32_t put = g_platform->FileWrite(s.output, s.writeBuffer, static_cast<std::uint32_t>(s.chunk));
+    while (s.chunk > 0 && s.fill >= s.chunk) {
+        std::int32_t put = g_platform->FileWrite(s.output, s.out + kWindowSize, static_cast<std::uint32_t>(s.chunk));
         if (put != s.chunk) {
             s.writeFailed = 1;
-            s.fill = 0;
             return;
         }
         s.written += s.chunk;
         s.fill -= s.chunk;
-        if (s.fill > 0) std::memmove(s.writeBuffer, s.writeBuffer + s.chunk, static_cast<std::size_t>(s.fill));
+        std::memmove(s.out, s.out + s.chunk, static_cast<std::size_t>(kWindowSize + s.fill));
         std::int32_t rest = s.unpackedSize - s.written;
         s.chunk = rest < kBufferSize ? rest : kBufferSize;
     }
-}
-
-// WritePtr: one output byte.
-inline void WritePtr(DecoderState& s, std::uint8_t byte) {
-    s.writeBuffer[s.fill++] = byte;
-    if (s.fill >= s.chunk) FlushChunks(s);
 }
 
 // ---- Huffman model ---------------------------------------------------------------
@@ -223,18 +242,24 @@ inline void WritePtr(DecoderState& s, std::uint8_t byte) {
 // node of lower frequency, and returns its new index. The nodes above n are
 // in order and the sentinel stops the search.
 inline int PromoteNode(LzhufTree& t, int n, unsigned k) {
-    // Largest l > n with frequency[l] < k; usually the very next node.
-    int l = n + 1;
-    if (k > t.frequency[l + 1]) {
-        int hi = kNodeCount;  // frequency[hi] >= k
-        ++l;                  // frequency[l] < k
-        while (hi - l > 1) {
-            int mid = (l + hi) >> 1;
-            if (t.frequency[mid] < k)
-                l = mid;
-            else
-                hi = mid;
+    // Largest l > n with frequency[l] < k: gallop forward from n + 1 until
+    // a node of frequency k or more (the sentinel at the latest), then
+    // halve the gap. Runs of equal frequency may be long.
+    int l = n + 1;  // frequency[l] < k
+    int hi = kNodeCount;  // frequency[hi] >= k
+    for (int step = 1; l + step < kNodeCount; step <<= 1) {
+        if (t.frequency[l + step] >= k) {
+            hi = l + step;
+            break;
         }
+        l += step;
+    }
+    while (hi - l > 1) {
+        int mid = (l + hi) >> 1;
+        if (t.frequency[mid] < k)
+            l = mid;
+        else
+            hi = mid;
     }
     t.frequency[n] = t.frequency[l];
     t.frequency[l] = static_cast<std::uint16_t>(k);
@@ -261,21 +286,37 @@ inline void UpdateTreeInline(LzhufTree& t, int symbol) {
 }
 
 // DecodeSymbol: walks from the root to a leaf, one bit per level.
-inline int DecodeSymbol(DecoderState& s) {
-    unsigned x = s.tree.child[kRoot];
-    while (x < static_cast<unsigned>(kNodeCount)) x = s.tree.child[x + NextBit(s)];
+inline int DecodeSymbol(LzhufTree& t, BitCursor& b) {
+    unsigned x = t.child[kRoot];
+    while (x < static_cast<unsigned>(kNodeCount)) x = t.child[x + NextBit(b)];
     int symbol = static_cast<int>(x) - kNodeCount;
-    UpdateTreeInline(s.tree, symbol);
+    UpdateTreeInline(t, symbol);
     return symbol;
 }
 
 // DecodeOffset: the fixed code of the upper six bits, then the lower six.
-inline int DecodeOffset(DecoderState& s) {
-    if (s.count < 8) RefillBits(s, 8);
-    unsigned first = static_cast<unsigned>(s.bits >> 56);
+inline int DecodeOffset(BitCursor& b) {
+    if (b.count < 8) b = RefillBits(b, 8);
+    unsigned first = static_cast<unsigned>(b.bits >> 56);
     int length = kOffsetTables.length[first];
-    unsigned code = TakeBits(s, length + 6);
+    unsigned code = TakeBits(b, length + 6);
     return (kOffsetTables.upper[first] << 6) | static_cast<int>(code & 0x3F);
+}
+
+// Copies a match of `length` bytes from `distance` (1..4096) bytes back to
+// `dst`, as a byte-by-byte copy would: a source that overlaps the bytes
+// being produced repeats them. May store up to 32 bytes.
+inline void CopyMatch(std::uint8_t* dst, int distance, int length) {
+    const std::uint8_t* src = dst - distance;
+    if (distance >= 16) {
+        // Each 16-byte step reads only bytes that are already final.
+        std::memcpy(dst, src, 16);
+        if (length > 16) std::memcpy(dst + 16, src + 16, 16);
+    } else if (distance == 1) {
+        std::memset(dst, src[0], 32);
+    } else {
+        for (int k = 0; k < length; ++k) dst[k] = src[k];
+    }
 }
 
 }  // namespace
@@ -342,51 +383,50 @@ std::int32_t DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std:
     if (writeFailed) *writeFailed = 0;
     ResetReader(in, storedSize);
     ResetWriter(out, unpackedSize);
-    s.bits = 0;
-    s.count = 0;
     if (unpackedSize <= 0) return 0;
 
     InitTree(&s.tree);
-    std::memset(s.window, ' ', kWindowStart);
-    int r = kWindowStart;
+    StartWindow(s);
+    BitCursor b{0, 0};
+    // The output position and the end of the open chunk, in registers; the
+    // state's `fill` is brought up to date before every flush and at the end.
+    std::uint8_t* const chunkStart = s.out + kWindowSize;
+    std::uint8_t* dst = chunkStart;
+    std::uint8_t* chunkEnd = chunkStart + s.chunk;
     std::int32_t produced = 0;
     std::int32_t pumpMark = 0;
 
     while (produced < unpackedSize) {
-        int symbol = DecodeSymbol(s);
+        int symbol = DecodeSymbol(s.tree, b);
         if (symbol < 256) {
-            KeepLookahead(s);
-            auto byte = static_cast<std::uint8_t>(symbol);
-            s.window[r] = byte;
-            r = (r + 1) & kWindowMask;
-            WritePtr(s, byte);
+            KeepLookahead(b);
+            *dst++ = static_cast<std::uint8_t>(symbol);
             produced += 1;
         } else {
-            int offset = DecodeOffset(s);
-            KeepLookahead(s);
-            int start = (r - offset - 1) & kWindowMask;
-            int length = symbol - 253;
-            std::uint8_t* dst = s.writeBuffer + s.fill;
-            for (int k = 0; k < length; ++k) {
-                std::uint8_t byte = s.window[(start + k) & kWindowMask];
-                s.window[r] = byte;
-                r = (r + 1) & kWindowMask;
-                dst[k] = byte;
-            }
-            s.fill += length;
-            if (s.fill >= s.chunk) FlushChunks(s);
+            int distance = DecodeOffset(b) + 1;
+            KeepLookahead(b);
+            int length = symbol - (256 - kShortestMatch);
+            CopyMatch(dst, distance, length);
+            dst += length;
             produced += length;
         }
-        if (s.writeFailed) {
-            if (writeFailed) *writeFailed = 1;
-            return produced;
+        if (dst >= chunkEnd && s.chunk > 0) {
+            s.fill = static_cast<int>(dst - chunkStart);
+            FlushChunks(s);
+            dst = chunkStart + s.fill;
+            if (s.writeFailed) break;
+            chunkEnd = chunkStart + s.chunk;
         }
         if (produced > pumpMark) {
             g_platform->PumpMessages();
-            if (g_cancel && !g_uninstaller) return produced;
+            if (g_cancel && !g_uninstaller) break;
             pumpMark += kPumpStep;
         }
     }
+
+    s.fill = static_cast<int>(dst - chunkStart);
+    SaveWindowTail(s, produced);
+    if (s.writeFailed && writeFailed) *writeFailed = 1;
     return produced < unpackedSize ? produced : unpackedSize;
 }
 

@@ -11,6 +11,7 @@
 #include "payload/encoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "payload/decoder.h"
@@ -27,6 +28,9 @@ constexpr std::size_t kHashSize = std::size_t{1} << kHashBits;
 constexpr std::size_t kChainMask = kWindowSize - 1;
 // Chain steps per search. A match of kLongestMatch ends a search at once.
 constexpr int kMaxChain = 256;
+// Chain steps per position in the optimal parse, which searches them all.
+constexpr int kOptimalChain = 96;
+constexpr int kInsideLongChain = 8;
 // A match at least this long is taken without looking one position ahead.
 constexpr int kLazyEnough = 24;
 
@@ -35,7 +39,7 @@ constexpr std::uint32_t kNoPosition = 0xFFFFFFFFu;
 // ---- Bit output ---------------------------------------------------------------
 
 struct BitWriter {
-    std::vector<std::uint8_t>* out;
+    std::vector<std::uint8_t>* out = nullptr;
     std::uint64_t bits = 0;  // pending bits, right-aligned
     int count = 0;           // number of pending bits (< 8 between calls)
 };
@@ -126,6 +130,26 @@ inline std::uint32_t Hash3(const std::uint8_t* p) {
     return (v * 2654435761u) >> (32 - kHashBits);
 }
 
+// Bytes in common at `a` and `b`, at most `limit` (<= 30). Reads eight bytes
+// at a time while they stay inside the limit.
+inline int MatchLength(const std::uint8_t* a, const std::uint8_t* b, int limit) {
+    int length = 0;
+    while (length + 8 <= limit) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + length, 8);
+        std::memcpy(&y, b + length, 8);
+        if (std::uint64_t diff = x ^ y) {
+            if constexpr (std::endian::native == std::endian::little)
+                return length + (std::countr_zero(diff) >> 3);
+            else
+                return length + (std::countl_zero(diff) >> 3);
+        }
+        length += 8;
+    }
+    while (length < limit && a[length] == b[length]) ++length;
+    return length;
+}
+
 // Adds every position below `upTo` that starts three bytes.
 inline void InsertUpTo(MatchFinder& f, std::size_t upTo) {
     std::size_t last = f.size >= 3 ? f.size - 2 : 0;
@@ -153,8 +177,7 @@ Match FindMatch(MatchFinder& f, std::size_t pos) {
         if (c >= pos || pos - c > static_cast<std::size_t>(kWindowSize)) break;
         const std::uint8_t* src = f.text + c;
         if (src[best.length] == cur[best.length] || best.length == 0) {
-            int length = 0;
-            while (length < limit && src[length] == cur[length]) ++length;
+            int length = MatchLength(src, cur, limit);
             if (length > best.length && length >= kShortestMatch) {
                 best.length = length;
                 best.distance = static_cast<int>(pos - c);
@@ -168,6 +191,171 @@ Match FindMatch(MatchFinder& f, std::size_t pos) {
     return best;
 }
 
+// Every useful match for the text at `pos`, at most `limit` bytes long:
+// distanceOf[m] is the nearest distance that gives a match of m bytes, for
+// m from kShortestMatch to the returned longest length (0 when none).
+int FindMatches(MatchFinder& f, std::size_t pos, int limit, int maxChain, std::uint16_t* distanceOf) {
+    if (limit < kShortestMatch) return 0;
+    InsertUpTo(f, pos);
+    const std::uint8_t* cur = f.text + pos;
+    int longest = 0;
+    std::uint32_t candidate = f.head[Hash3(cur)];
+    for (int steps = 0; steps < maxChain && candidate != kNoPosition; ++steps) {
+        std::size_t c = candidate;
+        if (c >= pos || pos - c > static_cast<std::size_t>(kWindowSize)) break;
+        const std::uint8_t* src = f.text + c;
+        if (longest < kShortestMatch || src[longest] == cur[longest]) {
+            int length = MatchLength(src, cur, limit);
+            if (length > longest && length >= kShortestMatch) {
+                for (int m = std::max(longest + 1, kShortestMatch); m <= length; ++m)
+                    distanceOf[m] = static_cast<std::uint16_t>(pos - c);
+                longest = length;
+                if (length == limit) break;
+            }
+        }
+        std::uint32_t next = f.prev[c & kChainMask];
+        if (next == kNoPosition || next >= c) break;
+        candidate = next;
+    }
+    return longest;
+}
+
+// ---- Parses --------------------------------------------------------------------------------
+
+struct Encoder {
+    std::vector<std::uint8_t> text;  // blanks prefix + data + slack; finder.size is the end
+    MatchFinder finder;
+    LzhufTree tree;
+    BitWriter writer;
+};
+
+void PutLiteral(Encoder& e, std::size_t pos) { PutSymbol(e.writer, e.tree, e.text[pos]); }
+
+void PutMatch(Encoder& e, int length, int distance) {
+    PutSymbol(e.writer, e.tree, 256 - kShortestMatch + length);
+    PutOffset(e.writer, distance - 1);
+}
+
+void ParseGreedy(Encoder& e) {
+    std::size_t pos = kPrefix;
+    const std::size_t end = e.finder.size;
+    while (pos < end) {
+        Match m = FindMatch(e.finder, pos);
+        if (m.length >= kShortestMatch) {
+            PutMatch(e, m.length, m.distance);
+            pos += static_cast<std::size_t>(m.length);
+        } else {
+            PutLiteral(e, pos);
+            pos += 1;
+        }
+    }
+}
+
+// A match is held back while the next position offers a longer one, which
+// then replaces it behind a literal.
+void ParseLazy(Encoder& e) {
+    std::size_t pos = kPrefix;
+    const std::size_t end = e.finder.size;
+    Match current = FindMatch(e.finder, pos);
+    while (pos < end) {
+        if (current.length < kShortestMatch) {
+            PutLiteral(e, pos);
+            pos += 1;
+            current = FindMatch(e.finder, pos);
+            continue;
+        }
+        if (current.length < kLazyEnough && pos + 1 < end) {
+            Match next = FindMatch(e.finder, pos + 1);
+            if (next.length > current.length) {
+                PutLiteral(e, pos);
+                pos += 1;
+                current = next;
+                continue;
+            }
+        }
+        PutMatch(e, current.length, current.distance);
+        pos += static_cast<std::size_t>(current.length);
+        current = pos < end ? FindMatch(e.finder, pos) : Match{};
+    }
+}
+
+// Bits of each symbol's code in the current tree: the depth of its leaf.
+void CodeLengths(const LzhufTree& tree, std::uint32_t* bitsOf) {
+    // Parents stand above their children, so one pass from the root down
+    // gives every node's depth.
+    std::uint32_t depth[kNodeCount];
+    depth[kRoot] = 0;
+    for (int n = kRoot; n >= 0; --n) {
+        int c = tree.child[n];
+        if (c >= kNodeCount) {
+            bitsOf[c - kNodeCount] = depth[n];
+        } else {
+            depth[c] = depth[c + 1] = depth[n] + 1;
+        }
+    }
+}
+
+// The cheapest sequence of literals and matches through each block, with
+// every symbol costed at its code length in the tree as the block begins
+// and every offset at its exact length. The tree changes within a block,
+// so the costs are estimates; the block is short enough to keep them close.
+void ParseOptimal(Encoder& e) {
+    constexpr std::size_t kBlock = 4096;
+    constexpr std::uint32_t kUnreached = 0xFFFFFFFFu;
+    struct Step {
+        std::uint32_t cost;     // bits from the block's start to here
+        std::uint16_t length;   // how this position is reached: 1 literal, else a match
+        std::uint16_t distance;
+    };
+    std::vector<Step> steps(kBlock + 1);
+    std::vector<std::uint32_t> path;  // lengths of the chosen steps, last first
+    std::uint16_t distanceOf[kLongestMatch + 1] = {};
+    std::uint32_t bitsOf[kSymbolCount];
+    std::uint32_t offsetBits[kWindowSize];
+    for (int d = 1; d <= kWindowSize; ++d) offsetBits[d - 1] = kOffsetEncoding.length[(d - 1) >> 6] + 6u;
+
+    const std::size_t end = e.finder.size;
+    for (std::size_t blockStart = kPrefix; blockStart < end;) {
+        std::size_t n = std::min(kBlock, end - blockStart);
+        CodeLengths(e.tree, bitsOf);
+        steps[0] = Step{0, 0, 0};
+        for (std::size_t i = 1; i <= n; ++i) steps[i].cost = kUnreached;
+        std::size_t skipUntil = 0;
+
+        for (std::size_t i = 0; i < n; ++i) {
+            std::uint32_t here = steps[i].cost;
+            std::size_t pos = blockStart + i;
+            std::uint32_t literal = here + bitsOf[e.text[pos]];
+            if (literal < steps[i + 1].cost) steps[i + 1] = Step{literal, 1, 0};
+            int limit = static_cast<int>(std::min<std::size_t>(kLongestMatch, n - i));
+            // Inside a match of the longest length a short search will do.
+            int chain = i < skipUntil ? kInsideLongChain : kOptimalChain;
+            int longest = FindMatches(e.finder, pos, limit, chain, distanceOf);
+            if (longest == kLongestMatch) skipUntil = i + kLongestMatch - 1;
+            for (int m = kShortestMatch; m <= longest; ++m) {
+                std::uint32_t cost =
+                    here + bitsOf[256 - kShortestMatch + m] + offsetBits[distanceOf[m] - 1];
+                Step& to = steps[i + static_cast<std::size_t>(m)];
+                if (cost < to.cost) to = Step{cost, static_cast<std::uint16_t>(m), distanceOf[m]};
+            }
+        }
+
+        path.clear();
+        for (std::size_t i = n; i > 0; i -= steps[i].length) path.push_back(static_cast<std::uint32_t>(i));
+        std::size_t pos = blockStart;
+        for (auto it = path.rbegin(); it != path.rend(); ++it) {
+            const Step& step = steps[*it];
+            if (step.length == 1) {
+                PutLiteral(e, pos);
+            } else {
+                PutMatch(e, step.length, step.distance);
+            }
+            pos += step.length;
+        }
+        blockStart += n;
+    }
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> LzhufEncode(const std::uint8_t* data, std::size_t size, LzhufParse parse) {
@@ -175,66 +363,23 @@ std::vector<std::uint8_t> LzhufEncode(const std::uint8_t* data, std::size_t size
     if (size == 0) return out;
     out.reserve(size / 2 + 64);
 
-    std::vector<std::uint8_t> text(kPrefix + size);
-    std::memset(text.data(), ' ', kPrefix);
-    std::memcpy(text.data() + kPrefix, data, size);
+    Encoder e;
+    // Eight bytes of slack behind the data for MatchLength's wide reads.
+    e.text.assign(kPrefix + size + 8, 0);
+    std::memset(e.text.data(), ' ', kPrefix);
+    std::memcpy(e.text.data() + kPrefix, data, size);
+    e.finder.text = e.text.data();
+    e.finder.size = kPrefix + size;
+    e.finder.head.assign(kHashSize, kNoPosition);
+    e.finder.prev.assign(kWindowSize, kNoPosition);
+    InitTree(&e.tree);
+    e.writer.out = &out;
 
-    MatchFinder finder;
-    finder.text = text.data();
-    finder.size = text.size();
-    finder.head.assign(kHashSize, kNoPosition);
-    finder.prev.assign(kWindowSize, kNoPosition);
-    // Only the last window's worth of the blank prefix can ever be reached.
-    finder.inserted = 0;
-
-    LzhufTree tree;
-    InitTree(&tree);
-    BitWriter writer{&out};
-
-    auto putLiteral = [&](std::size_t pos) { PutSymbol(writer, tree, text[pos]); };
-    auto putMatch = [&](const Match& m) {
-        PutSymbol(writer, tree, 253 + m.length);
-        PutOffset(writer, m.distance - 1);
-    };
-
-    std::size_t pos = kPrefix;
-    const std::size_t end = text.size();
-    if (parse == LzhufParse::Greedy) {
-        while (pos < end) {
-            Match m = FindMatch(finder, pos);
-            if (m.length >= kShortestMatch) {
-                putMatch(m);
-                pos += static_cast<std::size_t>(m.length);
-            } else {
-                putLiteral(pos);
-                pos += 1;
-            }
-        }
-    } else {
-        // Lazy: a match is held back while the next position offers a
-        // longer one, which then replaces it behind a literal.
-        Match current = FindMatch(finder, pos);
-        while (pos < end) {
-            if (current.length < kShortestMatch) {
-                putLiteral(pos);
-                pos += 1;
-                current = FindMatch(finder, pos);
-                continue;
-            }
-            if (current.length < kLazyEnough && pos + 1 < end) {
-                Match next = FindMatch(finder, pos + 1);
-                if (next.length > current.length) {
-                    putLiteral(pos);
-                    pos += 1;
-                    current = next;
-                    continue;
-                }
-            }
-            putMatch(current);
-            pos += static_cast<std::size_t>(current.length);
-            current = pos < end ? FindMatch(finder, pos) : Match{};
-        }
+    switch (parse) {
+        case LzhufParse::Greedy: ParseGreedy(e); break;
+        case LzhufParse::Lazy: ParseLazy(e); break;
+        case LzhufParse::Optimal: ParseOptimal(e); break;
     }
-    FlushBits(writer);
+    FlushBits(e.writer);
     return out;
 }

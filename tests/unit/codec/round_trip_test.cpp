@@ -55,7 +55,12 @@ TEST_P(RoundTrip, ProgramBinaries) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Parses, RoundTrip, ::testing::Values(LzhufParse::Greedy, LzhufParse::Lazy),
-                         [](const auto& info) { return info.param == LzhufParse::Greedy ? "Greedy" : "Lazy"; });
+INSTANTIATE_TEST_SUITE_P(Parses, RoundTrip, 
+                         ::testing::Values(LzhufParse::Greedy, LzhufParse::Lazy, LzhufParse::Optimal),
+                         [](const auto& info) {
+                             return info.param == LzhufParse::Greedy ? "Greedy"
+                                    : info.param == LzhufParse::Lazy ? "Lazy"
+                                                                     : "Optimal";
+                         });
 
 }  // namespace

@@ -216,7 +216,7 @@ void FormScreenSaverLabel(char* out) { FormatText(out, kCaptionSize, "%s Screen 
 
 int CopyStoredEntry(OsFile payload, std::uint32_t offset, std::uint32_t storedSize,
                     const char* target) {
-    static unsigned char buffer[kCopyBlockSize];  // one block for the whole walk
+    unsigned char buffer[kCopyBlockSize];
     if (g_platform->FileSeek(payload, offset) != static_cast<std::int64_t>(offset)) return 0;
     OsFile out = g_platform->FileCreate(target);
     if (out == kNoFile) return 0;
@@ -276,4 +276,13 @@ int RunExtraction() {
     if (!ok) return kInstallFailed;
     Activate(plan.screenSaverPath);
     return kInstallDone;
+}
+
+int StartInstall() {
+    static int running;
+    if (running) return 0;
+    running = 1;
+    int result = RunExtraction();
+    running = 0;
+    return result;
 }

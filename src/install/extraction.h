@@ -56,6 +56,11 @@ void FormScreenSaverLabel(char* out /* kCaptionSize */);
 // files written so far in place, each listed in INSTALL.LOG.
 int RunExtraction();
 
+// The dialog's start command (IDOK): runs RunExtraction and returns its
+// result. A start command that arrives while the extraction runs (delivered
+// by a UI pump) returns 0 and does nothing, so the work never runs twice.
+int StartInstall();
+
 // The dialog's Cancel: unless a Cancel is already confirmed (or the question
 // is already on screen), asks "Siete sicuri...?" in a box owned by the
 // install dialog and sets g_cancel on Yes.

@@ -1,10 +1,54 @@
-// PROVISIONAL: a stand-in that ends the install dialog with 1 as soon as it
-// is created, so the stub links and runs from start to end. The real
-// procedure, which does the whole extraction, replaces this file.
+// The install dialog (template IDD_INSTALL): its procedure unpacks the
+// window messages and hands the work to the portable extraction.
 #include "install/install_dialog_win32.h"
 
-INT_PTR CALLBACK InstallDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
-    if (message != WM_INITDIALOG) return FALSE;
-    EndDialog(dialog, 1);
+#include "dialogs/resource_ids.h"
+#include "install/extraction.h"
+#include "shell/globals.h"
+
+namespace {
+
+// Shows the dialog when prompts are on (the template is hidden), makes it the
+// window the UI pump serves, labels it and posts the start command, so that
+// the work begins as soon as the dialog's own message loop runs.
+INT_PTR OnInitDialog(HWND dialog) {
+    if (g_showPrompts == 2) ShowWindow(dialog, SW_SHOW);
+    g_installDialog = reinterpret_cast<OsWindow>(dialog);
+    char text[kCaptionSize];
+    FormInstallCaption(text);
+    SetWindowTextA(dialog, text);
+    FormScreenSaverLabel(text);
+    SetDlgItemTextA(dialog, IDC_INSTALL_TITLE, text);
+    PostMessageA(dialog, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
     return TRUE;
+}
+
+// The whole installation runs inside this one command. The dialog ends with
+// the extraction's result once; a start command that arrives again (during
+// a pump, or before the dialog is gone) does nothing.
+void OnStart(HWND dialog) {
+    static int ended;
+    if (ended) return;
+    int result = StartInstall();
+    if (result == 0) return;
+    ended = 1;
+    EndDialog(dialog, result);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK InstallDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog(dialog);
+    case WM_COMMAND:
+        if (wParam == IDOK) {
+            OnStart(dialog);
+            return TRUE;
+        }
+        if (wParam == IDCANCEL) CancelQuestion();
+        return FALSE;
+    default:
+        return FALSE;
+    }
 }

@@ -1,6 +1,7 @@
 #include "pe_layout.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <set>
@@ -218,7 +219,11 @@ const ResourceNode* FirstResource(const ResourceNode& root, std::vector<const Re
 }
 
 std::string Describe(const ResourceName& name) {
-    if (!name.named) return "#" + std::to_string(name.id);
+    if (!name.named) {
+        char number[16];
+        std::snprintf(number, sizeof number, "#%u", static_cast<unsigned>(name.id));
+        return number;
+    }
     std::string text;
     for (char16_t c : name.name) text.push_back(c < 0x80 ? static_cast<char>(c) : '?');
     return text;

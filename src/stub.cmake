@@ -6,10 +6,12 @@ enable_language(RC)
 set(GLIMMER_STUB_LIMIT 98304 CACHE STRING "Largest size of stub.exe in bytes")
 
 # Size first: no exceptions or RTTI (nothing in the stub throws), each
-# function and datum in its own section so the linker drops what is unused,
-# and no unwind tables.
+# function in its own section so the linker drops what is unused, and no
+# unwind tables. Not -fdata-sections: for PE targets GCC then emits
+# zero-initialized objects as initialized data, and the decoder's buffers
+# would be stored in the file as 40 KB of zeros instead of living in .bss.
 set(GLIMMER_STUB_COMPILE_OPTIONS
-    -Os -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti
+    -Os -ffunction-sections -fno-exceptions -fno-rtti
     -fno-asynchronous-unwind-tables -fno-threadsafe-statics)
 target_compile_options(glimmer_core PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${GLIMMER_STUB_COMPILE_OPTIONS}>)
 

@@ -8,6 +8,8 @@
 //
 //   installer "C:\dist\Aurora.exe"
 //   backdrop "Aurora" rect 0,0,1024,768      the backdrop's window text
+//   passing "Aurora Installazione ..."       a window without caption bar
+//                                            showed (see script.h)
 //   window 1 "License Agreement" owner none  a new dialog or message box;
 //     edit 1009 "..." selection none focus   then its visible controls in
 //     button 1 "Accept" default              drawing order (static, icon,
@@ -53,19 +55,24 @@ struct Run {
     DWORD installerThread = 0;  // the thread that owns the installer's windows
     HWND backdrop = nullptr;
     std::vector<SeenWindow> open;  // windows reported and still showing
+    std::vector<HWND> passing;     // windows noted as passing
     SeenWindow current{};          // the last window reported (number 0: none)
     int nextNumber = 1;
     DWORD timeoutMs = kDefaultTimeoutSeconds * 1000;
+    DWORD startTick = GetTickCount();
     std::string shotDir;
     FILE* transcript = nullptr;
     bool exited = false;
     DWORD exitCode = 0;
 };
 
+// Writes a transcript line; the same line, with the milliseconds since the
+// autopilot started, goes to the standard error for the harness's log.
 void Line(Run& run, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), run.transcript);
     std::fputc('\n', run.transcript);
     std::fflush(run.transcript);
+    std::fprintf(stderr, "%6lu ms  %s\n", GetTickCount() - run.startTick, text.c_str());
 }
 
 // ---- Reading another process's windows --------------------------------------
@@ -207,10 +214,20 @@ bool IsOpen(const Run& run, HWND hwnd) {
     return false;
 }
 
+bool HasCaptionBar(HWND hwnd) {
+    return (GetWindowLongA(hwnd, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
+}
+
+// Windows that show and have not been reported yet, oldest first.
+struct Fresh {
+    std::vector<HWND> captioned;  // wait for the user
+    std::vector<HWND> bare;       // no caption bar: may pass by themselves
+};
+
 // One look at the installer: reports the backdrop when it first shows,
 // reports reported windows that no longer show, notes the installer's end,
 // and returns the windows that show and have not been reported yet.
-std::vector<HWND> Look(Run& run) {
+Fresh Look(Run& run) {
     if (!run.exited && WaitForSingleObject(run.installer.hProcess, 0) == WAIT_OBJECT_0) {
         GetExitCodeProcess(run.installer.hProcess, &run.exitCode);
         run.exited = true;
@@ -231,13 +248,13 @@ std::vector<HWND> Look(Run& run) {
         run.open.erase(run.open.begin() + static_cast<long>(i));
     }
 
-    std::vector<HWND> fresh;
-    for (HWND hwnd : visible) {
+    Fresh fresh;
+    // EnumWindows lists the topmost (newest) window first.
+    for (auto it = visible.rbegin(); it != visible.rend(); ++it) {
+        HWND hwnd = *it;
         if (SameClass(ClassOf(hwnd), kBackdropClass)) {
             if (!run.backdrop) {
                 run.backdrop = hwnd;
-                if (!run.installerThread)
-                    run.installerThread = GetWindowThreadProcessId(hwnd, nullptr);
                 RECT r{};
                 GetWindowRect(hwnd, &r);
                 Line(run, "backdrop " + Quote(TextOf(hwnd)) + " rect " + std::to_string(r.left) +
@@ -246,10 +263,23 @@ std::vector<HWND> Look(Run& run) {
             }
             continue;
         }
-        if (!IsOpen(run, hwnd)) fresh.push_back(hwnd);
+        if (IsOpen(run, hwnd)) continue;
+        (HasCaptionBar(hwnd) ? fresh.captioned : fresh.bare).push_back(hwnd);
     }
-    // Oldest first: EnumWindows lists the topmost (newest) window first.
-    return std::vector<HWND>(fresh.rbegin(), fresh.rend());
+    return fresh;
+}
+
+// Notes windows without a caption bar that no step waits for, once each.
+// When such a window is looked at is a matter of timing, so these lines
+// are left out when transcripts are compared.
+void NotePassing(Run& run, const std::vector<HWND>& bare) {
+    for (HWND hwnd : bare) {
+        bool noted = false;
+        for (HWND n : run.passing) noted = noted || n == hwnd;
+        if (noted) continue;
+        run.passing.push_back(hwnd);
+        Line(run, "passing " + Quote(TextOf(hwnd)));
+    }
 }
 
 // Reports a window that shows and makes it the current one.
@@ -269,7 +299,7 @@ void NoteExit(Run& run) { Line(run, "exit " + std::to_string(run.exitCode)); }
 bool WaitBackdrop(Run& run, std::string& failure) {
     DWORD start = GetTickCount();
     while (GetTickCount() - start < run.timeoutMs) {
-        Look(run);
+        NotePassing(run, Look(run).bare);
         if (run.backdrop) return true;
         if (run.exited) {
             NoteExit(run);
@@ -282,22 +312,37 @@ bool WaitBackdrop(Run& run, std::string& failure) {
     return false;
 }
 
-bool WaitWindow(Run& run, const std::string& caption, std::string& failure) {
+// Waits for a new window whose text is `caption`: with a caption bar for
+// `window`, without one for `progress`. Windows with a caption bar are
+// never passed over: any other one fails the step.
+bool WaitWindow(Run& run, const std::string& caption, bool captionBar, std::string& failure) {
     DWORD start = GetTickCount();
     while (GetTickCount() - start < run.timeoutMs) {
-        std::vector<HWND> fresh = Look(run);
-        if (!fresh.empty()) {
-            // A window can show before its caption is set; read it settled.
+        Fresh fresh = Look(run);
+        if (captionBar) NotePassing(run, fresh.bare);
+        if (!captionBar && !fresh.bare.empty()) {
+            // Its texts are set once it shows; read them settled.
             Settle(run);
-            for (HWND hwnd : fresh)
-                if (TextOf(hwnd) == caption) {
+            for (HWND hwnd : fresh.bare)
+                if (IsWindowVisible(hwnd) && TextOf(hwnd) == caption) {
                     Report(run, hwnd);
                     return true;
                 }
-            Report(run, fresh.front());
-            failure = "unexpected window " + Quote(run.current.caption) + " (expected " +
-                      Quote(caption) + ")";
-            return false;
+        }
+        if (!fresh.captioned.empty()) {
+            Settle(run);
+            for (HWND hwnd : fresh.captioned)
+                if (captionBar && IsWindowVisible(hwnd) && TextOf(hwnd) == caption) {
+                    Report(run, hwnd);
+                    return true;
+                }
+            for (HWND hwnd : fresh.captioned)
+                if (IsWindowVisible(hwnd)) {
+                    Report(run, hwnd);
+                    failure = "unexpected window " + Quote(run.current.caption) + " (expected " +
+                              Quote(caption) + ")";
+                    return false;
+                }
         }
         if (run.exited) {
             NoteExit(run);
@@ -314,12 +359,17 @@ bool WaitWindow(Run& run, const std::string& caption, std::string& failure) {
 bool WaitEnd(Run& run, int expected, std::string& failure) {
     DWORD start = GetTickCount();
     while (GetTickCount() - start < run.timeoutMs) {
-        std::vector<HWND> fresh = Look(run);
-        if (!fresh.empty()) {
-            Report(run, fresh.front());
-            failure = "unexpected window " + Quote(run.current.caption) +
-                      " (expected the installer to end)";
-            return false;
+        Fresh fresh = Look(run);
+        NotePassing(run, fresh.bare);
+        if (!fresh.captioned.empty()) {
+            Settle(run);
+            for (HWND hwnd : fresh.captioned)
+                if (IsWindowVisible(hwnd)) {
+                    Report(run, hwnd);
+                    failure = "unexpected window " + Quote(run.current.caption) +
+                              " (expected the installer to end)";
+                    return false;
+                }
         }
         if (run.exited) {
             NoteExit(run);
@@ -462,7 +512,8 @@ bool TakeShot(Run& run, const std::string& name, std::string& failure) {
 bool RunStep(Run& run, const Step& step, std::string& failure) {
     switch (step.kind) {
         case StepKind::Backdrop: return WaitBackdrop(run, failure);
-        case StepKind::Window: return WaitWindow(run, step.text, failure);
+        case StepKind::Window: return WaitWindow(run, step.text, true, failure);
+        case StepKind::Progress: return WaitWindow(run, step.text, false, failure);
         case StepKind::Press:
         case StepKind::Click:
         case StepKind::Key:

@@ -35,6 +35,7 @@ struct StepName {
 
 constexpr StepName kStepNames[] = {
     {"backdrop", StepKind::Backdrop, 0, 0}, {"window", StepKind::Window, 1, 1},
+    {"progress", StepKind::Progress, 1, 1},
     {"press", StepKind::Press, 1, 1},       {"click", StepKind::Click, 1, 1},
     {"key", StepKind::Key, 1, 1},           {"close", StepKind::Close, 0, 0},
     {"shot", StepKind::Shot, 1, 1},         {"end", StepKind::End, 0, 1},

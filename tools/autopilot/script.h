@@ -8,10 +8,20 @@
 // a caption copied from a transcript can be pasted into a script. Blank
 // lines and lines starting with '#' are ignored.
 //
-// Steps (the "current window" is the one the last `window` step matched):
+// Windows with a caption bar wait for the user; a window without one (the
+// install dialog) may come and go by itself while the installer works, in
+// less time than a look takes. Such a window is therefore never
+// unexpected: unless a `progress` step waits for it, it is only noted in a
+// "passing" line, which comparisons of transcripts leave out.
+//
+// Steps (the "current window" is the one the last `window` or `progress`
+// step matched):
 //   backdrop              wait until the installer's backdrop window shows
-//   window CAPTION        wait for the next new dialog or message box; it
-//                         must bear CAPTION, else the run fails
+//   window CAPTION        wait for the next new dialog or message box with
+//                         a caption bar; it must bear CAPTION, else the run
+//                         fails
+//   progress CAPTION      wait for a new window without a caption bar (the
+//                         install dialog) whose window text is CAPTION
 //   press LABEL           BM_CLICK on the current window's button LABEL
 //                         ('&' ignored in the button's text)
 //   click LABEL           a real left mouse click at that button's centre
@@ -27,7 +37,7 @@
 #include <string>
 #include <vector>
 
-enum class StepKind { Backdrop, Window, Press, Click, Key, Close, Shot, End, Timeout };
+enum class StepKind { Backdrop, Window, Progress, Press, Click, Key, Close, Shot, End, Timeout };
 
 struct Step {
     StepKind kind = StepKind::End;

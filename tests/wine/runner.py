@@ -1,0 +1,245 @@
+#!/usr/bin/python3
+"""Runs one end-to-end scenario of the installer under Wine.
+
+    runner.py run SCENARIO --out DIR --template DIR --programs DIR
+              --autopilot EXE [--stub EXE --pack GLIMMER_PACK] [--keep-prefix]
+    runner.py template --template DIR
+
+A scenario (format in wineharness/scenario.py and README.md) says which
+package to build, how the autopilot answers the installer and what to check
+afterwards. One run:
+
+ 1. makes the template prefix if the cache under --template lacks it;
+ 2. starts Xvfb on a free display;
+ 3. copies the template into DIR/prefix;
+ 4. builds the package with glimmer-pack and places it in the prefix as
+    C:\\dist\\<title>.exe (or places a harness program from --programs);
+ 5. runs the autopilot on it, taking the screenshots it asks for;
+ 6. lets programs the installer started end, then ends the wineserver and
+    Xvfb, whatever happened;
+ 7. runs the checks and writes DIR/summary.txt.
+
+DIR keeps transcript.txt, shots/*.png, steps.txt, wine.log, changes.txt
+(files added or changed on drive C:), the registry and system.ini as the
+run left them (after/), and the prefix itself when a check failed.
+Exit code 0 when every check passed, 1 when one failed, 2 when the run
+could not be made.
+"""
+
+from __future__ import annotations
+
+import argparse
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+from wineharness import checks, scenario, session  # noqa: E402
+
+HERE = Path(__file__).resolve().parent
+CONTENT = HERE / "content"
+DEFAULT_INSTALLER_DIR = "C:\\dist"
+DEFAULT_LIMIT = 90
+
+
+class SetupError(Exception):
+    pass
+
+
+def content_file(name: str, programs: Path) -> Path:
+    """A package file: "@NAME" is the harness program NAME.exe, anything
+    else a file in content/."""
+    path = programs / f"{name[1:]}.exe" if name.startswith("@") else CONTENT / name
+    if not path.is_file():
+        raise FileNotFoundError(f"no such file: {path}")
+    return path
+
+
+def windows_name(text: str) -> str:
+    """A name given as code page 1252 bytes (one character per byte) as the
+    file system shows it."""
+    return text.encode("latin-1").decode("cp1252", errors="replace")
+
+
+def build_package(sc: scenario.Scenario, opts, out: Path) -> tuple[Path, str]:
+    """Builds the scenario's package; returns it and its file name."""
+    if not opts.pack or not Path(opts.pack).is_file():
+        raise SetupError(f"glimmer-pack not found at {opts.pack} (build the native preset)")
+    if not opts.stub or not Path(opts.stub).is_file():
+        raise SetupError(f"stub not found at {opts.stub} (build the win32 preset)")
+    title = sc.value("title")
+    name = sc.value("installer-name", title + ".exe")
+    package = out / "package" / windows_name(name)
+    package.parent.mkdir(parents=True, exist_ok=True)
+    raw = lambda text: text.encode("latin-1")  # noqa: E731
+    command = [raw(opts.pack), b"build", b"-o", bytes(package), b"--stub", raw(opts.stub),
+               b"--title", raw(title),
+               b"--saver", bytes(content_file(sc.value("saver", "@probe"), opts.programs)),
+               b"--data", bytes(content_file(sc.value("data", "data.dat"), opts.programs)),
+               b"--uninstaller",
+               bytes(content_file(sc.value("uninstaller", "@probe"), opts.programs))]
+    for (media,) in sc.values("media"):
+        command += [b"--media", bytes(content_file(media, opts.programs))]
+    if sc.value("license"):
+        command += [b"--license", bytes(content_file(sc.value("license"), opts.programs))]
+    encoding = sc.value("encoding", "pack")
+    if encoding not in ("store", "pack"):
+        raise SetupError(f"encoding must be store or pack, not {encoding!r}")
+    command.append(b"--" + encoding.encode())
+    with open(out / "pack.log", "wb") as log:
+        done = subprocess.run(command, stdout=log, stderr=log, timeout=120)
+    if done.returncode != 0:
+        raise SetupError(f"glimmer-pack failed (see {out / 'pack.log'})")
+    return package, name
+
+
+def prepare_installer(sc: scenario.Scenario, opts, out: Path) -> tuple[Path, str, list[str]]:
+    """The installer to run: its file, its name and its arguments."""
+    if sc.value("program"):
+        words = sc.values("program")[0]
+        source = content_file("@" + words[0], opts.programs)
+        return source, sc.value("installer-name", words[0] + ".exe"), words[1:]
+    package, name = build_package(sc, opts, out)
+    return package, name, []
+
+
+def place_files(sc: scenario.Scenario, opts, prefix: Path, installer: Path, name: str) -> str:
+    """Puts the installer and the scenario's other files into the prefix;
+    returns the installer's Windows path."""
+    folder = sc.value("installer-dir", DEFAULT_INSTALLER_DIR).rstrip("\\")
+    target = session.windows_path_to_unix(prefix, f"{folder}\\{windows_name(name)}")
+    target.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(installer, target)
+    for winpath, file in sc.values("put"):
+        where = session.windows_path_to_unix(prefix, windows_name(winpath))
+        where.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(content_file(file, opts.programs), where)
+    return f"{folder}\\{name}"
+
+
+def keep_after(prefix: Path, out: Path) -> None:
+    after = out / "after"
+    after.mkdir(exist_ok=True)
+    for name, source in (("system.reg", prefix / "system.reg"), ("user.reg", prefix / "user.reg"),
+                         ("system.ini", prefix / "drive_c" / "windows" / "system.ini")):
+        if source.exists():
+            shutil.copyfile(source, after / name)
+
+
+class Phases:
+    """How long each part of a run took, for timing.txt."""
+
+    def __init__(self):
+        self.last = time.monotonic()
+        self.lines: list[str] = []
+
+    def done(self, what: str) -> None:
+        now = time.monotonic()
+        self.lines.append(f"{now - self.last:7.2f} s  {what}")
+        self.last = now
+
+
+def run(opts) -> int:
+    started = time.monotonic()
+    phases = Phases()
+    sc = scenario.load(Path(opts.scenario))
+    checks.validate(sc)
+    out = Path(opts.out).resolve()
+    shutil.rmtree(out, ignore_errors=True)
+    out.mkdir(parents=True)
+    template = session.ensure_template(Path(opts.template), out / "template.log")
+    phases.done("template")
+
+    script = out / "steps.txt"
+    script.write_bytes(sc.steps)
+    transcript = out / "transcript.txt"
+    source, name, arguments = prepare_installer(sc, opts, out)
+    phases.done("package")
+    prefix = out / "prefix"
+    session.copy_prefix(template, prefix)
+    installer = place_files(sc, opts, prefix, source, name)
+    phases.done("prefix copy")
+    limit = float(sc.value("limit", str(DEFAULT_LIMIT)))
+
+    with session.Xvfb(out / "xvfb.log") as x:
+        phases.done("Xvfb start")
+        env = session.wine_environment(prefix, x.display)
+        try:
+            code, shots = session.run_autopilot(
+                env, Path(opts.autopilot), script, transcript, out / "shots",
+                windows_name(installer), arguments, out / "wine.log", limit)
+            phases.done("autopilot run")
+        finally:
+            session.end_wineserver(env, out / "wine.log", grace=15)
+            session.remove_server_folder(prefix)
+            phases.done("wineserver end")
+    ran = time.monotonic() - started
+
+    data = transcript.read_bytes() if transcript.exists() else b""
+    if code is None:
+        data += f"result fail: the run took longer than {limit:g} s\n".encode()
+    changes = session.list_changes(template, prefix)
+    if session.shared_files_changed(template):
+        changes.append("changed shared Wine files in place (template dropped)")
+    (out / "changes.txt").write_text("".join(line + "\n" for line in changes))
+    keep_after(prefix, out)
+    ctx = checks.Context(sc, out, prefix, template, lambda f: content_file(f, opts.programs),
+                         data, changes)
+    results = checks.run_checks(ctx)
+    phases.done("checks")
+    (out / "timing.txt").write_text("".join(line + "\n" for line in phases.lines))
+
+    failed = [r for r in results if r[1]]
+    report = [f"scenario {sc.name}: {sc.description}"]
+    for line, faults in results:
+        what = " ".join(scenario.quote(w) if " " in w or not w.isprintable() else w
+                        for w in line.words)
+        report.append(f"{'FAIL' if faults else 'pass'} {what}")
+        report += ["    " + f.replace("\n", "\n    ") for f in faults]
+    report.append(f"{len(results) - len(failed)} passed, {len(failed)} failed "
+                  f"({ran:.1f} s to run, {time.monotonic() - started:.1f} s in all)")
+    report.append(f"transcript: {transcript}")
+    if shots:
+        report.append(f"screenshots: {', '.join(str(out / 'shots' / (s + '.png')) for s in shots)}")
+    text = "\n".join(report) + "\n"
+    (out / "summary.txt").write_text(text, errors="replace")
+    sys.stdout.write(text)
+    if not failed and not opts.keep_prefix:
+        shutil.rmtree(prefix, ignore_errors=True)
+    elif failed:
+        print(f"prefix kept for inspection: {prefix}")
+    return 1 if failed else 0
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    sub = parser.add_subparsers(dest="command", required=True)
+    r = sub.add_parser("run")
+    r.add_argument("scenario")
+    r.add_argument("--out", required=True)
+    r.add_argument("--template", required=True)
+    r.add_argument("--programs", required=True, type=Path)
+    r.add_argument("--autopilot", required=True)
+    r.add_argument("--stub")
+    r.add_argument("--pack")
+    r.add_argument("--keep-prefix", action="store_true")
+    t = sub.add_parser("template")
+    t.add_argument("--template", required=True)
+    opts = parser.parse_args()
+    try:
+        if opts.command == "template":
+            prefix = session.ensure_template(Path(opts.template), Path(opts.template) / "make.log")
+            print(f"template prefix: {prefix}")
+            return 0
+        return run(opts)
+    except (SetupError, scenario.ScenarioError, checks.CheckError, RuntimeError,
+            subprocess.SubprocessError, OSError) as e:
+        print(f"runner: {e}", file=sys.stderr)
+        return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main())

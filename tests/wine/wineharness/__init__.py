@@ -1,0 +1,1 @@
+"""The Wine end-to-end harness: scenarios, the Wine session, and checks."""

@@ -1,0 +1,261 @@
+"""The [checks] of a scenario: each line names a check and its arguments.
+
+    autopilot ok                     every step passed (implied when the
+                                     scenario names no autopilot check)
+    autopilot fail TEXT              the autopilot failed, its reason
+                                     holding TEXT
+    transcript FILE                  the transcript equals FILE (beside the
+                                     scenario), byte for byte, leaving out
+                                     the "passing" lines of both
+    backdrop SHOT                    screenshot SHOT shows the backdrop:
+                                     bands, frame, shadowed title
+    font-smoothing restored          the user's font smoothing setting is
+                                     what it was before the run
+    file WINPATH exists|absent       a file on drive C:
+    file WINPATH same FILE           ... holds the bytes of content FILE
+                                     (or of harness program @NAME)
+    file WINPATH bytes TEXT          ... holds exactly TEXT
+    reg KEY NAME TYPE DATA           a registry value (KEY starts with HKLM
+                                     or HKCU; TYPE sz, expand_sz, dword)
+    reg KEY NAME absent              no such value
+    reg KEY absent|exists            a key
+    ini WINPATH SECTION KEY VALUE    an .ini entry (absent for none)
+    changes-only WINPATH...          files changed on drive C: all lie
+                                     under the given folders
+
+A check returns the faults it found; none means it passed. Adding a check
+is adding a function and an entry in CHECKS.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import difflib
+from pathlib import Path
+from typing import Callable
+
+from . import image, regfile, session
+from .scenario import Line, Scenario, quote
+
+
+class CheckError(Exception):
+    """A check line that cannot be understood."""
+
+
+@dataclasses.dataclass
+class Context:
+    scenario: Scenario
+    out: Path
+    prefix: Path
+    template: Path
+    content: Callable[[str], Path]  # a file named in a check: content/ or @program
+    transcript: bytes
+    changes: list[str]
+    _registries: dict = dataclasses.field(default_factory=dict)
+
+    def registry(self, which: str = "after") -> regfile.Registry:
+        if which not in self._registries:
+            root = self.prefix if which == "after" else self.template
+            self._registries[which] = regfile.Registry(root)
+        return self._registries[which]
+
+    def transcript_lines(self) -> list[str]:
+        return self.transcript.decode("latin-1").split("\n")
+
+    def result_line(self) -> str:
+        for line in reversed(self.transcript_lines()):
+            if line.startswith("result "):
+                return line
+        return ""
+
+
+def _argc(args: list[str], least: int, most: int | None = None) -> None:
+    most = least if most is None else most
+    if not least <= len(args) <= most:
+        raise CheckError("wrong number of arguments")
+
+
+def check_autopilot(ctx: Context, args: list[str]) -> list[str]:
+    _argc(args, 1, 2)
+    result = ctx.result_line()
+    if args[0] == "ok":
+        _argc(args, 1)
+        return [] if result == "result ok" else [f"autopilot: {result or 'no result line'}"]
+    if args[0] == "fail":
+        _argc(args, 2)
+        if not result.startswith("result fail: "):
+            return [f"autopilot should have failed with {quote(args[1])}, got {result!r}"]
+        if args[1] not in result:
+            return [f"autopilot failed for another reason: {result!r}, expected {quote(args[1])}"]
+        return []
+    raise CheckError("autopilot ok | autopilot fail TEXT")
+
+
+def comparable_transcript(data: bytes) -> list[str]:
+    """A transcript's lines without those whose presence depends on timing
+    (windows noted while passing by)."""
+    return [line for line in data.decode("latin-1").split("\n")
+            if not line.startswith("passing ")]
+
+
+def check_transcript(ctx: Context, args: list[str]) -> list[str]:
+    _argc(args, 1)
+    expected = comparable_transcript((ctx.scenario.path.parent / args[0]).read_bytes())
+    got = comparable_transcript(ctx.transcript)
+    if expected == got:
+        return []
+    diff = difflib.unified_diff(expected,
+                                got,
+                                fromfile=args[0], tofile="transcript.txt", lineterm="")
+    return ["transcript differs:\n" + "\n".join(diff)]
+
+
+def backdrop_rect(ctx: Context) -> tuple[int, int, int, int] | None:
+    for line in ctx.transcript_lines():
+        if line.startswith("backdrop "):
+            numbers = line.rsplit(" rect ", 1)[-1].split(",")
+            return tuple(int(n) for n in numbers)  # type: ignore[return-value]
+    return None
+
+
+def check_backdrop(ctx: Context, args: list[str]) -> list[str]:
+    _argc(args, 1)
+    shot = ctx.out / "shots" / f"{args[0]}.png"
+    if not shot.exists():
+        return [f"no screenshot {args[0]}"]
+    rect = backdrop_rect(ctx)
+    if rect is None:
+        return ["the transcript has no backdrop"]
+    return [f"screenshot {args[0]}: {fault}" for fault in image.check_backdrop(image.load(shot), rect)]
+
+
+FONT_SMOOTHING = ("HKCU\\Control Panel\\Desktop", "FontSmoothing")
+
+
+def check_font_smoothing(ctx: Context, args: list[str]) -> list[str]:
+    if args != ["restored"]:
+        raise CheckError("font-smoothing restored")
+    before = ctx.registry("before").value(*FONT_SMOOTHING)
+    after = ctx.registry("after").value(*FONT_SMOOTHING)
+    if before != after:
+        return [f"font smoothing was {before} before the run and is {after} after it"]
+    return []
+
+
+def check_file(ctx: Context, args: list[str]) -> list[str]:
+    _argc(args, 2, 3)
+    path = session.windows_path_to_unix(ctx.prefix, args[0])
+    what = args[1]
+    if what == "exists":
+        return [] if path.is_file() else [f"{args[0]} is missing"]
+    if what == "absent":
+        return [] if not path.exists() and not path.is_symlink() else [f"{args[0]} exists"]
+    _argc(args, 3)
+    if what == "same":
+        expected = ctx.content(args[2]).read_bytes()
+    elif what == "bytes":
+        expected = args[2].encode("latin-1")
+    else:
+        raise CheckError("file WINPATH exists|absent|same FILE|bytes TEXT")
+    if not path.is_file():
+        return [f"{args[0]} is missing"]
+    got = path.read_bytes()
+    if got != expected:
+        return [f"{args[0]} holds {len(got)} bytes {got[:80]!r}..., expected {len(expected)} "
+                f"bytes {expected[:80]!r}..."]
+    return []
+
+
+def _expected_value(type_name: str, data: str) -> regfile.Value:
+    if type_name not in regfile.TYPE_NAMES:
+        raise CheckError(f"unknown registry type {type_name!r}")
+    type_ = regfile.TYPE_NAMES[type_name]
+    if type_ == regfile.REG_DWORD:
+        return regfile.Value(type_, int(data, 0).to_bytes(4, "little"))
+    if type_ in (regfile.REG_SZ, regfile.REG_EXPAND_SZ):
+        # Texts are code page 1252 bytes, stored by Windows as UTF-16.
+        text = data.encode("latin-1").decode("cp1252")
+        return regfile.Value(type_, (text + "\0").encode("utf-16-le"))
+    raise CheckError(f"registry type {type_name} cannot be compared yet")
+
+
+def check_reg(ctx: Context, args: list[str]) -> list[str]:
+    _argc(args, 2, 4)
+    registry = ctx.registry()
+    key = registry.key(args[0])
+    if len(args) == 2:
+        if args[1] == "absent":
+            return [] if key is None else [f"key {args[0]} exists"]
+        if args[1] == "exists":
+            return [] if key is not None else [f"key {args[0]} is missing"]
+        raise CheckError("reg KEY absent|exists")
+    value = registry.value(args[0], args[1])
+    if len(args) == 3:
+        if args[2] != "absent":
+            raise CheckError("reg KEY NAME absent")
+        return [] if value is None else [f"value {args[1]} of {args[0]} exists: {value}"]
+    expected = _expected_value(args[2], args[3])
+    if value is None:
+        return [f"value {args[1]} of {args[0]} is missing"]
+    if value != expected:
+        return [f"value {args[1]} of {args[0]} is type {value.type} {value.data!r}, expected "
+                f"type {expected.type} {expected.data!r}"]
+    return []
+
+
+def check_ini(ctx: Context, args: list[str]) -> list[str]:
+    _argc(args, 4)
+    path = session.windows_path_to_unix(ctx.prefix, args[0])
+    sections = regfile.parse_ini(path.read_bytes()) if path.exists() else {}
+    got = sections.get(args[1].lower(), {}).get(args[2].lower())
+    if args[3] == "absent":
+        return [] if got is None else [f"{args[0]} [{args[1]}] {args[2]}={got!r}"]
+    if got != args[3]:
+        return [f"{args[0]} [{args[1]}] {args[2]} is {got!r}, expected {args[3]!r}"]
+    return []
+
+
+def check_changes_only(ctx: Context, args: list[str]) -> list[str]:
+    _argc(args, 1, 100)
+    allowed = [a.rstrip("\\").lower() + "\\" for a in args]
+    stray = []
+    for line in ctx.changes:
+        path = line.split(" ", 1)[1].strip().rsplit(" (", 1)[0]
+        if not any(path.lower().startswith(a) for a in allowed):
+            stray.append(line)
+    return [f"changed outside {', '.join(args)}: " + "; ".join(stray)] if stray else []
+
+
+CHECKS: dict[str, Callable[[Context, list[str]], list[str]]] = {
+    "autopilot": check_autopilot,
+    "transcript": check_transcript,
+    "backdrop": check_backdrop,
+    "font-smoothing": check_font_smoothing,
+    "file": check_file,
+    "reg": check_reg,
+    "ini": check_ini,
+    "changes-only": check_changes_only,
+}
+
+
+def validate(scenario: Scenario) -> None:
+    """Raises CheckError for a check that does not exist, before any run."""
+    for line in scenario.checks:
+        if line.words[0] not in CHECKS:
+            raise CheckError(f"{scenario.path}:{line.number}: unknown check {line.words[0]!r}")
+
+
+def run_checks(ctx: Context) -> list[tuple[Line, list[str]]]:
+    lines = list(ctx.scenario.checks)
+    if not any(line.words[0] == "autopilot" for line in lines):
+        lines.insert(0, Line(0, ["autopilot", "ok"]))
+    results = []
+    for line in lines:
+        try:
+            faults = CHECKS[line.words[0]](ctx, line.words[1:])
+        except CheckError as e:
+            faults = [f"bad check: {e}"]
+        except (OSError, ValueError, regfile.RegFileError) as e:
+            faults = [f"{type(e).__name__}: {e}"]
+        results.append((line, faults))
+    return results

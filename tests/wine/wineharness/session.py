@@ -1,0 +1,283 @@
+"""A Wine session for one scenario: its own X display, its own prefix.
+
+Xvfb picks a free display (-displayfd). The prefix is a copy of a template
+made once (wineboot -i) and cached; a stamp file says with which Wine and
+settings it was made, and a lock keeps two runners from making it at once.
+Everything started here is ended here: the autopilot's process group on a
+time-out, the prefix's wineserver, Xvfb.
+"""
+
+from __future__ import annotations
+
+import fcntl
+import os
+import re
+import shutil
+import signal
+import subprocess
+import time
+from pathlib import Path
+
+SCREEN = "1024x768x24"
+# Italian Windows, as the installer's users have it: message boxes say
+# "Annulla", "S\xec", "No". Wine takes the locale from LANG even where the
+# host has no such locale installed.
+LOCALE = "it_IT.UTF-8"
+TEMPLATE_VERSION = "3"
+
+# Settings of the template, as `reg add` arguments. There is no window
+# manager on the Xvfb display: Wine manages its windows itself and draws
+# their caption bars as Windows does (with managed windows it would also
+# wait two seconds for each window to be withdrawn).
+TEMPLATE_SETTINGS = [
+    ["HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"],
+]
+
+
+def wine_environment(prefix: Path, display: str | None) -> dict[str, str]:
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith(("WINE", "LC_")) and k not in ("LANG", "LANGUAGE", "DISPLAY")}
+    env.update({
+        "WINEPREFIX": str(prefix),
+        "WINEARCH": "win32",
+        "WINEDEBUG": "-all",
+        # No Mono or Gecko installers.
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "LANG": LOCALE,
+        "LC_ALL": LOCALE,
+    })
+    if display:
+        env["DISPLAY"] = display
+    return env
+
+
+def windows_path_to_unix(prefix: Path, path: str) -> Path:
+    """C:\\dist\\X.exe -> PREFIX/drive_c/dist/X.exe (drive C only)."""
+    m = re.fullmatch(r"[cC]:\\(.*)", path)
+    if not m:
+        raise ValueError(f"only paths on drive C: are placed in a prefix: {path!r}")
+    parts = [p for p in m.group(1).split("\\") if p]
+    return prefix.joinpath("drive_c", *parts)
+
+
+def unix_path_to_windows(path: Path) -> str:
+    """A host path as Wine's drive Z: shows it."""
+    return "Z:" + str(path.resolve()).replace("/", "\\")
+
+
+class Xvfb:
+    def __init__(self, log: Path):
+        self.log = log
+        self.process: subprocess.Popen | None = None
+        self.display: str | None = None
+
+    def __enter__(self) -> "Xvfb":
+        read_fd, write_fd = os.pipe()
+        with open(self.log, "ab") as log:
+            self.process = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", SCREEN, "-nolisten", "tcp"],
+                pass_fds=(write_fd,), stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+        os.close(write_fd)
+        number = b""
+        deadline = time.monotonic() + 20
+        with os.fdopen(read_fd, "rb", buffering=0) as pipe:
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                chunk = pipe.read(1)
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip().isdigit():
+            self.__exit__(None, None, None)
+            raise RuntimeError(f"Xvfb did not start (see {self.log})")
+        self.display = ":" + number.strip().decode()
+        return self
+
+    def __exit__(self, *exc) -> None:
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+def end_wineserver(env: dict[str, str], log: Path, grace: float) -> None:
+    """Lets the prefix's programs end by themselves for up to `grace`
+    seconds (a started screen saver or uninstaller, for instance), then ends
+    whatever is left."""
+    with open(log, "ab") as out:
+        try:
+            subprocess.run(["wineserver", "-w"], env=env, stdout=out, stderr=out, timeout=grace)
+        except subprocess.TimeoutExpired:
+            pass
+        subprocess.run(["wineserver", "-k"], env=env, stdout=out, stderr=out, timeout=30)
+        try:
+            subprocess.run(["wineserver", "-w"], env=env, stdout=out, stderr=out, timeout=30)
+        except subprocess.TimeoutExpired:
+            pass
+
+
+def remove_server_folder(prefix: Path) -> None:
+    """Removes the temporary folder that this Wine build names in the
+    prefix's "wineserver" file for the server's socket."""
+    marker = prefix / "wineserver"
+    try:
+        name = marker.read_text().strip()
+    except OSError:
+        return
+    if re.fullmatch(r"wine-[A-Za-z0-9]+", name):
+        shutil.rmtree(Path("/tmp") / name, ignore_errors=True)
+
+
+def wine_version() -> str:
+    return subprocess.run(["wine", "--version"], capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
+def ensure_template(template_dir: Path, log: Path) -> Path:
+    """The template prefix, made when missing or made by another Wine."""
+    template_dir = template_dir.resolve()
+    template_dir.mkdir(parents=True, exist_ok=True)
+    prefix = template_dir / "prefix"
+    stamp = template_dir / "stamp"
+    want = f"{wine_version()} win32 {LOCALE} {TEMPLATE_VERSION}\n"
+    with open(template_dir / "lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if prefix.is_dir() and stamp.exists() and stamp.read_text() == want:
+            return prefix
+        stamp.unlink(missing_ok=True)
+        shutil.rmtree(prefix, ignore_errors=True)
+        building = template_dir / "prefix.new"
+        shutil.rmtree(building, ignore_errors=True)
+        with Xvfb(log) as x:
+            env = wine_environment(building, x.display)
+            try:
+                with open(log, "ab") as out:
+                    subprocess.run(["wineboot", "-i"], env=env, stdout=out, stderr=out,
+                                   timeout=300, check=True)
+                    for setting in TEMPLATE_SETTINGS:
+                        subprocess.run(["wine", "reg", "add", *setting], env=env, stdout=out,
+                                       stderr=out, timeout=120, check=True)
+            finally:
+                end_wineserver(env, log, grace=60)
+                remove_server_folder(building)
+        # Each copy gets a server folder of its own.
+        (building / "wineserver").unlink(missing_ok=True)
+        if not (building / "system.reg").exists():
+            raise RuntimeError(f"wineboot made no prefix (see {log})")
+        building.rename(prefix)
+        (template_dir / "shared.manifest").write_text(_shared_manifest(prefix))
+        stamp.write_text(want)
+        return prefix
+
+
+# Folders of the prefix that a copy shares with the template through hard
+# links: Wine's own DLLs, which neither Wine nor an installer writes to.
+# Everything else is copied. A program that changed a shared file in place
+# would change the template too; `shared_files_changed` notices that.
+SHARED = ("drive_c/windows/system32",)
+
+
+def copy_prefix(template: Path, target: Path) -> None:
+    shutil.rmtree(target, ignore_errors=True)
+    shared = {template / s for s in SHARED}
+    shutil.copytree(template, target, symlinks=True,
+                    ignore=lambda folder, names: [n for n in names if Path(folder, n) in shared])
+    for s in SHARED:
+        subprocess.run(["cp", "-al", str(template / s), str(target / s)], check=True)
+
+
+def _shared_manifest(prefix: Path) -> str:
+    lines = []
+    for s in SHARED:
+        for folder, _, names in os.walk(prefix / s):
+            for name in names:
+                st = os.lstat(os.path.join(folder, name))
+                lines.append(f"{os.path.join(folder, name)[len(str(prefix)):]}\t{st.st_size}\t"
+                             f"{st.st_mtime_ns}\n")
+    return "".join(sorted(lines))
+
+
+def shared_files_changed(template: Path) -> bool:
+    """Whether a file shared with the copies differs from when the template
+    was made; the template is then dropped, to be made again."""
+    manifest = template.parent / "shared.manifest"
+    if manifest.exists() and manifest.read_text() == _shared_manifest(template):
+        return False
+    (template.parent / "stamp").unlink(missing_ok=True)
+    return True
+
+
+def capture(display: str, target: Path, tries: int = 10) -> None:
+    """Takes a picture of the whole screen once two pictures in a row agree
+    (Wine shows a window's drawing on the X screen a little later)."""
+    env = dict(os.environ, DISPLAY=display)
+
+    def grab() -> bytes:
+        return subprocess.run(["import", "-window", "root", "ppm:-"], env=env,
+                              capture_output=True, check=True, timeout=60).stdout
+
+    last = grab()
+    for _ in range(tries):
+        time.sleep(0.1)
+        now = grab()
+        if now == last:
+            break
+        last = now
+    subprocess.run(["convert", "ppm:-", str(target)], input=last, check=True, timeout=60)
+
+
+def run_autopilot(env: dict[str, str], autopilot: Path, script: Path, transcript: Path,
+                  shots: Path, installer: str, arguments: list[str], log: Path,
+                  limit: float) -> tuple[int | None, list[str]]:
+    """Runs the autopilot and serves its screenshot requests. Returns its
+    exit code (None when it had to be stopped at the time limit) and the
+    names of the screenshots taken."""
+    shots.mkdir(parents=True, exist_ok=True)
+    command = ["wine", str(autopilot), unix_path_to_windows(script),
+               unix_path_to_windows(transcript), unix_path_to_windows(shots), installer,
+               *arguments]
+    taken: list[str] = []
+    with open(log, "ab") as out:
+        process = subprocess.Popen(command, env=env, stdout=out, stderr=out,
+                                   stdin=subprocess.DEVNULL, start_new_session=True)
+        deadline = time.monotonic() + limit
+        while process.poll() is None:
+            if time.monotonic() > deadline:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+                return None, taken
+            for request in sorted(shots.glob("*.req")):
+                name = request.stem
+                capture(env["DISPLAY"], shots / f"{name}.png")
+                taken.append(name)
+                request.unlink()
+            time.sleep(0.05)
+    return process.returncode, taken
+
+
+def list_changes(template: Path, prefix: Path) -> list[str]:
+    """Files under drive_c that the run added, changed or removed, compared
+    with the template by size and modification time."""
+
+    def files(root: Path) -> dict[str, tuple[int, int]]:
+        found = {}
+        base = root / "drive_c"
+        for folder, dirs, names in os.walk(base):
+            for name in names + [d for d in dirs if os.path.islink(os.path.join(folder, d))]:
+                path = os.path.join(folder, name)
+                st = os.lstat(path)
+                found[os.path.relpath(path, base)] = (st.st_size, st.st_mtime_ns)
+        return found
+
+    before, after = files(template), files(prefix)
+    lines = []
+    for path in sorted(set(before) | set(after)):
+        if path not in before:
+            lines.append(f"added   C:\\{path.replace('/', chr(92))} ({after[path][0]} bytes)")
+        elif path not in after:
+            lines.append(f"removed C:\\{path.replace('/', chr(92))}")
+        elif before[path] != after[path]:
+            lines.append(f"changed C:\\{path.replace('/', chr(92))} ({after[path][0]} bytes)")
+    return lines

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,10 +73,15 @@ bool ParseBase(const std::string& text, std::uint16_t* base) {
 // Fills `options`; returns kExitOk or the usage error's exit code.
 int ParseBuild(const std::vector<std::string>& args, BuildOptions* options) {
     bool store = false, pack = false;
+    std::set<std::string> given;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string value;
         bool missing = false;
-        auto option = [&](const char* name) { return TakeOption(args, i, name, &value, &missing); };
+        auto option = [&](const char* name) {
+            if (!TakeOption(args, i, name, &value, &missing)) return false;
+            given.insert(name);
+            return true;
+        };
         if (option("-o") || option("--output")) {
             options->output = value;
         } else if (option("--stub")) {
@@ -117,13 +123,9 @@ int ParseBuild(const std::vector<std::string>& args, BuildOptions* options) {
     }
     if (store && pack) return UsageError("build: --store and --pack exclude each other");
     options->choice = store ? PackChoice::Store : pack ? PackChoice::Pack : PackChoice::Smaller;
-    const std::pair<const std::string*, const char*> required[] = {
-        {&options->output, "-o"},         {&options->stub, "--stub"}, {&options->title, "--title"},
-        {&options->saver, "--saver"},     {&options->data, "--data"},
-        {&options->uninstaller, "--uninstaller"},
-    };
-    for (const auto& [value, name] : required)
-        if (value->empty()) return UsageError(std::string("build: ") + name + " is required");
+    for (const char* name : {"--stub", "--title", "--saver", "--data", "--uninstaller"})
+        if (!given.count(name)) return UsageError(std::string("build: ") + name + " is required");
+    if (!given.count("-o") && !given.count("--output")) return UsageError("build: -o is required");
     return kExitOk;
 }
 

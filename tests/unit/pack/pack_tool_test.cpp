@@ -1,0 +1,511 @@
+// glimmer-pack itself, run as a program: build -> list -> extract -> verify
+// round trips, refusals with their exit codes, and extraction that never
+// leaves its folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "package_format.h"
+#include "payload/payload.h"
+#include "support/fake_platform.h"
+#include "support/package_builder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- A small JSON reader, enough to check list --json -------------------------
+
+struct Json {
+    enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
+    bool boolean = false;
+    double number = 0;
+    std::string text;
+    std::vector<Json> items;
+    std::map<std::string, Json> members;
+
+    const Json& operator[](const std::string& key) const {
+        static const Json missing;
+        auto it = members.find(key);
+        return it == members.end() ? missing : it->second;
+    }
+};
+
+struct JsonReader {
+    const std::string& s;
+    std::size_t i = 0;
+    bool ok = true;
+
+    void Space() {
+        while (i < s.size() && std::strchr(" \t\r\n", s[i])) ++i;
+    }
+    bool Eat(char c) {
+        Space();
+        if (i < s.size() && s[i] == c) {
+            ++i;
+            return true;
+        }
+        return false;
+    }
+    std::string Text() {
+        std::string out;
+        if (!Eat('"')) return ok = false, out;
+        while (i < s.size() && s[i] != '"') {
+            char c = s[i++];
+            if (static_cast<unsigned char>(c) < 0x20) return ok = false, out;
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            if (i >= s.size()) return ok = false, out;
+            char e = s[i++];
+            if (e == 'n') out += '\n';
+            else if (e == 'r') out += '\r';
+            else if (e == 't') out += '\t';
+            else if (e == 'u' && i + 4 <= s.size()) {
+                out += static_cast<char>(std::stoi(s.substr(i, 4), nullptr, 16));
+                i += 4;
+            } else if (e == '"' || e == '\\' || e == '/') out += e;
+            else return ok = false, out;
+        }
+        if (i >= s.size()) return ok = false, out;
+        ++i;
+        return out;
+    }
+    Json Value() {
+        Json v;
+        Space();
+        if (i >= s.size()) return ok = false, v;
+        if (s[i] == '{') {
+            ++i;
+            v.kind = Json::Object;
+            if (Eat('}')) return v;
+            do {
+                std::string key = Text();
+                if (!Eat(':')) return ok = false, v;
+                v.members[key] = Value();
+            } while (ok && Eat(','));
+            if (!Eat('}')) ok = false;
+        } else if (s[i] == '[') {
+            ++i;
+            v.kind = Json::Array;
+            if (Eat(']')) return v;
+            do v.items.push_back(Value());
+            while (ok && Eat(','));
+            if (!Eat(']')) ok = false;
+        } else if (s[i] == '"') {
+            v.kind = Json::String;
+            v.text = Text();
+        } else if (s.compare(i, 4, "true") == 0 || s.compare(i, 5, "false") == 0) {
+            v.kind = Json::Bool;
+            v.boolean = s[i] == 't';
+            i += v.boolean ? 4 : 5;
+        } else if (s.compare(i, 4, "null") == 0) {
+            i += 4;
+        } else {
+            std::size_t used = 0;
+            try {
+                v.number = std::stod(s.substr(i), &used);
+            } catch (...) {
+                ok = false;
+            }
+            v.kind = Json::Number;
+            i += used;
+        }
+        return v;
+    }
+};
+
+bool ParseJson(const std::string& text, Json* out) {
+    JsonReader reader{text};
+    *out = reader.Value();
+    reader.Space();
+    return reader.ok && reader.i == text.size();
+}
+
+// ---- Running the tool ---------------------------------------------------------------
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string Quote(const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class PackTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = MakeTempFolder();
+        stub = Put("stub.exe", MakeTestStub());
+        saver = Put("aurora.scr", SampleText(20000, 1));
+        data = Put("aurora.dat", "dati");
+        uninstaller = Put("uninst.exe", SampleNoise(3000, 2));
+        song = Put("song.mp3", SampleText(6000, 3));
+        sound = Put("Sound.Wav", SampleNoise(900, 4));
+    }
+    void TearDown() override {
+        std::error_code error;
+        fs::remove_all(dir, error);
+    }
+
+    std::string Put(const std::string& name, const std::string& bytes) {
+        std::string path = dir + "/" + name;
+        WriteBytesFile(bytes, path);
+        return path;
+    }
+
+    Outcome Run(const std::vector<std::string>& args) {
+        std::string command = Quote(GLIMMER_BINARY_DIR "/bin/glimmer-pack");
+        for (const std::string& a : args) command.append(" ").append(Quote(a));
+        command.append(" >").append(Quote(dir + "/stdout"));
+        command.append(" 2>").append(Quote(dir + "/stderr"));
+        command.append(" </dev/null");
+        Outcome o;
+        int raw = std::system(command.c_str());
+        o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        o.out = ReadBytesFile(dir + "/stdout");
+        o.err = ReadBytesFile(dir + "/stderr");
+        fs::remove(dir + "/stdout");
+        fs::remove(dir + "/stderr");
+        return o;
+    }
+
+    std::vector<std::string> BuildArgs(const std::string& output, const std::string& title = "Aurora") {
+        return {"build", "-o", output, "--stub", stub, "--title", title, "--saver", saver,
+                "--data", data, "--uninstaller", uninstaller};
+    }
+
+    std::vector<std::string> Files() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string dir, stub, saver, data, uninstaller, song, sound;
+};
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST_F(PackTool, BuildListExtractVerifyRoundTrip) {
+    std::string license = Put("license.txt", "Licenza d'uso\nSeconda riga\n");
+    std::string package = dir + "/Aurora.exe";
+    Outcome built = Run(BuildArgs(package) + std::vector<std::string>{"--media", song, "--media", sound,
+                                                                        "--license", license, "--base", "14",
+                                                                        "--kind", "underscore"});
+    ASSERT_EQ(built.status, 0) << built.err;
+    EXPECT_EQ(built.err, "");
+
+    Outcome listed = Run({"list", package, "--json"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    Json json;
+    ASSERT_TRUE(ParseJson(listed.out, &json)) << listed.out;
+    EXPECT_EQ(json["title"].text, "Aurora");
+    EXPECT_EQ(json["licenseLength"].number, 29);  // LF line ends stored as CR LF
+    EXPECT_EQ(json["numberingBase"].number, 14);
+    const std::vector<Json>& records = json["records"].items;
+    ASSERT_EQ(records.size(), 5u);
+    const char* names[] = {"Aurora.scr", "Aurora.dat", "UNINSTAL.EXE", "JUK_0014.MP3", "JUK_0015.WAV"};
+    const char* roles[] = {"screen saver", "data file", "uninstaller", "media", "media"};
+    const std::string sources[] = {saver, data, uninstaller, song, sound};
+    const bool packed[] = {true, false, false, true, false};  // packed only where that is smaller
+    for (std::size_t i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(records[i]["index"].number, static_cast<double>(i));
+        EXPECT_EQ(records[i]["name"].text, names[i]);
+        EXPECT_EQ(records[i]["role"].text, roles[i]);
+        EXPECT_EQ(records[i]["packed"].boolean, packed[i]);
+        EXPECT_EQ(records[i]["unpackedSize"].number, static_cast<double>(fs::file_size(sources[i])));
+        if (!packed[i]) EXPECT_EQ(records[i]["storedSize"].number, records[i]["unpackedSize"].number);
+        else EXPECT_LT(records[i]["storedSize"].number, records[i]["unpackedSize"].number);
+    }
+
+    // The package as the installer reads it.
+    std::string bytes = ReadBytesFile(package);
+    std::string stubBytes = ReadBytesFile(stub);
+    EXPECT_EQ(bytes.compare(0, stubBytes.size() - 4, stubBytes, 0, stubBytes.size() - 4), 0);
+    char text[kTitleSize];
+    ReadTitle(package.c_str(), text);
+    EXPECT_STREQ(text, "Aurora");
+    std::uint32_t length = 0;
+    char* licenseText = ReadLicenseText(package.c_str(), &length);
+    ASSERT_NE(licenseText, nullptr);
+    EXPECT_STREQ(licenseText, "Licenza d'uso\r\nSeconda riga\r\n");
+    g_platform->TextFree(licenseText);
+    std::uint32_t next = PayloadStartOf(bytes) + FirstRecordOffset(29) + 6 * kRecordSize;
+    for (std::size_t i = 0; i < 5; ++i) {
+        std::uint32_t at = RecordOffsetOf(bytes, i);
+        EXPECT_EQ(PeekU32(bytes, at), next) << i;
+        EXPECT_EQ(PeekU32(bytes, at), records[i]["offset"].number) << i;
+        next += PeekU32(bytes, at + 4);
+        std::string extension = bytes.substr(at + 12, kExtensionSize);
+        EXPECT_EQ(extension, std::string(i == 3 ? ".MP3" : i == 4 ? ".WAV" : ".TMP") + std::string(11, ' '));
+        EXPECT_EQ(bytes[at + 27], i < 3 ? ' ' : '_') << i;
+    }
+    EXPECT_EQ(next, bytes.size());
+
+    std::string out = dir + "/out";
+    Outcome extracted = Run({"extract", package, out});
+    ASSERT_EQ(extracted.status, 0) << extracted.err;
+    for (std::size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(ReadBytesFile(out + "/" + names[i]), ReadBytesFile(sources[i])) << names[i];
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 5);
+
+    Outcome verified = Run({"verify", package});
+    EXPECT_EQ(verified.status, 0) << verified.err;
+}
+
+TEST_F(PackTool, PlainListShowsEveryRecord) {
+    std::string package = dir + "/p.exe";
+    ASSERT_EQ(Run(BuildArgs(package, "Notte") + std::vector<std::string>{"--media", song, "--kind", "zero",
+                                                                        "--base", "9999", "--media", sound})
+                  .status,
+              0);
+    Outcome listed = Run({"list", package});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    for (const char* expected : {"Notte.scr", "Notte.dat", "UNINSTAL.EXE", "JUKE9999.MP3", "JUKE10000.WAV",
+                                 "Numbering base: 9999", "License text:   0 bytes"})
+        EXPECT_NE(listed.out.find(expected), std::string::npos) << expected << "\n" << listed.out;
+}
+
+TEST_F(PackTool, StoreAndPackForceTheCoding) {
+    for (const char* mode : {"--store", "--pack"}) {
+        SCOPED_TRACE(mode);
+        std::string package = dir + "/m.exe";
+        ASSERT_EQ(Run(BuildArgs(package) + std::vector<std::string>{mode, "--media", sound}).status, 0);
+        Json json;
+        ASSERT_TRUE(ParseJson(Run({"list", package, "--json"}).out, &json));
+        ASSERT_EQ(json["records"].items.size(), 4u);
+        for (const Json& r : json["records"].items) EXPECT_EQ(r["packed"].boolean, mode[2] == 'p');
+        std::string out = dir + "/x";
+        ASSERT_EQ(Run({"extract", package, out}).status, 0);
+        EXPECT_EQ(ReadBytesFile(out + "/UNINSTAL.EXE"), ReadBytesFile(uninstaller));
+        EXPECT_EQ(ReadBytesFile(out + "/FILE0001.WAV"), ReadBytesFile(sound));
+        EXPECT_EQ(Run({"verify", package}).status, 0);
+        fs::remove_all(out);
+    }
+}
+
+TEST_F(PackTool, TitleIsStoredInCodePage1252) {
+    std::string package = dir + "/t.exe";
+    // 130 "è" are 260 bytes of UTF-8 but 130 bytes in the catalogue.
+    std::string title;
+    for (int i = 0; i < 130; ++i) title += "\xc3\xa8";
+    ASSERT_EQ(Run(BuildArgs(package, title)).status, 0);
+    char text[kTitleSize];
+    ReadTitle(package.c_str(), text);
+    EXPECT_EQ(std::string(text), std::string(130, '\xe8'));
+    Json json;
+    ASSERT_TRUE(ParseJson(Run({"list", package, "--json"}).out, &json));
+    EXPECT_EQ(json["title"].text, title);
+    EXPECT_EQ(json["records"].items[0]["name"].text, title + ".scr");
+
+    EXPECT_EQ(Run(BuildArgs(dir + "/cjk.exe", "\xe4\xb8\xad")).status, 1);
+}
+
+TEST_F(PackTool, TitlesAreCheckedAsWindowsFileNames) {
+    std::string package = dir + "/t.exe";
+    EXPECT_EQ(Run(BuildArgs(package, std::string(259, 'a'))).status, 0);
+    for (const std::string& bad : {std::string(260, 'a'), std::string(""), std::string("   "), std::string("."),
+                                   std::string(".."), std::string("Aurora."), std::string("a/b"),
+                                   std::string("a\\b"), std::string("a:b"), std::string("a*b"), std::string("a?b"),
+                                   std::string("a\"b"), std::string("a<b"), std::string("a>b"), std::string("a|b"),
+                                   std::string("a\tb")}) {
+        Outcome o = Run(BuildArgs(dir + "/bad.exe", bad));
+        EXPECT_EQ(o.status, 1) << "title '" << bad << "'";
+        EXPECT_NE(o.err.find("title"), std::string::npos) << o.err;
+        EXPECT_FALSE(fs::exists(dir + "/bad.exe")) << bad;
+    }
+}
+
+TEST_F(PackTool, LicenseAndExtensionLimits) {
+    std::string exact = Put("exact.txt", std::string(65535, 'a'));
+    std::string over = Put("over.txt", std::string(65536, 'a'));
+    std::string grows = Put("grows.txt", std::string(65534, 'a') + "\n");  // 65536 bytes with CR LF
+    EXPECT_EQ(Run(BuildArgs(dir + "/a.exe") + std::vector<std::string>{"--license", exact}).status, 0);
+    Outcome o = Run(BuildArgs(dir + "/b.exe") + std::vector<std::string>{"--license", over});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find(over), std::string::npos) << o.err;
+    EXPECT_EQ(Run(BuildArgs(dir + "/c.exe") + std::vector<std::string>{"--license", grows}).status, 1);
+
+    std::string fifteen = Put("clip.abcdefghijklmn", "x");   // ".ABCDEFGHIJKLMN", 15 characters
+    std::string sixteen = Put("clip.abcdefghijklmno", "x");  // 16
+    std::string colon = Put("clip.m:p3", "x");
+    EXPECT_EQ(Run(BuildArgs(dir + "/d.exe") + std::vector<std::string>{"--media", fifteen}).status, 0);
+    o = Run(BuildArgs(dir + "/e.exe") + std::vector<std::string>{"--media", sixteen});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find(sixteen), std::string::npos) << o.err;
+    EXPECT_EQ(Run(BuildArgs(dir + "/f.exe") + std::vector<std::string>{"--media", colon}).status, 1);
+    for (const char* name : {"b.exe", "c.exe", "e.exe", "f.exe"}) EXPECT_FALSE(fs::exists(dir + "/" + name));
+}
+
+TEST_F(PackTool, StubsThatCannotBeCutAreRefused) {
+    TestStubOptions resource, reloc, symbols, named;
+    resource.resourceAfterAnchor = true;
+    reloc.relocAfterAnchor = true;
+    symbols.symbolTable = true;
+    named.namedTypeFirst = true;
+    for (const TestStubOptions* options : {&resource, &reloc, &symbols}) {
+        stub = Put("bad-stub.exe", MakeTestStub(*options));
+        Outcome o = Run(BuildArgs(dir + "/x.exe"));
+        EXPECT_EQ(o.status, 1);
+        EXPECT_NE(o.err.find(stub), std::string::npos) << o.err;
+        EXPECT_FALSE(fs::exists(dir + "/x.exe"));
+    }
+    stub = Put("named-stub.exe", MakeTestStub(named));
+    EXPECT_EQ(Run(BuildArgs(dir + "/y.exe")).status, 0);
+    EXPECT_EQ(Run({"verify", dir + "/y.exe"}).status, 0);
+    stub = Put("not-a-stub.exe", "MZ but nothing more");
+    EXPECT_EQ(Run(BuildArgs(dir + "/z.exe")).status, 1);
+}
+
+TEST_F(PackTool, PackageCoversTheStubsSections) {
+    // A resource section declared 0x200 bytes longer than the stub file: the
+    // package is padded so that the file holds every section.
+    std::string longer = MakeTestStub();
+    std::size_t header = longer.find(".rsrc");
+    PokeU32(longer, header + 16, 0x400);
+    stub = Put("long-stub.exe", longer);
+    saver = Put("tiny.scr", "s");
+    uninstaller = Put("tiny.exe", "u");
+    std::string package = dir + "/p.exe";
+    ASSERT_EQ(Run(BuildArgs(package) + std::vector<std::string>{"--store"}).status, 0);
+    EXPECT_EQ(fs::file_size(package), 0x800u);
+    EXPECT_EQ(Run({"verify", package}).status, 0);
+    std::string out = dir + "/x";
+    ASSERT_EQ(Run({"extract", package, out}).status, 0);
+    EXPECT_EQ(ReadBytesFile(out + "/UNINSTAL.EXE"), ReadBytesFile(uninstaller));
+}
+
+TEST_F(PackTool, FailedBuildLeavesNothingAndKeepsAnOldPackage) {
+    std::string package = Put("Aurora.exe", "old package");
+    std::string empty = Put("empty.mp3", "");
+    std::vector<std::string> before = Files();
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{"--media", empty}, std::vector<std::string>{"--media", dir + "/missing.mp3"},
+          std::vector<std::string>{"--license", dir + "/missing.txt"}}) {
+        Outcome o = Run(BuildArgs(package) + extra);
+        EXPECT_EQ(o.status, 1) << extra[1];
+        EXPECT_NE(o.err.find(extra[1]), std::string::npos) << o.err;
+        EXPECT_EQ(ReadBytesFile(package), "old package");
+        EXPECT_EQ(Files(), before);
+    }
+    Outcome noFolder = Run(BuildArgs(dir + "/no/such/folder/p.exe"));
+    EXPECT_EQ(noFolder.status, 1);
+    EXPECT_EQ(Files(), before);
+}
+
+TEST_F(PackTool, UsageErrorsExitWith2) {
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"frobnicate"},
+        {"build", "-o", dir + "/p.exe", "--stub", stub, "--title", "T", "--data", data, "--uninstaller", uninstaller},
+        BuildArgs(dir + "/p.exe") + std::vector<std::string>{"--store", "--pack"},
+        BuildArgs(dir + "/p.exe") + std::vector<std::string>{"--base", "65536"},
+        BuildArgs(dir + "/p.exe") + std::vector<std::string>{"--base", "-1"},
+        BuildArgs(dir + "/p.exe") + std::vector<std::string>{"--base", "12abc"},
+        BuildArgs(dir + "/p.exe") + std::vector<std::string>{"--kind", "dash"},
+        BuildArgs(dir + "/p.exe") + std::vector<std::string>{"--frob"},
+        BuildArgs(dir + "/p.exe") + std::vector<std::string>{"--media"},
+        {"list"},
+        {"list", "a.exe", "b.exe"},
+        {"list", "a.exe", "--xml"},
+        {"extract", "a.exe"},
+        {"verify"},
+    };
+    for (const std::vector<std::string>& args : wrong) {
+        Outcome o = Run(args);
+        std::string joined;
+        for (const std::string& a : args) joined += a + " ";
+        EXPECT_EQ(o.status, 2) << joined;
+        EXPECT_NE(o.err, "") << joined;
+    }
+    EXPECT_FALSE(fs::exists(dir + "/p.exe"));
+}
+
+TEST_F(PackTool, HelpForTheToolAndEachCommand) {
+    Outcome top = Run({"--help"});
+    EXPECT_EQ(top.status, 0);
+    EXPECT_NE(top.out.find("Usage: glimmer-pack"), std::string::npos);
+    for (const char* command : {"build", "list", "extract", "verify"}) {
+        Outcome o = Run({command, "--help"});
+        EXPECT_EQ(o.status, 0) << command;
+        EXPECT_NE(o.out.find(std::string("Usage: glimmer-pack ") + command), std::string::npos) << o.out;
+    }
+}
+
+TEST_F(PackTool, DamagedPackagesAreRefusedByEveryReader) {
+    std::string package = dir + "/p.exe";
+    ASSERT_EQ(Run(BuildArgs(package)).status, 0);
+    std::string bytes = ReadBytesFile(package);
+    std::string cut = Put("cut.exe", bytes.substr(0, bytes.size() - 1));
+    std::string plain = Put("plain.exe", "just text");
+    for (const std::string& bad : {cut, plain, dir + "/missing.exe"}) {
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"list", bad}, std::vector<std::string>{"verify", bad},
+              std::vector<std::string>{"extract", bad, dir + "/out"}}) {
+            Outcome o = Run(args);
+            EXPECT_EQ(o.status, 1) << args[0] << " " << bad;
+            EXPECT_NE(o.err.find(bad), std::string::npos) << o.err;
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir + "/out"));
+}
+
+// Packages made by hand (not by the tool) whose names would leave the folder.
+TEST_F(PackTool, ExtractNeverLeavesItsFolder) {
+    std::string out = dir + "/box/inner";
+    fs::create_directories(out);
+    struct Case {
+        const char* what;
+        TestPackage package;
+    };
+    std::vector<Case> cases;
+    TestPackage base;
+    base.title = "Sicuro";
+    base.entries = {{"scr"}, {"dat"}, {"uni"}, {"media", false, ".MP3"}};
+    cases.push_back({"title climbing up", base});
+    cases.back().package.title = "../../escape";
+    cases.push_back({"title with a backslash", base});
+    cases.back().package.title = "a\\b";
+    cases.push_back({"extension with a separator", base});
+    cases.back().package.entries[3].extension = "/../../../x";
+    for (const Case& c : cases) {
+        std::string package = Put("hostile.exe", BuildPackageBytes(c.package));
+        Outcome o = Run({"extract", package, out});
+        EXPECT_EQ(o.status, 1) << c.what;
+        EXPECT_NE(o.err.find("leave"), std::string::npos) << c.what << ": " << o.err;
+        EXPECT_TRUE(fs::is_empty(out)) << c.what << ": nothing is written once a name is refused";
+    }
+    std::vector<std::string> expected = {"aurora.dat", "aurora.scr", "box", "hostile.exe", "song.mp3",
+                                         "Sound.Wav", "stub.exe", "uninst.exe"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Files(), expected);
+
+    // A link planted where a file is to be written is not followed.
+    std::string victim = Put("victim.txt", "keep me");
+    fs::create_symlink(victim, out + "/UNINSTAL.EXE");
+    std::string package = Put("fine.exe", BuildPackageBytes(base));
+    Outcome o = Run({"extract", package, out});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(ReadBytesFile(victim), "keep me");
+}
+
+}  // namespace

@@ -397,8 +397,10 @@ std::string TitleProblem(const std::string& title) {
     if (title.find_first_not_of(' ') == std::string::npos) return "the title is empty or only blanks";
     if (title.size() > kMaxTitleLength)
         return "the title is " + std::to_string(title.size()) + " bytes long; at most 259 fit";
-    if (title == "." || title == "..") return "the title may not be \".\" or \"..\"";
-    if (title.back() == '.') return "the title may not end with a dot";
+    // The installer strips trailing blanks before it names any file.
+    std::string name = title.substr(0, title.find_last_not_of(' ') + 1);
+    if (name == "." || name == "..") return "the title may not be \".\" or \"..\"";
+    if (name.back() == '.') return "the title may not end with a dot";
     for (unsigned char c : title) {
         if (ForbiddenInName(c)) {
             if (c < 32 || c == 127) return "the title holds a control character";
@@ -406,6 +408,17 @@ std::string TitleProblem(const std::string& title) {
                    "', which Windows forbids in file names";
         }
     }
+    // Windows opens a device, not a file, for these names whatever follows
+    // the first dot ("CON.scr" is the console).
+    std::string device = name.substr(0, name.find('.'));
+    device = device.substr(0, device.find_last_not_of(' ') + 1);
+    for (char& c : device)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5",
+                                           "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4",
+                                           "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+    for (const char* d : kDevices)
+        if (device == d) return "the title \"" + name + "\" is a name Windows reserves for a device";
     return "";
 }
 

@@ -82,9 +82,10 @@ inline constexpr std::uint64_t kMaxPackageSize = 0x7FFFFFFFu;
 std::uint64_t SectionsEnd(const std::string& stub);
 
 // Problems with a title (code page 1252 bytes) as the screen saver's name:
-// empty or only blanks, longer than 259 bytes, "." or "..", a trailing dot,
-// or a character Windows forbids in file names (\ / : * ? " < > | and
-// control characters). "" when it is fine.
+// empty or only blanks, longer than 259 bytes, "." or "..", a trailing dot
+// (trailing blanks aside, which the installer strips), a character Windows
+// forbids in file names (\ / : * ? " < > | and control characters), or a
+// device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9). "" when it is fine.
 std::string TitleProblem(const std::string& title);
 
 // Problems with a media file's extension field (with its dot): longer than

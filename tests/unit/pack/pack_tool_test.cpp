@@ -327,7 +327,7 @@ TEST_F(PackTool, TitlesAreCheckedAsWindowsFileNames) {
                                    std::string(".."), std::string("Aurora."), std::string("a/b"),
                                    std::string("a\\b"), std::string("a:b"), std::string("a*b"), std::string("a?b"),
                                    std::string("a\"b"), std::string("a<b"), std::string("a>b"), std::string("a|b"),
-                                   std::string("a\tb")}) {
+                                   std::string("a\tb"), std::string("CON")}) {
         Outcome o = Run(BuildArgs(dir + "/bad.exe", bad));
         EXPECT_EQ(o.status, 1) << "title '" << bad << "'";
         EXPECT_NE(o.err.find("title"), std::string::npos) << o.err;

@@ -183,6 +183,13 @@ TEST(Names, TitlesWindowsRefuses) {
     EXPECT_NE(TitleProblem("."), "");
     EXPECT_NE(TitleProblem(".."), "");
     EXPECT_NE(TitleProblem("Aurora."), "");
+    EXPECT_NE(TitleProblem("Aurora.  "), "") << "a trailing dot once the blanks are stripped";
+    EXPECT_NE(TitleProblem(".. "), "");
+    EXPECT_NE(TitleProblem("con"), "");
+    EXPECT_NE(TitleProblem("Lpt1.saver"), "");
+    EXPECT_NE(TitleProblem("NUL "), "");
+    EXPECT_EQ(TitleProblem("Console"), "");
+    EXPECT_EQ(TitleProblem("COM10"), "");
     for (char c : std::string("\\/:*?\"<>|\t\x01\x1f\x7f"))
         EXPECT_NE(TitleProblem(std::string("a") + c + "b"), "") << static_cast<int>(c);
 }

@@ -1,0 +1,218 @@
+// Fuzz target: glimmer-pack's list and extract commands, run in-process on
+// arbitrary package files in a private temporary folder.
+//
+// Checked for every input:
+//   - list (plain and --json) succeeds exactly when the package passes
+//     validation;
+//   - extract creates files only directly inside its target folder: every
+//     file creation is checked before it happens, and afterwards the private
+//     folder holds nothing but the package and the target folder's files;
+//   - extract refuses an unsound package without writing anything, and a
+//     successful extract leaves one file per record with the record's
+//     installed size (stored ones byte for byte as in the package);
+//   - a target that refuses bytes (a full disk, simulated past 1 MB per file
+//     and 4 MB per input) makes extract fail and leaves no partial file.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "fuzz_check.h"
+#include "payload_oracle.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint64_t kFileLimit = 1024 * 1024;
+constexpr std::uint64_t kInputLimit = 4 * 1024 * 1024;
+
+std::string g_root;     // the private folder
+std::string g_package;  // g_root + "/package.exe"
+std::string g_out;      // g_root + "/out"
+
+// Bytes written per open target, and in all for the current input.
+std::map<OsFile, std::uint64_t> g_written;
+std::uint64_t g_writtenTotal = 0;
+bool g_refused = false;
+
+OsFile GuardedCreate(const char* path) {
+    const std::string p = path;
+    const std::string prefix = g_out + "/";
+    FUZZ_CHECK(p.compare(0, prefix.size(), prefix) == 0, "a file created outside the target folder");
+    const std::string name = p.substr(prefix.size());
+    FUZZ_CHECK(!name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos,
+               "a file created below or above the target folder");
+    OsFile file = kPosixPlatform.FileCreate(path);
+    if (file != kNoFile) g_written[file] = 0;
+    return file;
+}
+
+std::int32_t GuardedWrite(OsFile file, const void* buffer, std::uint32_t size) {
+    auto it = g_written.find(file);
+    FUZZ_CHECK(it != g_written.end(), "a write to a file that extract did not create");
+    std::uint64_t allowed = std::min(kFileLimit - std::min(kFileLimit, it->second),
+                                     kInputLimit - std::min(kInputLimit, g_writtenTotal));
+    std::uint32_t put = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, allowed));
+    if (put < size) g_refused = true;
+    std::int32_t n = put > 0 ? kPosixPlatform.FileWrite(file, buffer, put) : 0;
+    if (n > 0) {
+        it->second += static_cast<std::uint64_t>(n);
+        g_writtenTotal += static_cast<std::uint64_t>(n);
+    }
+    return n;
+}
+
+void GuardedClose(OsFile file) {
+    g_written.erase(file);
+    kPosixPlatform.FileClose(file);
+}
+
+OsFile RefusedAppend(const char*) {
+    FUZZ_CHECK(false, "extract opened a file for appending");
+    return kNoFile;
+}
+
+int RefusedFolder(const char*) {
+    FUZZ_CHECK(false, "extract created a folder through the platform");
+    return 0;
+}
+
+Platform MakeGuardedTable() {
+    Platform p = kPosixPlatform;
+    p.FileCreate = GuardedCreate;
+    p.FileWrite = GuardedWrite;
+    p.FileClose = GuardedClose;
+    p.FileOpenAppend = RefusedAppend;
+    p.CreateFolder = RefusedFolder;
+    return p;
+}
+
+void RemoveRoot() {
+    std::error_code error;
+    fs::remove_all(g_root, error);
+}
+
+// The files directly inside the target folder, by name; aborts on anything
+// in the private folder that is neither the package, the target folder nor
+// a plain file directly inside it.
+std::map<std::string, std::uintmax_t> ScanRoot() {
+    std::map<std::string, std::uintmax_t> files;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(g_root)) {
+        const std::string path = entry.path().string();
+        struct stat st;
+        FUZZ_CHECK(lstat(path.c_str(), &st) == 0, "an entry of the private folder vanished");
+        if (path == g_package) {
+            FUZZ_CHECK(S_ISREG(st.st_mode), "the package was replaced");
+        } else if (path == g_out) {
+            FUZZ_CHECK(S_ISDIR(st.st_mode), "the target folder was replaced");
+        } else {
+            FUZZ_CHECK(entry.path().parent_path().string() == g_out, "something was written outside the target folder");
+            FUZZ_CHECK(S_ISREG(st.st_mode), "extract made something other than a plain file");
+            files[entry.path().filename().string()] = static_cast<std::uintmax_t>(st.st_size);
+        }
+    }
+    return files;
+}
+
+void EmptyTarget() {
+    for (const fs::directory_entry& entry : fs::directory_iterator(g_out)) fs::remove(entry.path());
+}
+
+std::string ReadFile(const std::string& path) {
+    std::string bytes;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    FUZZ_CHECK(f != nullptr, "an extracted file cannot be read back");
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+    std::fclose(f);
+    return bytes;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    char folder[] = "/tmp/glimmer-fuzz-extract-XXXXXX";
+    FUZZ_CHECK(mkdtemp(folder) != nullptr, "cannot make a private temporary folder");
+    g_root = folder;
+    g_package = g_root + "/package.exe";
+    g_out = g_root + "/out";
+    fs::create_directory(g_out);
+    std::atexit(RemoveRoot);
+    // The commands report on stdout and stderr; the fuzzer's own reports
+    // are written to the stderr descriptor directly and stay visible.
+    FUZZ_CHECK(std::freopen("/dev/null", "w", stdout) != nullptr, "cannot silence stdout");
+    std::cerr.rdbuf(nullptr);
+    static const Platform table = MakeGuardedTable();
+    g_platform = &table;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::FILE* f = std::fopen(g_package.c_str(), "wb");
+    FUZZ_CHECK(f != nullptr && std::fwrite(data, 1, size, f) == size && std::fclose(f) == 0,
+               "cannot write the package file");
+    const ExpectedPayload e = ReadExpectedPayload(data, size);
+
+    const int listed = RunList({g_package});
+    const int listedJson = RunList({g_package, "--json"});
+    FUZZ_CHECK((listed == 0) == e.sound, "list's outcome differs from the package's validity");
+    FUZZ_CHECK(listedJson == listed, "list --json and list disagree");
+
+    g_written.clear();
+    g_writtenTotal = 0;
+    g_refused = false;
+    const int extracted = RunExtract({g_package, g_out});
+    FUZZ_CHECK(g_written.empty(), "extract left a target file open");
+    const std::map<std::string, std::uintmax_t> files = ScanRoot();
+
+    if (!e.sound) {
+        FUZZ_CHECK(extracted != 0, "extract accepted a package that fails validation");
+        FUZZ_CHECK(files.empty(), "extract wrote files of a package that fails validation");
+    } else if (g_refused) {
+        FUZZ_CHECK(extracted != 0, "extract succeeded although the disk refused bytes");
+        for (const auto& [name, bytes] : files)
+            FUZZ_CHECK(bytes <= kFileLimit, "a partly written file was left behind");
+    } else if (extracted == 0) {
+        // One file per record, each of its installed size.
+        const std::size_t count = e.records.size() - 1;  // without the terminator
+        FUZZ_CHECK(files.size() == count, "extract made another number of files than there are records");
+        std::vector<std::uint64_t> want, got;
+        for (std::size_t i = 0; i < count; ++i) {
+            const FileRecord& r = e.records[i];
+            want.push_back(r.unpackedSize != 0 ? r.unpackedSize : r.storedSize);
+        }
+        for (const auto& [name, bytes] : files) got.push_back(bytes);
+        std::sort(want.begin(), want.end());
+        std::sort(got.begin(), got.end());
+        FUZZ_CHECK(want == got, "the extracted files' sizes differ from the records' installed sizes");
+        // Stored entries are copied byte for byte: each one's bytes are the
+        // content of some extracted file of that size.
+        for (std::size_t i = 0; i < count; ++i) {
+            const FileRecord& r = e.records[i];
+            if (r.unpackedSize != 0) continue;
+            const std::string expected(reinterpret_cast<const char*>(data) + r.offset, r.storedSize);
+            bool matched = false;
+            for (const auto& [name, bytes] : files)
+                if (!matched && bytes == r.storedSize) matched = ReadFile(g_out + "/" + name) == expected;
+            FUZZ_CHECK(matched, "a stored entry was not extracted byte for byte");
+        }
+    } else {
+        // A sound package may still be refused for its names (too long, not
+        // safe, or two alike); then nothing is written.
+        FUZZ_CHECK(files.empty(), "extract failed after writing files although the disk took every byte");
+    }
+    EmptyTarget();
+    return 0;
+}

@@ -49,12 +49,27 @@ class SetupError(Exception):
     pass
 
 
-def content_file(name: str, programs: Path) -> Path:
-    """A package file: "@NAME" is the harness program NAME.exe, anything
-    else a file in content/."""
+# Harness programs placed in packages are padded with zero bytes to this
+# size (Windows ignores bytes after a program's last section), so that a
+# package's sizes, and the texts that show them, stay the same whatever
+# the compiler made of the program.
+PROGRAM_SIZE = 32768
+
+
+def content_file(name: str, programs: Path, padded: Path | None = None) -> Path:
+    """A package file: "@NAME" is the harness program NAME.exe (padded to
+    PROGRAM_SIZE in the folder `padded` when given), anything else a file
+    in content/."""
     path = programs / f"{name[1:]}.exe" if name.startswith("@") else CONTENT / name
     if not path.is_file():
         raise FileNotFoundError(f"no such file: {path}")
+    if name.startswith("@") and padded is not None:
+        data = path.read_bytes()
+        if len(data) > PROGRAM_SIZE:
+            raise SetupError(f"{path} is larger than {PROGRAM_SIZE} bytes")
+        path = padded / path.name
+        padded.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data + bytes(PROGRAM_SIZE - len(data)))
     return path
 
 
@@ -75,22 +90,23 @@ def build_package(sc: scenario.Scenario, opts, out: Path) -> tuple[Path, str]:
     package = out / "package" / windows_name(name)
     package.parent.mkdir(parents=True, exist_ok=True)
     raw = lambda text: text.encode("latin-1")  # noqa: E731
+    padded = out / "content"
+    file = lambda name: bytes(content_file(name, opts.programs, padded))  # noqa: E731
     command = [raw(opts.pack), b"build", b"-o", bytes(package), b"--stub", raw(opts.stub),
                b"--title", raw(title),
-               b"--saver", bytes(content_file(sc.value("saver", "@probe"), opts.programs)),
-               b"--data", bytes(content_file(sc.value("data", "data.dat"), opts.programs)),
-               b"--uninstaller",
-               bytes(content_file(sc.value("uninstaller", "@probe"), opts.programs))]
+               b"--saver", file(sc.value("saver", "@probe")),
+               b"--data", file(sc.value("data", "data.dat")),
+               b"--uninstaller", file(sc.value("uninstaller", "@probe"))]
     for (media,) in sc.values("media"):
-        command += [b"--media", bytes(content_file(media, opts.programs))]
+        command += [b"--media", file(media)]
     if sc.value("license"):
-        command += [b"--license", bytes(content_file(sc.value("license"), opts.programs))]
+        command += [b"--license", file(sc.value("license"))]
     encoding = sc.value("encoding", "pack")
     if encoding not in ("store", "pack"):
         raise SetupError(f"encoding must be store or pack, not {encoding!r}")
     command.append(b"--" + encoding.encode())
     with open(out / "pack.log", "wb") as log:
-        done = subprocess.run(command, stdout=log, stderr=log, timeout=120)
+        done = subprocess.run(command, stdout=log, stderr=log, timeout=60)
     if done.returncode != 0:
         raise SetupError(f"glimmer-pack failed (see {out / 'pack.log'})")
     return package, name
@@ -116,7 +132,7 @@ def place_files(sc: scenario.Scenario, opts, prefix: Path, installer: Path, name
     for winpath, file in sc.values("put"):
         where = session.windows_path_to_unix(prefix, windows_name(winpath))
         where.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(content_file(file, opts.programs), where)
+        shutil.copyfile(content_file(file, opts.programs, out / "content"), where)
     return f"{folder}\\{name}"
 
 
@@ -186,8 +202,8 @@ def run(opts) -> int:
         changes.append("changed shared Wine files in place (template dropped)")
     (out / "changes.txt").write_text("".join(line + "\n" for line in changes))
     keep_after(prefix, out)
-    ctx = checks.Context(sc, out, prefix, template, lambda f: content_file(f, opts.programs),
-                         data, changes)
+    ctx = checks.Context(sc, out, prefix, template,
+                         lambda f: content_file(f, opts.programs, out / "content"), data, changes)
     results = checks.run_checks(ctx)
     phases.done("checks")
     (out / "timing.txt").write_text("".join(line + "\n" for line in phases.lines))

@@ -6,6 +6,7 @@
 // It starts INSTALLER (current folder: the installer's own folder), follows
 // SCRIPT (see script.h) and writes TRANSCRIPT, one fact per line:
 //
+//   screen 1024x768 workarea 0,0,1024,768    the desktop the run sees
 //   installer "C:\dist\Aurora.exe"
 //   backdrop "Aurora" rect 0,0,1024,768      the backdrop's window text
 //   passing "Aurora Installazione ..."       a window without caption bar
@@ -586,6 +587,12 @@ int main(int argc, char** argv) {
     if (!ReadWholeFile(argv[1], script)) return Fail(run, std::string("cannot read ") + argv[1]);
     if (!ParseScript(script, steps, error)) return Fail(run, "script " + error);
 
+    RECT area{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    Line(run, "screen " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" +
+                  std::to_string(GetSystemMetrics(SM_CYSCREEN)) + " workarea " +
+                  std::to_string(area.left) + "," + std::to_string(area.top) + "," +
+                  std::to_string(area.right) + "," + std::to_string(area.bottom));
     Line(run, "installer " + Quote(argv[4]));
     std::string commandLine = CommandLine(argc, argv, 4);
     std::string folder = FolderOf(argv[4]);

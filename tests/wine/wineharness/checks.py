@@ -7,8 +7,9 @@
     transcript FILE                  the transcript equals FILE (beside the
                                      scenario), byte for byte, leaving out
                                      the "passing" lines of both
-    backdrop SHOT                    screenshot SHOT shows the backdrop:
-                                     bands, frame, shadowed title
+    backdrop SHOT                    the backdrop covers the work area, and
+                                     screenshot SHOT shows it: bands, frame,
+                                     shadowed title
     font-smoothing restored          the user's font smoothing setting is
                                      what it was before the run
     file WINPATH exists|absent       a file on drive C:
@@ -20,8 +21,8 @@
     reg KEY NAME absent              no such value
     reg KEY absent|exists            a key
     ini WINPATH SECTION KEY VALUE    an .ini entry (absent for none)
-    changes-only WINPATH...          files changed on drive C: all lie
-                                     under the given folders
+    changes-only WINPATH...          files changed on drive C: are the
+                                     given ones or lie under them
 
 A check returns the faults it found; none means it passed. Adding a check
 is adding a function and an entry in CHECKS.
@@ -110,11 +111,22 @@ def check_transcript(ctx: Context, args: list[str]) -> list[str]:
     return ["transcript differs:\n" + "\n".join(diff)]
 
 
+def _rect(text: str) -> tuple[int, int, int, int]:
+    left, top, right, bottom = (int(n) for n in text.split(","))
+    return left, top, right, bottom
+
+
 def backdrop_rect(ctx: Context) -> tuple[int, int, int, int] | None:
     for line in ctx.transcript_lines():
         if line.startswith("backdrop "):
-            numbers = line.rsplit(" rect ", 1)[-1].split(",")
-            return tuple(int(n) for n in numbers)  # type: ignore[return-value]
+            return _rect(line.rsplit(" rect ", 1)[-1])
+    return None
+
+
+def work_area(ctx: Context) -> tuple[int, int, int, int] | None:
+    for line in ctx.transcript_lines():
+        if line.startswith("screen ") and " workarea " in line:
+            return _rect(line.rsplit(" workarea ", 1)[-1])
     return None
 
 
@@ -126,7 +138,12 @@ def check_backdrop(ctx: Context, args: list[str]) -> list[str]:
     rect = backdrop_rect(ctx)
     if rect is None:
         return ["the transcript has no backdrop"]
-    return [f"screenshot {args[0]}: {fault}" for fault in image.check_backdrop(image.load(shot), rect)]
+    faults = []
+    if rect != work_area(ctx):
+        faults.append(f"the backdrop covers {rect}, the work area is {work_area(ctx)}")
+    faults += [f"screenshot {args[0]}: {fault}"
+               for fault in image.check_backdrop(image.load(shot), rect)]
+    return faults
 
 
 FONT_SMOOTHING = ("HKCU\\Control Panel\\Desktop", "FontSmoothing")
@@ -217,11 +234,11 @@ def check_ini(ctx: Context, args: list[str]) -> list[str]:
 
 def check_changes_only(ctx: Context, args: list[str]) -> list[str]:
     _argc(args, 1, 100)
-    allowed = [a.rstrip("\\").lower() + "\\" for a in args]
+    allowed = [a.rstrip("\\").lower() for a in args]
     stray = []
     for line in ctx.changes:
-        path = line.split(" ", 1)[1].strip().rsplit(" (", 1)[0]
-        if not any(path.lower().startswith(a) for a in allowed):
+        path = line.split(" ", 1)[1].strip().rsplit(" (", 1)[0].lower()
+        if not any(path == a or path.startswith(a + "\\") for a in allowed):
             stray.append(line)
     return [f"changed outside {', '.join(args)}: " + "; ".join(stray)] if stray else []
 

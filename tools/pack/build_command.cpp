@@ -266,7 +266,8 @@ int RunBuild(const std::vector<std::string>& args) {
         if (data.empty()) return Fail(inputs[i].path, "empty file; a package cannot carry a file of 0 bytes");
         if (data.size() >= kMaxPackageSize) return Fail(inputs[i].path, "file too large (2 GB or more)");
         ShowProgress(progress, "packing " + BaseName(inputs[i].path) + " (" + std::to_string(i + 1) + "/" +
-                                   std::to_string(inputs.size()) + ")");
+                                   std::to_string(inputs.size()) + ")",
+                     data.size());
         entries.push_back(PrepareEntry(data, options.choice, inputs[i].extension, inputs[i].kind));
         total += entries.back().stored.size();
         if (total > kMaxPackageSize) {

@@ -43,9 +43,13 @@ Progress StartProgress() {
     return progress;
 }
 
-void ShowProgress(Progress& progress, const std::string& text) {
+void ShowProgress(Progress& progress, const std::string& text, std::uint64_t stepBytes) {
+    // Packing or decoding runs at a few MB a second at worst.
+    constexpr std::uint64_t kSlowStep = 4u << 20;
     if (!progress.terminal) return;
-    if (!progress.shown && std::chrono::steady_clock::now() - progress.start < std::chrono::seconds(1)) return;
+    if (!progress.shown && stepBytes < kSlowStep &&
+        std::chrono::steady_clock::now() - progress.start < std::chrono::seconds(1))
+        return;
     progress.shown = true;
     std::cerr << "\r\x1b[K" << text << std::flush;
 }

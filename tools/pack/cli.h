@@ -21,14 +21,15 @@ int UsageError(const std::string& problem);
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* problem);
 
 // A progress line on stderr, shown only when stderr is a terminal and the
-// work has already taken more than a second; rewritten in place.
+// work has already taken more than a second or the step about to start is
+// large enough to take that long by itself; rewritten in place.
 struct Progress {
     bool terminal = false;
     bool shown = false;
     std::chrono::steady_clock::time_point start;
 };
 Progress StartProgress();
-void ShowProgress(Progress& progress, const std::string& text);
+void ShowProgress(Progress& progress, const std::string& text, std::uint64_t stepBytes = 0);
 void EndProgress(Progress& progress);
 
 // `text` (UTF-8) as a JSON string literal, quotes included.

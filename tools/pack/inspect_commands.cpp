@@ -245,7 +245,7 @@ int RunExtract(const std::vector<std::string>& args) {
             EndProgress(progress);
             return Fail(target, "exists and is not a plain file; not overwritten");
         }
-        ShowProgress(progress, "extracting " + target);
+        ShowProgress(progress, "extracting " + target, InstalledSize(r));
         bool ok = false;
         if (r.unpackedSize == 0) {
             OsFile out = g_platform->FileCreate(target.c_str());
@@ -291,7 +291,8 @@ int RunVerify(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < c.records.size() && problem.empty(); ++i) {
         const FileRecord& r = c.records[i];
         if (r.unpackedSize == 0) continue;
-        ShowProgress(progress, "decoding record " + std::to_string(i) + " of " + std::to_string(c.records.size()));
+        ShowProgress(progress, "decoding record " + std::to_string(i) + " of " + std::to_string(c.records.size()),
+                     r.unpackedSize);
         OsFile in = g_platform->FileOpenRead(path.c_str());
         if (in == kNoFile || g_platform->FileSeek(in, r.offset) != r.offset) {
             problem = "cannot read record " + std::to_string(i);

@@ -108,7 +108,9 @@ def check_transcript(ctx: Context, args: list[str]) -> list[str]:
     diff = difflib.unified_diff(expected,
                                 got,
                                 fromfile=args[0], tofile="transcript.txt", lineterm="")
-    return ["transcript differs:\n" + "\n".join(diff)]
+    # Shown as a person reads code page 1252; the comparison was on bytes.
+    shown = "\n".join(diff).encode("latin-1").decode("cp1252", errors="replace")
+    return ["transcript differs:\n" + shown]
 
 
 def _rect(text: str) -> tuple[int, int, int, int]:

@@ -19,9 +19,10 @@ afterwards. One run:
     Xvfb, whatever happened;
  7. runs the checks and writes DIR/summary.txt.
 
-DIR keeps transcript.txt, shots/*.png, steps.txt, wine.log, changes.txt
-(files added or changed on drive C:), the registry and system.ini as the
-run left them (after/), and the prefix itself when a check failed.
+DIR keeps summary.txt, transcript.txt, shots/*.png, steps.txt, wine.log,
+changes.txt (files added or changed on drive C:), the registry and
+system.ini as the run left them (after/), and the prefix itself when a
+check failed. README.md beside this file describes it all.
 Exit code 0 when every check passed, 1 when one failed, 2 when the run
 could not be made.
 """
@@ -29,7 +30,9 @@ could not be made.
 from __future__ import annotations
 
 import argparse
+import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -164,6 +167,11 @@ def run(opts) -> int:
     sc = scenario.load(Path(opts.scenario))
     checks.validate(sc)
     out = Path(opts.out).resolve()
+    if (out / "prefix").is_dir():
+        # A run that was killed may have left its wineserver behind.
+        session.end_wineserver(session.wine_environment(out / "prefix", None), Path(os.devnull),
+                               grace=0)
+        session.remove_server_folder(out / "prefix")
     shutil.rmtree(out, ignore_errors=True)
     out.mkdir(parents=True)
     template = session.ensure_template(Path(opts.template), out / "template.log")
@@ -231,6 +239,8 @@ def run(opts) -> int:
 
 
 def main() -> int:
+    # A termination request ends the run through its clean-up code.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
     r = sub.add_parser("run")

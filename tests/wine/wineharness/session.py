@@ -9,6 +9,7 @@ time-out, the prefix's wineserver, Xvfb.
 
 from __future__ import annotations
 
+import ctypes
 import fcntl
 import os
 import re
@@ -65,6 +66,14 @@ def unix_path_to_windows(path: Path) -> str:
     return "Z:" + str(path.resolve()).replace("/", "\\")
 
 
+def _end_with_parent() -> None:
+    """In a child before exec: receive SIGTERM when the runner dies, even by
+    SIGKILL (a test driver's time-out), so that no X server outlives it. The
+    Wine programs of the run then lose their display and end as well."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0)
+
+
 class Xvfb:
     def __init__(self, log: Path):
         self.log = log
@@ -76,7 +85,8 @@ class Xvfb:
         with open(self.log, "ab") as log:
             self.process = subprocess.Popen(
                 ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", SCREEN, "-nolisten", "tcp"],
-                pass_fds=(write_fd,), stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+                pass_fds=(write_fd,), stdout=log, stderr=log, stdin=subprocess.DEVNULL,
+                preexec_fn=_end_with_parent)
         os.close(write_fd)
         number = b""
         deadline = time.monotonic() + 20

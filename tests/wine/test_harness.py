@@ -328,6 +328,12 @@ class ChecksTest(unittest.TestCase):
         self.assertEqual(len(faults), 1)
         self.assertIn('+window 1 "a"', faults[0])
 
+    def test_transcript_has_whole_lines(self):
+        ctx = self.ctx(b'window 1 "A"\npassing "B"\nresult ok\n')
+        self.assertEqual(checks.check_transcript_has(ctx, ['passing "B"']), [])
+        self.assertTrue(checks.check_transcript_has(ctx, ['passing "']))
+        self.assertTrue(checks.check_transcript_has(ctx, ['passing "C"']))
+
     def test_autopilot_result(self):
         ok, failed = self.ctx(b"x\nresult ok\n"), self.ctx(b"result fail: line 3: no window\n")
         self.assertEqual(checks.check_autopilot(ok, ["ok"]), [])

@@ -5,12 +5,16 @@
 // shadowed title), then, from its first timer tick, a question owned by the
 // backdrop and a dialog like the license dialog without owner. Its exit
 // code tells which answers it got: 10 * question answer + dialog result
-// (OK then Accept gives 11, Cancel gives 2 with no dialog).
+// (OK then Accept gives 11, Cancel gives 20 with no dialog), plus 100 when
+// Cancel was pressed in the work window.
 //
-//   selftest.exe [TITLE [selected]]
+//   selftest.exe [TITLE [selected|work|behind]]
 //
 // With "selected" the dialog's text is left selected, which the harness
-// must notice.
+// must notice. With "work", a window without caption bar ("Selftest work",
+// like the install dialog) shows between the question and the dialog and
+// stays until its Cancel button is pressed (20 s at most); with "behind"
+// it stays up under the dialog and goes with it.
 #include <windows.h>
 
 #include <cstdio>
@@ -20,6 +24,9 @@ namespace {
 
 char g_title[260] = "Selftest";
 bool g_leaveSelected = false;
+bool g_work = false;
+bool g_workBehind = false;
+bool g_workCancelled = false;
 int g_exitCode = 0;
 
 const char kLicense[] =
@@ -83,15 +90,52 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     return FALSE;
 }
 
+INT_PTR CALLBACK WorkProc(HWND, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_COMMAND && wParam == IDCANCEL) {
+        g_workCancelled = true;
+        return TRUE;
+    }
+    return message == WM_INITDIALOG;
+}
+
+HWND ShowWork(HWND backdrop) {
+    HWND work = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(201), backdrop,
+                                   WorkProc, 0);
+    SetWindowTextA(work, "Selftest work");
+    ShowWindow(work, SW_SHOW);
+    return work;
+}
+
+// Serves the work window, as the installer's extraction serves its dialog
+// between copies, until Cancel is pressed.
+void Work(HWND work) {
+    DWORD start = GetTickCount();
+    while (!g_workCancelled && GetTickCount() - start < 20000) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            if (!IsDialogMessageA(work, &msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+        Sleep(10);
+    }
+    DestroyWindow(work);
+    if (g_workCancelled) g_exitCode += 100;
+}
+
 void Sequence(HWND backdrop) {
     KillTimer(backdrop, 1000);
     int answer = MessageBoxA(backdrop, "Prima domanda: continuare?", "Selftest",
                              MB_OKCANCEL | MB_ICONINFORMATION);
     g_exitCode = answer * 10;
-    if (answer == IDOK)
+    if (answer == IDOK) {
+        HWND work = g_work || g_workBehind ? ShowWork(backdrop) : nullptr;
+        if (g_work) Work(work);
         g_exitCode += static_cast<int>(DialogBoxParamA(GetModuleHandleA(nullptr),
                                                        MAKEINTRESOURCEA(200), nullptr,
                                                        DialogProc, 0));
+        if (g_workBehind) DestroyWindow(work);
+    }
     DestroyWindow(backdrop);
 }
 
@@ -118,7 +162,10 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     if (__argc > 1) std::snprintf(g_title, sizeof g_title, "%s", __argv[1]);
-    g_leaveSelected = __argc > 2 && std::strcmp(__argv[2], "selected") == 0;
+    const char* mode = __argc > 2 ? __argv[2] : "";
+    g_leaveSelected = std::strcmp(mode, "selected") == 0;
+    g_work = std::strcmp(mode, "work") == 0;
+    g_workBehind = std::strcmp(mode, "behind") == 0;
 
     WNDCLASSA wc{};
     wc.style = CS_HREDRAW | CS_VREDRAW;

@@ -7,6 +7,8 @@
     transcript FILE                  the transcript equals FILE (beside the
                                      scenario), byte for byte, leaving out
                                      the "passing" lines of both
+    transcript-has LINE              the transcript has LINE (passing lines
+                                     included)
     backdrop SHOT                    the backdrop covers the work area, and
                                      screenshot SHOT shows it: bands, frame,
                                      shadowed title
@@ -116,6 +118,11 @@ def check_transcript(ctx: Context, args: list[str]) -> list[str]:
 def _rect(text: str) -> tuple[int, int, int, int]:
     left, top, right, bottom = (int(n) for n in text.split(","))
     return left, top, right, bottom
+
+
+def check_transcript_has(ctx: Context, args: list[str]) -> list[str]:
+    _argc(args, 1)
+    return [] if args[0] in ctx.transcript_lines() else [f"no line {quote(args[0])} in the transcript"]
 
 
 def backdrop_rect(ctx: Context) -> tuple[int, int, int, int] | None:
@@ -248,6 +255,7 @@ def check_changes_only(ctx: Context, args: list[str]) -> list[str]:
 CHECKS: dict[str, Callable[[Context, list[str]], list[str]]] = {
     "autopilot": check_autopilot,
     "transcript": check_transcript,
+    "transcript-has": check_transcript_has,
     "backdrop": check_backdrop,
     "font-smoothing": check_font_smoothing,
     "file": check_file,

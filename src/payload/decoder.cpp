@@ -87,6 +87,17 @@ struct DecoderState {
     int readPos;
     int readEnd;
     std::uint8_t readBuffer[kBufferSize + 8];
+
+    // How the stream went, for StreamFaults. Zero bits handed out once the
+    // stored bytes were used up (or the file ended early); valid bits left
+    // in the cursor at the end; bits taken by codes; what went wrong.
+    std::uint64_t zeroBits;
+    std::uint64_t bitsTaken;
+    int endBits;
+    int inputCut;
+    int overran;
+    int unwrittenRead;
+    int unfinished;
 };
 
 DecoderState g_state;
@@ -99,6 +110,13 @@ void ResetReader(OsFile input, std::int32_t storedSize) {
     g_state.readEnd = 0;
     g_state.inputLeft = storedSize;
     std::memset(g_state.readBuffer, 0, sizeof g_state.readBuffer);
+    g_state.zeroBits = 0;
+    g_state.bitsTaken = 0;
+    g_state.endBits = 0;
+    g_state.inputCut = 0;
+    g_state.overran = 0;
+    g_state.unwrittenRead = 0;
+    g_state.unfinished = 0;
 }
 
 // Takes whole bytes from the read buffer into the bit cursor while they
@@ -134,6 +152,7 @@ int ReadPtr(DecoderState& s) {
     std::uint32_t want = s.inputLeft < kBufferSize ? static_cast<std::uint32_t>(s.inputLeft) : kBufferSize;
     std::int32_t got = g_platform->FileRead(s.input, s.readBuffer, want);
     if (got <= 0) {
+        s.inputCut = 1;
         s.inputLeft = 0;
         s.readPos = s.readEnd = 0;
         return 0;
@@ -153,6 +172,7 @@ int ReadPtr(DecoderState& s) {
             // Nothing more to read: clear what lies below the valid bits
             // and go on with zeros.
             b.bits &= b.count ? ~std::uint64_t{0} << (64 - b.count) : 0;
+            s.zeroBits += static_cast<std::uint64_t>(56 - b.count);
             b.count = 56;
             break;
         }
@@ -223,7 +243,7 @@ void SaveWindowTail(DecoderState& s, std::int32_t produced) {
 // chunk. A chunk that is not written whole stops the decode (writeFailed).
 [[gnu::noinline]] void FlushChunks(DecoderState& s) {
     while (s.chunk > 0 && s.fill >= s.chunk) {
-        std::int32_t put = g_platform->FileWrite(s.output, s.out + kWindowSize, static_cast<std::uint32_t>(s.chunk));
+        std::int32_t put = s.output == kCheckOnly ? s.chunk : g_platform->FileWrite(s.output, s.out + kWindowSize, static_cast<std::uint32_t>(s.chunk));
         if (put != s.chunk) {
             s.writeFailed = 1;
             return;
@@ -405,6 +425,10 @@ std::int32_t DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std:
         } else {
             int distance = DecodeOffset(b) + 1;
             KeepLookahead(b);
+            // Before the first flush the window lies in `out` oldest first:
+            // the 30 kept positions, the 4066 blanks, then this entry's
+            // output, so reaching further back than this reads a kept one.
+            if (distance > produced + kWindowStart) s.unwrittenRead = 1;
             int length = symbol - (256 - kShortestMatch);
             CopyMatch(dst, distance, length);
             dst += length;
@@ -420,14 +444,35 @@ std::int32_t DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std:
         if (produced > pumpMark) {
             g_platform->PumpMessages();
             if (g_cancel && !g_uninstaller) break;
+            // Zero bits taken: a check has its answer, whatever follows.
+            if (s.output == kCheckOnly && s.zeroBits > static_cast<std::uint64_t>(b.count)) break;
             pumpMark += kPumpStep;
         }
     }
 
+    s.endBits = b.count;
+    s.bitsTaken = 8 * static_cast<std::uint64_t>(storedSize - s.inputLeft) + s.zeroBits -
+                  static_cast<std::uint64_t>(b.count);
+    s.overran = produced > unpackedSize ? 1 : 0;
+    s.unfinished = produced < unpackedSize ? 1 : 0;
     s.fill = static_cast<int>(dst - chunkStart);
     SaveWindowTail(s, produced);
     if (s.writeFailed && writeFailed) *writeFailed = 1;
     return produced < unpackedSize ? produced : unpackedSize;
+}
+
+int StreamFaults(std::uint32_t storedSize, std::uint32_t slack) {
+    const DecoderState& s = g_state;
+    int faults = kStreamSound;
+    // Zero bits were taken when more were handed out than are left over.
+    if (s.zeroBits > static_cast<std::uint64_t>(s.endBits)) faults |= kStreamPastEnd;
+    if (s.overran) faults |= kStreamOverran;
+    if (s.unwrittenRead) faults |= kStreamUnwrittenRead;
+    if (s.inputCut) faults |= kStreamInputCut;
+    if (s.unfinished) faults |= kStreamUnfinished;
+    const std::uint64_t used = (s.bitsTaken + 7) / 8;
+    if (used + slack < storedSize) faults |= kStreamLeftOver;
+    return faults;
 }
 
 int DecodeEntry(const char* installerPath, std::uint32_t offset, std::uint32_t unpackedSize,

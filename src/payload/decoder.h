@@ -78,5 +78,35 @@ int DecodeEntry(const char* installerPath, std::uint32_t offset, std::uint32_t u
 // of bytes produced: the unpacked size, or less after a Cancel. Sets
 // *writeFailed to 1 when a chunk could not be written whole (decoding stops
 // there), else 0. Sizes are compared as signed 32-bit values.
+//
+// With `out` kCheckOnly nothing is written: the decode only reads its stream
+// so that StreamFaults can judge it, and it ends early, at a pump, once the
+// stream has run past its stored bytes.
 std::int32_t DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std::int32_t storedSize,
                           int* writeFailed);
+
+// The output of a decode that only checks its stream.
+inline constexpr OsFile kCheckOnly = -3;
+
+// ---- Judging a stream ----------------------------------------------------------
+// The decoder accepts any bytes: a damaged stream still yields the unpacked
+// size. A stream as an encoder writes it, however, takes every bit it needs
+// from its own stored bytes and uses them all but the padding of the last
+// one, ends its last symbol exactly at the unpacked size, and never reads a
+// window position before it has written it. A forged, cut or corrupted
+// stream almost never does all of that.
+
+enum StreamFault : int {
+    kStreamSound = 0,
+    kStreamPastEnd = 1,        // needed bits beyond its stored bytes
+    kStreamOverran = 2,        // the last symbol ended past the unpacked size
+    kStreamUnwrittenRead = 4,  // a match read window positions not yet written
+    kStreamInputCut = 8,       // the file ended before the stored size
+    kStreamLeftOver = 16,      // more whole stored bytes than allowed were never used
+    kStreamUnfinished = 32,    // the decode stopped before the unpacked size
+};
+
+// The faults (a set of StreamFault bits) of the stream that the last
+// DecodeStream read, an entry of `storedSize` bytes; `slack` is how many
+// whole stored bytes may be left unused.
+int StreamFaults(std::uint32_t storedSize, std::uint32_t slack);

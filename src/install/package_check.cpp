@@ -5,6 +5,7 @@
 #include "install/naming.h"
 #include "install/paths.h"
 #include "install/text.h"
+#include "payload/decoder.h"
 #include "payload/payload.h"
 #include "shell/globals.h"
 
@@ -48,6 +49,26 @@ int IsDeviceName(const char* name) {
         return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
     }
     return 0;
+}
+
+// Whole stored bytes that a packed entry may leave unused: room for an
+// encoder that pads its streams a little.
+constexpr std::uint32_t kStreamSlack = 8;
+
+// Decodes a packed entry without writing it anywhere and judges its stream.
+// 1 when it reads as an encoder writes: a damaged or forged stream would
+// otherwise install as garbage, or inflate a tiny package to gigabytes.
+int PackedEntryIsSound(const char* installerPath, const FileRecord& record) {
+    OsFile in = g_platform->FileOpenRead(installerPath);
+    if (in == kNoFile) return 0;
+    int sound = 0;
+    if (g_platform->FileSeek(in, record.offset) == static_cast<std::int64_t>(record.offset)) {
+        DecodeStream(in, kCheckOnly, static_cast<std::int32_t>(record.unpackedSize),
+                     static_cast<std::int32_t>(record.storedSize), nullptr);
+        sound = StreamFaults(record.storedSize, kStreamSlack) == kStreamSound;
+    }
+    g_platform->FileClose(in);
+    return sound;
 }
 
 }  // namespace
@@ -118,6 +139,8 @@ int PackageCheck(OsWindow owner, const char* installerPath, const char* title) {
         } else if (!FormTargetPath(target, index, record, numberingBase, windowsFolder, dataFolder,
                                    baseName)) {
             result = ShowPackageFault(owner, kFaultTooLong);
+        } else if (record.unpackedSize != 0 && !PackedEntryIsSound(installerPath, record)) {
+            result = ShowPackageFault(owner, kFaultDamaged);
         }
     }
     g_platform->FileClose(payload);

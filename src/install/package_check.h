@@ -41,7 +41,10 @@ int IsValidTitle(const char* title);
 int IsValidExtension(const char* field);
 
 // Runs every check on the installer file `installerPath` for the stripped
-// title `title`. On the first fault shows its message (owner `owner`,
+// title `title`; every packed entry is decoded once, without being written,
+// and a stream that does not read as an encoder writes (it needs bits past
+// its stored bytes, leaves many of them unused, overruns its unpacked size
+// or reads window positions it never wrote) counts as damage. On the first fault shows its message (owner `owner`,
 // caption kErrorCaption, MB_OK with the error icon) and returns 0; returns 1
 // when the package can be installed.
 int PackageCheck(OsWindow owner, const char* installerPath, const char* title);

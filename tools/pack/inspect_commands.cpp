@@ -11,6 +11,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "install/naming.h"
+#include "install/package_check.h"
 #include "package_format.h"
 #include "payload/decoder.h"
 #include "payload/payload.h"
@@ -39,8 +40,11 @@ const char* const kVerifyHelp =
     "Usage: glimmer-pack verify PACKAGE\n"
     "\n"
     "Validates the catalogue (terminator present, title terminated, every file's data\n"
-    "inside the package, license inside the package) and decodes every packed file in\n"
-    "full. Exit status 0 when the package is sound.\n";
+    "inside the package, license inside the package), checks the title and the media\n"
+    "extensions as the installer does before it writes anything, and decodes every\n"
+    "packed file in full: its stream must take exactly its stored bytes, end at its\n"
+    "unpacked size and never read what it has not written. Exit status 0 when the\n"
+    "package is sound.\n";
 
 namespace {
 
@@ -137,17 +141,23 @@ int Positionals(const std::string& command, const std::vector<std::string>& args
     return kExitOk;
 }
 
-// ---- verify's counting sink ---------------------------------------------------
-
-// The decoder writes through g_platform; verify decodes into this handle and
-// only counts the bytes.
-constexpr OsFile kCountingSink = -2;
-std::uint64_t g_sinkBytes = 0;
-
-std::int32_t CountingWrite(OsFile file, const void* buffer, std::uint32_t size) {
-    if (file != kCountingSink) return kPosixPlatform.FileWrite(file, buffer, size);
-    g_sinkBytes += size;
-    return static_cast<std::int32_t>(size);
+// What is wrong with a packed stream, from the decoder's StreamFaults.
+std::string DescribeStreamFaults(int faults) {
+    static const struct {
+        int bit;
+        const char* text;
+    } kFaults[] = {
+        {kStreamInputCut, "the package ends inside its data"},
+        {kStreamUnfinished, "it stops before its unpacked size"},
+        {kStreamPastEnd, "its stream needs more bytes than are stored"},
+        {kStreamOverran, "its last code runs past the unpacked size"},
+        {kStreamUnwrittenRead, "it reads window bytes it never wrote"},
+        {kStreamLeftOver, "stored bytes are left over after the unpacked size"},
+    };
+    std::string text;
+    for (const auto& f : kFaults)
+        if (faults & f.bit) text += (text.empty() ? "" : ", ") + std::string(f.text);
+    return text;
 }
 
 }  // namespace
@@ -277,15 +287,20 @@ int RunVerify(const std::vector<std::string>& args) {
     std::string problem = LoadCatalogue(path, &c);
     if (!problem.empty()) return Fail(path, problem);
 
+    // The installer refuses these before it writes anything.
+    if (!IsValidTitle(c.title.c_str()))
+        return Fail(path, "the title '" + Cp1252ToUtf8(c.title) + "' cannot name a Windows file and folder");
     for (std::size_t i = 0; i < c.records.size(); ++i) {
         std::string name;
+        if (i >= 3 && !IsValidExtension(c.records[i].extension))
+            return Fail(path, "record " + std::to_string(i) + "'s extension '" +
+                                  Cp1252ToUtf8(std::string(c.records[i].extension,
+                                                           strnlen(c.records[i].extension, kExtensionSize))) +
+                                  "' cannot be part of a Windows file name");
         if (!InstalledName(c, i, &name))
             return Fail(path, "record " + std::to_string(i) + "'s installed name does not fit 259 characters");
     }
 
-    Platform counting = kPosixPlatform;
-    counting.FileWrite = CountingWrite;
-    const Platform* previous = g_platform;
     Progress progress = StartProgress();
     std::size_t packed = 0;
     for (std::size_t i = 0; i < c.records.size() && problem.empty(); ++i) {
@@ -297,16 +312,13 @@ int RunVerify(const std::vector<std::string>& args) {
         if (in == kNoFile || g_platform->FileSeek(in, r.offset) != r.offset) {
             problem = "cannot read record " + std::to_string(i);
         } else {
-            g_platform = &counting;
-            g_sinkBytes = 0;
-            int writeFailed = 0;
-            std::int32_t produced = DecodeStream(in, kCountingSink, static_cast<std::int32_t>(r.unpackedSize),
-                                                 static_cast<std::int32_t>(r.storedSize), &writeFailed);
-            g_platform = previous;
-            if (writeFailed || produced != static_cast<std::int32_t>(r.unpackedSize) ||
-                g_sinkBytes != r.unpackedSize)
-                problem = "record " + std::to_string(i) + " decodes to " + std::to_string(g_sinkBytes) +
-                          " bytes instead of " + std::to_string(r.unpackedSize);
+            DecodeStream(in, kCheckOnly, static_cast<std::int32_t>(r.unpackedSize),
+                         static_cast<std::int32_t>(r.storedSize), nullptr);
+            // Exactly the stored bytes, none left over: as glimmer-pack
+            // writes streams.
+            int faults = StreamFaults(r.storedSize, 0);
+            if (faults != kStreamSound)
+                problem = "record " + std::to_string(i) + " is damaged: " + DescribeStreamFaults(faults);
             ++packed;
         }
         if (in != kNoFile) g_platform->FileClose(in);

@@ -1,0 +1,379 @@
+#include "hostile/hostile_corpus.h"
+
+#include <cstdint>
+#include <functional>
+
+#include "payload/payload.h"
+
+namespace {
+
+// The test stub's layout (package_builder): PE header at 0x40, the
+// resource section's raw data at 0x400, the payload anchor's data last in it.
+constexpr std::uint32_t kPeHeader = 0x40;
+constexpr std::uint32_t kFileHeader = kPeHeader + 4;
+constexpr std::uint32_t kSectionTable = kFileHeader + 20 + 224;
+constexpr std::uint32_t kResourceRaw = 0x400;
+
+// File record fields.
+constexpr std::uint32_t kOffsetField = 0, kStoredField = 4, kUnpackedField = 8, kExtensionField = 12,
+                        kKindField = 27;
+
+class Corpus {
+public:
+    Corpus() : package_(HostileBasePackage()), base_(BuildPackageBytes(package_)) {}
+
+    const std::string& Base() const { return base_; }
+    std::uint32_t Payload() const { return PayloadStartOf(base_); }
+    std::uint32_t License() const { return Payload() + 2; }
+    std::uint32_t Title() const { return TitleOffsetOf(base_); }
+    std::uint32_t NumberingBase() const { return BaseOffsetOf(base_); }
+    std::uint32_t Record(std::size_t index) const { return RecordOffsetOf(base_, index); }
+    std::size_t Files() const { return package_.entries.size(); }
+    std::uint32_t Field(std::size_t index, std::uint32_t field) const { return PeekU32(base_, Record(index) + field); }
+    bool Packed(std::size_t index) const { return Field(index, kUnpackedField) != 0; }
+
+    void Add(const std::string& group, const std::string& name, std::string bytes, StubVerdict stub,
+             bool verifyRefuses = true) {
+        cases_.push_back({group + "-" + name, group, std::move(bytes), stub, verifyRefuses});
+    }
+    // The base package changed by `edit`.
+    void Edit(const std::string& group, const std::string& name, const std::function<void(std::string&)>& edit,
+              StubVerdict stub, bool verifyRefuses = true) {
+        std::string bytes = base_;
+        edit(bytes);
+        Add(group, name, std::move(bytes), stub, verifyRefuses);
+    }
+    // The base package cut to `length` bytes.
+    void Cut(const std::string& name, std::uint32_t length) {
+        Add("truncated", name, base_.substr(0, length), StubVerdict::Damaged);
+    }
+    // A package built from the base with another title.
+    void Titled(const std::string& group, const std::string& name, const std::string& title, StubVerdict stub,
+                bool verifyRefuses = true) {
+        TestPackage p = package_;
+        p.title = title;
+        Add(group, name, BuildPackageBytes(p), stub, verifyRefuses);
+    }
+    // The base package with record `index`'s 15-byte extension field
+    // replaced (padded with blanks, as the builder would).
+    void Extension(const std::string& name, std::size_t index, const std::string& field, StubVerdict stub,
+                   bool verifyRefuses = true) {
+        Edit("extension", name,
+             [&](std::string& b) {
+                 std::string padded = field;
+                 padded.resize(kExtensionSize, ' ');
+                 b.replace(Record(index) + kExtensionField, kExtensionSize, padded);
+             },
+             stub, verifyRefuses);
+    }
+
+    std::vector<HostileCase> Take() { return std::move(cases_); }
+
+private:
+    TestPackage package_;
+    std::string base_;
+    std::vector<HostileCase> cases_;
+};
+
+void AddNotInstallers(Corpus& c) {
+    const std::string stub = MakeTestStub();
+    c.Add("not-pe", "empty-file", "", StubVerdict::Damaged);
+    c.Add("not-pe", "text-file", "Questo non \xe8 un programma.\r\n", StubVerdict::Damaged);
+    c.Add("not-pe", "noise", SampleNoise(4096, 91), StubVerdict::Damaged);
+    c.Add("not-pe", "mz-only", "MZ", StubVerdict::Damaged);
+    c.Add("not-pe", "mz-header-only", stub.substr(0, 64), StubVerdict::Damaged);
+    std::string far = c.Base();
+    PokeU32(far, 60, 0x7FFFFFF0u);
+    c.Add("not-pe", "pe-header-past-end", far, StubVerdict::Damaged);
+    std::string wrapped = c.Base();
+    PokeU32(wrapped, 60, 0xFFFFFFF0u);
+    c.Add("not-pe", "pe-header-offset-wraps", wrapped, StubVerdict::Damaged);
+    std::string signature = c.Base();
+    signature.replace(kPeHeader, 4, std::string("NE\0\0", 4));
+    c.Add("not-pe", "no-pe-signature", signature, StubVerdict::Damaged);
+}
+
+void AddBrokenResources(Corpus& c) {
+    const std::uint32_t rsrcHeader = kSectionTable + 40;  // ".text" comes first in the test stub
+    c.Edit("pe", "no-rsrc-section", [&](std::string& b) { b.replace(rsrcHeader, 8, std::string(".rsrx\0\0\0", 8)); },
+           StubVerdict::Damaged);
+    c.Edit("pe", "no-sections", [&](std::string& b) { PokeU16(b, kFileHeader + 2, 0); }, StubVerdict::Damaged);
+    c.Edit("pe", "section-count-past-end", [&](std::string& b) {
+        PokeU16(b, kFileHeader + 2, 0xFFFF);
+        b.replace(rsrcHeader, 8, std::string(".rsrx\0\0\0", 8));
+    }, StubVerdict::Damaged);
+    c.Edit("pe", "rsrc-raw-data-past-end", [&](std::string& b) { PokeU32(b, rsrcHeader + 20, 0x7FFF0000u); },
+           StubVerdict::Damaged);
+    c.Edit("pe", "rsrc-raw-data-wraps", [&](std::string& b) { PokeU32(b, rsrcHeader + 20, 0xFFFFFFF8u); },
+           StubVerdict::Damaged);
+    // A tree whose directories hold no entries: the walk reads zeros.
+    c.Edit("pe", "empty-resource-tree", [&](std::string& b) {
+        b.replace(kResourceRaw, 0x1FC, std::string(0x1FC, '\0'));
+    }, StubVerdict::Damaged);
+    // The type entry leads back to the root directory, as a subdirectory
+    // and as a data entry.
+    c.Edit("pe", "resource-tree-loop", [&](std::string& b) { PokeU32(b, kResourceRaw + 16 + 4, 0x80000000u); },
+           StubVerdict::Damaged);
+    c.Edit("pe", "resource-tree-loop-to-data", [&](std::string& b) { PokeU32(b, kResourceRaw + 16 + 4, 0); },
+           StubVerdict::Damaged);
+    // The data entry's address lies before the section or far behind it.
+    const std::uint32_t dataEntry = kResourceRaw + 16 + 8 + 48;
+    c.Edit("pe", "anchor-before-section", [&](std::string& b) { PokeU32(b, dataEntry, 0x100); }, StubVerdict::Damaged);
+    c.Edit("pe", "anchor-past-end", [&](std::string& b) { PokeU32(b, dataEntry, 0x7FFF0000u); },
+           StubVerdict::Damaged);
+    c.Edit("pe", "anchor-offset-wraps", [&](std::string& b) { PokeU32(b, dataEntry, 0xFFFFFFF0u); },
+           StubVerdict::Damaged);
+}
+
+void AddTruncations(Corpus& c) {
+    c.Cut("inside-dos-header", 30);
+    c.Cut("inside-pe-header", kFileHeader + 10);
+    c.Cut("inside-optional-header", kFileHeader + 120);
+    c.Cut("inside-section-table", kSectionTable + 50);
+    c.Cut("inside-resource-tree", kResourceRaw + 20);
+    c.Cut("at-payload", c.Payload());
+    c.Cut("inside-license-length", c.Payload() + 1);
+    c.Cut("before-license-text", c.License());
+    c.Cut("inside-license-text", c.License() + (c.Title() - c.License()) / 2);
+    c.Cut("before-title", c.Title());
+    c.Cut("inside-title", c.Title() + 3);
+    c.Cut("title-last-byte-missing", c.Title() + kTitleSize - 1);
+    c.Cut("before-numbering-base", c.NumberingBase());
+    c.Cut("inside-numbering-base", c.NumberingBase() + 1);
+    static const struct {
+        std::uint32_t at;
+        const char* name;
+    } kFields[] = {{kOffsetField, "offset"},
+                   {kStoredField, "stored-size"},
+                   {kUnpackedField, "unpacked-size"},
+                   {kExtensionField, "extension"},
+                   {kKindField, "kind"}};
+    // Every record, the terminator included: before each field.
+    for (std::size_t r = 0; r <= c.Files(); ++r)
+        for (const auto& f : kFields)
+            c.Cut("record-" + std::to_string(r) + "-before-" + f.name, c.Record(r) + f.at);
+    c.Cut("catalogue-whole-no-data", c.Record(c.Files()) + kRecordSize);
+    // Inside every entry's data: one byte in, half way, one byte short.
+    for (std::size_t r = 0; r < c.Files(); ++r) {
+        std::uint32_t start = c.Field(r, kOffsetField), size = c.Field(r, kStoredField);
+        std::string e = "entry-" + std::to_string(r);
+        c.Cut(e + "-one-byte-in", start + 1);
+        c.Cut(e + "-half-way", start + size / 2);
+        c.Cut(e + "-one-byte-short", start + size - 1);
+    }
+}
+
+void AddBadRecords(Corpus& c) {
+    const auto size = static_cast<std::uint32_t>(c.Base().size());
+    for (std::size_t r : {std::size_t{0}, std::size_t{2}, std::size_t{4}}) {
+        const std::string at = "record-" + std::to_string(r) + "-";
+        const std::uint32_t offset = c.Field(r, kOffsetField);
+        auto poke = [&](std::uint32_t field, std::uint32_t value) {
+            return [&c, r, field, value](std::string& b) { PokeU32(b, c.Record(r) + field, value); };
+        };
+        c.Edit("records", at + "offset-at-end", poke(kOffsetField, size), StubVerdict::Damaged);
+        c.Edit("records", at + "offset-ffffffff", poke(kOffsetField, 0xFFFFFFFFu), StubVerdict::Damaged);
+        c.Edit("records", at + "offset-2-31", poke(kOffsetField, 0x80000000u), StubVerdict::Damaged);
+        c.Edit("records", at + "size-one-past-end", poke(kStoredField, size - offset + 1), StubVerdict::Damaged);
+        c.Edit("records", at + "size-ffffffff", poke(kStoredField, 0xFFFFFFFFu), StubVerdict::Damaged);
+        c.Edit("records", at + "offset-plus-size-wraps", [&c, r](std::string& b) {
+            PokeU32(b, c.Record(r) + kOffsetField, 0xFFFFFF00u);
+            PokeU32(b, c.Record(r) + kStoredField, 0x200);
+        }, StubVerdict::Damaged);
+        c.Edit("records", at + "unpacked-2-31", poke(kUnpackedField, 0x80000000u), StubVerdict::Damaged);
+        c.Edit("records", at + "unpacked-ffffffff", poke(kUnpackedField, 0xFFFFFFFFu), StubVerdict::Damaged);
+    }
+    // No terminator: its stored size made non-zero, so the walk reads on
+    // into the entries' data as records.
+    c.Edit("records", "terminator-overwritten", [&c](std::string& b) {
+        PokeU32(b, c.Record(c.Files()) + kOffsetField, c.Payload());
+        PokeU32(b, c.Record(c.Files()) + kStoredField, 1);
+    }, StubVerdict::Damaged);
+    // Thousands of well-formed records and no terminator: the file ends on
+    // a record boundary.
+    {
+        std::string b = c.Base().substr(0, c.Record(0));
+        std::string record(kRecordSize, ' ');
+        PokeU32(record, kOffsetField, c.Payload());
+        PokeU32(record, kStoredField, 1);
+        PokeU32(record, kUnpackedField, 0);
+        record.replace(kExtensionField, 4, ".MP3");
+        for (int i = 0; i < 3000; ++i) b += record;
+        c.Add("records", "flood-without-terminator", b, StubVerdict::Damaged);
+    }
+    // The license length runs past the end of the file.
+    c.Edit("license", "length-ffff", [&c](std::string& b) { PokeU16(b, c.Payload(), 0xFFFF); }, StubVerdict::Damaged);
+    {
+        std::string b = c.Base().substr(0, c.Title() + 100);
+        PokeU16(b, c.Payload(), static_cast<std::uint16_t>(b.size() - c.License() + 1));
+        c.Add("license", "length-one-past-end", b, StubVerdict::Damaged);
+    }
+    // The title field without its NUL.
+    c.Edit("title", "no-nul", [&c](std::string& b) { b.replace(c.Title(), kTitleSize, std::string(kTitleSize, 'A')); },
+           StubVerdict::Damaged);
+    c.Edit("title", "no-nul-separators", [&c](std::string& b) {
+        std::string field;
+        while (field.size() < kTitleSize) field += "..\\";
+        b.replace(c.Title(), kTitleSize, field.substr(0, kTitleSize));
+    }, StubVerdict::Damaged);
+}
+
+void AddTitles(Corpus& c) {
+    struct Title {
+        const char* name;
+        std::string text;
+    };
+    const Title bad[] = {
+        {"parent-folders", "..\\..\\WINDOWS\\system32\\evil"},
+        {"slash-parent", "../../evil"},
+        {"backslash", "Aurora\\evil"},
+        {"slash", "Aurora/evil"},
+        {"dot", "."},
+        {"dot-dot", ".."},
+        {"trailing-dot", "Aurora."},
+        {"drive-relative", "C:evil"},
+        {"drive-absolute", "C:\\evil"},
+        {"unc", "\\\\server\\share\\evil"},
+        {"alternate-stream", "Aurora:evil"},
+        {"device-con", "CON"},
+        {"device-nul-lower", "nul"},
+        {"device-aux-extension", "AUX.txt"},
+        {"device-prn-blank-extension", "PRN .x"},
+        {"device-com1", "COM1"},
+        {"device-com-superscript", "COM\xb9"},
+        {"device-lpt9", "lpt9"},
+        {"control-soh", "Aurora\x01"},
+        {"control-tab", "Au\trora"},
+        {"control-escape", "\x1b[31mAurora"},
+        {"control-newline", "Aurora\r\nevil"},
+        {"asterisk", "Au*ora"},
+        {"question", "Au?ora"},
+        {"quote", "Au\"ora"},
+        {"less", "Au<ora"},
+        {"greater", "Au>ora"},
+        {"pipe", "Au|ora"},
+        {"empty", ""},
+        {"blank", "   "},
+        {"one-blank", " "},
+        {"too-long-for-its-name", std::string(258, 'a')},
+    };
+    for (const Title& t : bad) c.Titled("title", t.name, t.text, StubVerdict::BadName);
+
+    // Sound names whose folders do not fit on the machine: the installer
+    // refuses them; verify, which does not know the target's folders,
+    // cannot.
+    c.Titled("title", "long-for-the-data-folder", std::string(200, 'a'), StubVerdict::TooLong, false);
+
+    // Odd but harmless titles: installed, inside the two places only.
+    c.Titled("title", "format-directives", "%s%n%x%p%s", StubVerdict::Installs, false);
+    c.Titled("title", "leading-blank", " Aurora", StubVerdict::Installs, false);
+    c.Titled("title", "trailing-blanks", "Aurora   ", StubVerdict::Installs, false);
+    c.Titled("title", "code-page-letters", "Aurora \xe0\xe8\xec\xf2\xf9 \x80\x92", StubVerdict::Installs, false);
+    c.Titled("title", "dots-inside", "Mr. X. Aurora", StubVerdict::Installs, false);
+}
+
+void AddExtensions(Corpus& c) {
+    const std::size_t media = 3;  // the first media record
+    struct Field {
+        const char* name;
+        std::string text;
+    };
+    const Field bad[] = {
+        {"parent-folders", "\\..\\..\\..\\x"},
+        {"slash-parent", "/../../../x"},
+        {"after-dot", ".MP3\\..\\..\\x"},
+        {"drive", "C:\\x"},
+        {"alternate-stream", ".MP3:evil"},
+        {"asterisk", ".M*3"},
+        {"question", ".M?3"},
+        {"quote", ".M\"3"},
+        {"less", ".M<3"},
+        {"greater", ".M>3"},
+        {"pipe", ".M|3"},
+        {"control-soh", ".MP\x01"},
+        {"control-unit-separator", ".MP\x1f"},
+        {"control-tab", ".MP3\t"},
+    };
+    for (const Field& f : bad) c.Extension(f.name, media, f.text, StubVerdict::BadName);
+    c.Extension("last-media-parent-folders", media + 1, "\\..\\x", StubVerdict::BadName);
+
+    // Harmless: a separator after the field's first zero is never read, and
+    // records 0 to 2 do not use their extension at all.
+    c.Extension("separator-after-zero", media, std::string(".MP3\0\\..\\..\\x", 13), StubVerdict::Installs, false);
+    c.Extension("all-zero", media, std::string(kExtensionSize, '\0'), StubVerdict::Installs, false);
+    c.Extension("fifteen-characters", media, ".ABCDEFGHIJKLMN", StubVerdict::Installs, false);
+    c.Extension("unused-on-data-file", 1, "\\..\\..\\x", StubVerdict::Installs, false);
+    c.Extension("unused-on-uninstaller", 2, "C:\\x", StubVerdict::Installs, false);
+}
+
+void AddPackedStreams(Corpus& c) {
+    for (std::size_t r = 0; r < c.Files(); ++r) {
+        if (!c.Packed(r)) continue;
+        const std::string at = "record-" + std::to_string(r) + "-";
+        const std::uint32_t offset = c.Field(r, kOffsetField), stored = c.Field(r, kStoredField),
+                            unpacked = c.Field(r, kUnpackedField);
+        for (unsigned seed : {1u, 2u, 3u}) {
+            c.Edit("stream", at + "noise-" + std::to_string(seed), [=](std::string& b) {
+                b.replace(offset, stored, SampleNoise(stored, 100 * static_cast<unsigned>(r) + seed));
+            }, StubVerdict::Damaged);
+        }
+        c.Edit("stream", at + "zeros", [=](std::string& b) { b.replace(offset, stored, std::string(stored, '\0')); },
+               StubVerdict::Damaged);
+        c.Edit("stream", at + "ones", [=](std::string& b) { b.replace(offset, stored, std::string(stored, '\xff')); },
+               StubVerdict::Damaged);
+        // One byte changed half way. The format has no check value: when
+        // the code falls back into step (as it does in the data file's
+        // stream, which then decodes with 47 bytes wrong) the stream reads
+        // as a sound one, and nothing can tell. The installer still writes
+        // only into its two places.
+        const bool resynchronises = r == 1;
+        c.Edit("stream", at + "one-byte-flipped", [=](std::string& b) { b[offset + stored / 2] ^= 0x5A; },
+               resynchronises ? StubVerdict::Installs : StubVerdict::Damaged, !resynchronises);
+        // Sound bytes, wrong sizes: the stream runs out before the unpacked
+        // size, or stops with stored bytes left over.
+        auto poke = [&c, r](std::uint32_t field, std::uint32_t value) {
+            return [&c, r, field, value](std::string& b) { PokeU32(b, c.Record(r) + field, value); };
+        };
+        c.Edit("stream", at + "unpacked-larger", poke(kUnpackedField, unpacked + 1000), StubVerdict::Damaged);
+        c.Edit("stream", at + "unpacked-2-31-less-1", poke(kUnpackedField, 0x7FFFFFFFu), StubVerdict::Damaged);
+        c.Edit("stream", at + "unpacked-smaller", poke(kUnpackedField, unpacked / 2), StubVerdict::Damaged);
+        c.Edit("stream", at + "stored-shorter", poke(kStoredField, stored / 2), StubVerdict::Damaged);
+    }
+}
+
+}  // namespace
+
+TestPackage HostileBasePackage() {
+    TestPackage p;
+    p.title = "Aurora";
+    p.license = "Termini d'uso: questo screen saver \xe8 offerto cos\xec com'\xe8.\r\n";
+    p.base = 14;
+    p.entries.push_back({"SAVER" + SampleNoise(3000, 11)});
+    p.entries.push_back({"DATA" + SampleText(9000, 12), true});
+    p.entries.push_back({"UNINSTALLER" + SampleNoise(2500, 13)});
+    p.entries.push_back({SampleNoise(1500, 14), false, ".MP3"});
+    p.entries.push_back({SampleText(7000, 15), true, ".OGG", '_'});
+    return p;
+}
+
+std::vector<HostileCase> MakeHostileCorpus() {
+    Corpus c;
+    AddNotInstallers(c);
+    AddBrokenResources(c);
+    AddTruncations(c);
+    AddBadRecords(c);
+    AddTitles(c);
+    AddExtensions(c);
+    AddPackedStreams(c);
+    return c.Take();
+}
+
+const char* VerdictName(StubVerdict verdict) {
+    switch (verdict) {
+    case StubVerdict::Damaged: return "Damaged";
+    case StubVerdict::BadName: return "BadName";
+    case StubVerdict::TooLong: return "TooLong";
+    case StubVerdict::Installs: return "Installs";
+    }
+    return "?";
+}

@@ -244,6 +244,20 @@ TEST_F(CancelTest, AnsweredNoChangesNothingAndAConfirmedCancelIsNotAskedAgain) {
     EXPECT_EQ(CountBoxes(kCancelCaption), 1);
 }
 
+TEST(Extraction, AStartCommandDuringTheWorkDoesNotStartItAgain) {
+    PrepareInstall(MakePackage("Aurora", {Media(".MP3")}));
+    std::vector<int> nested;
+    g_fake.onPump = [&nested](int) { nested.push_back(StartInstall()); };
+    EXPECT_EQ(StartInstall(), kInstallDone);
+    EXPECT_EQ(nested, std::vector<int>(4, 0));
+    EXPECT_EQ(g_fake.CallsStartingWith("FileOpenAppend").size(), 1u);
+    EXPECT_EQ(g_fake.CallsStartingWith("RegCreateKey").size(), 2u);
+    // Once it has ended, the work can be started again (a new install).
+    g_fake.onPump = nullptr;
+    EXPECT_EQ(StartInstall(), kInstallDone);
+    EXPECT_EQ(g_fake.CallsStartingWith("FileOpenAppend").size(), 2u);
+}
+
 TEST(Extraction, AccessDeniedStopsBeforeAnythingIsWritten) {
     PrepareInstall(MakePackage("Aurora"));
     g_fake.registryDenied = true;
@@ -328,6 +342,17 @@ TEST(ExtractionFault, AShortWriteInsideThePackedUninstallerIsNoRollback) {
         if (op == "FileCreate") armed = g_fake.calls.back().find("UNINSTAL.EXE") != std::string::npos;
         return armed && op == "FileWrite";
     };
+    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(g_uninstallerReady, 0);
+    ExpectOneFault(WriteFault(Data("UNINSTAL.EXE"), kStopEnding));
+}
+
+TEST(ExtractionFault, AnEntryCutShortInTheInstallerFileIsNotTakenAsWritten) {
+    TestPackage p = MakePackage("Aurora");
+    PrepareInstall(p);
+    g_installDialog = 77;
+    std::string bytes = BuildPackageBytes(p);
+    g_fake.WriteFile(kInstallerPath, bytes.substr(0, bytes.size() - 100));  // the uninstaller's end
     EXPECT_EQ(RunExtraction(), kInstallFailed);
     EXPECT_EQ(g_uninstallerReady, 0);
     ExpectOneFault(WriteFault(Data("UNINSTAL.EXE"), kStopEnding));

@@ -69,3 +69,22 @@ add_custom_target(check_stub_exe ALL DEPENDS ${GLIMMER_HOST_DIR}/check_stub_exe)
 # The check reads the built stub; a missing stub.exe fails it.
 add_test(NAME stub_exe_layout
          COMMAND ${GLIMMER_HOST_DIR}/check_stub_exe $<TARGET_FILE:stub> ${GLIMMER_STUB_LIMIT})
+
+# Test variant for the Wine scenarios: the same stub with the show-prompts
+# setting 0 (no confirmation, hidden install dialog, no completion message,
+# credits or start of the screen saver).
+add_executable(stub-prompts0 WIN32
+    ${GLIMMER_STUB_SOURCES}
+    ${PROJECT_SOURCE_DIR}/src/shell/show_prompts.cpp
+    ${PROJECT_SOURCE_DIR}/res/stub.rc)
+target_compile_definitions(stub-prompts0 PRIVATE GLIMMER_SHOW_PROMPTS=0)
+target_include_directories(stub-prompts0 PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/res)
+target_compile_options(stub-prompts0 PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${GLIMMER_STUB_COMPILE_OPTIONS}>)
+target_link_libraries(stub-prompts0 PRIVATE glimmer_core)
+get_target_property(GLIMMER_STUB_LINK_OPTIONS stub LINK_OPTIONS)
+target_link_options(stub-prompts0 PRIVATE ${GLIMMER_STUB_LINK_OPTIONS})
+add_dependencies(stub-prompts0 stublayout)
+add_custom_command(TARGET stub-prompts0 POST_BUILD
+    COMMAND ${GLIMMER_HOST_DIR}/stublayout $<TARGET_FILE:stub-prompts0>
+    COMMENT "Putting the payload anchor's data last in stub-prompts0.exe"
+    VERBATIM)

@@ -40,7 +40,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from wineharness import checks, scenario, session  # noqa: E402
+from wineharness import checks, generate, scenario, session  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
 CONTENT = HERE / "content"
@@ -59,10 +59,13 @@ class SetupError(Exception):
 PROGRAM_SIZE = 32768
 
 
-def content_file(name: str, programs: Path, padded: Path | None = None) -> Path:
+def content_file(name: str, programs: Path, padded: Path | None = None,
+                 generated: dict[str, Path] | None = None) -> Path:
     """A package file: "@NAME" is the harness program NAME.exe (padded to
-    PROGRAM_SIZE in the folder `padded` when given), anything else a file
-    in content/."""
+    PROGRAM_SIZE in the folder `padded` when given), a name in `generated`
+    a file made for the run, anything else a file in content/."""
+    if generated and name in generated:
+        return generated[name]
     path = programs / f"{name[1:]}.exe" if name.startswith("@") else CONTENT / name
     if not path.is_file():
         raise FileNotFoundError(f"no such file: {path}")
@@ -82,10 +85,48 @@ def windows_name(text: str) -> str:
     return text.encode("latin-1").decode("cp1252", errors="replace")
 
 
+def generate_files(sc: scenario.Scenario, out: Path) -> dict[str, Path]:
+    """Makes the scenario's generated files; returns them by name."""
+    made: dict[str, Path] = {}
+    for words in sc.values("generate"):
+        name, size = words[0], words[1]
+        kind = words[2] if len(words) > 2 else "random"
+        if "/" in name or "\\" in name or name.startswith("@") or name in made:
+            raise SetupError(f"generate: bad or repeated file name {name!r}")
+        try:
+            data = generate.make(generate.parse_size(size), kind)
+        except generate.GenerateError as e:
+            raise SetupError(f"generate {name}: {e}") from None
+        path = out / "generated" / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+        made[name] = path
+    return made
+
+
+def alter_package(sc: scenario.Scenario, package: Path) -> None:
+    """Makes a built package hostile as the scenario asks (forge-title, cut)."""
+    forged, count = sc.value("forge-title"), sc.value("cut")
+    if forged is None and count is None:
+        return
+    data = package.read_bytes()
+    try:
+        if forged is not None:
+            data = generate.forge_title(data, sc.value("title").encode("latin-1"),
+                                        forged.encode("latin-1"))
+        if count is not None:
+            data = generate.cut(data, generate.parse_size(count))
+    except generate.GenerateError as e:
+        raise SetupError(str(e)) from None
+    package.write_bytes(data)
+
+
 def build_package(sc: scenario.Scenario, opts, out: Path) -> tuple[Path, str]:
     """Builds the scenario's package; returns it and its file name."""
     if not opts.pack or not Path(opts.pack).is_file():
         raise SetupError(f"glimmer-pack not found at {opts.pack} (build the native preset)")
+    if sc.value("stub"):
+        opts.stub = str(content_file("@" + sc.value("stub"), opts.programs))
     if not opts.stub or not Path(opts.stub).is_file():
         raise SetupError(f"stub not found at {opts.stub} (build the win32 preset)")
     title = sc.value("title")
@@ -94,7 +135,7 @@ def build_package(sc: scenario.Scenario, opts, out: Path) -> tuple[Path, str]:
     package.parent.mkdir(parents=True, exist_ok=True)
     raw = lambda text: text.encode("latin-1")  # noqa: E731
     padded = out / "content"
-    file = lambda name: bytes(content_file(name, opts.programs, padded))  # noqa: E731
+    file = lambda name: bytes(content_file(name, opts.programs, padded, opts.generated))  # noqa: E731
     command = [raw(opts.pack), b"build", b"-o", bytes(package), b"--stub", raw(opts.stub),
                b"--title", raw(title),
                b"--saver", file(sc.value("saver", "@probe")),
@@ -112,6 +153,7 @@ def build_package(sc: scenario.Scenario, opts, out: Path) -> tuple[Path, str]:
         done = subprocess.run(command, stdout=log, stderr=log, timeout=60)
     if done.returncode != 0:
         raise SetupError(f"glimmer-pack failed (see {out / 'pack.log'})")
+    alter_package(sc, package)
     return package, name
 
 
@@ -135,7 +177,7 @@ def place_files(sc: scenario.Scenario, opts, prefix: Path, installer: Path, name
     for winpath, file in sc.values("put"):
         where = session.windows_path_to_unix(prefix, windows_name(winpath))
         where.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(content_file(file, opts.programs, out / "content"), where)
+        shutil.copyfile(content_file(file, opts.programs, out / "content", opts.generated), where)
     return f"{folder}\\{name}"
 
 
@@ -180,6 +222,7 @@ def run(opts) -> int:
     script = out / "steps.txt"
     script.write_bytes(sc.steps)
     transcript = out / "transcript.txt"
+    opts.generated = generate_files(sc, out)
     source, name, arguments = prepare_installer(sc, opts, out)
     phases.done("package")
     prefix = out / "prefix"
@@ -211,7 +254,8 @@ def run(opts) -> int:
     (out / "changes.txt").write_text("".join(line + "\n" for line in changes))
     keep_after(prefix, out)
     ctx = checks.Context(sc, out, prefix, template,
-                         lambda f: content_file(f, opts.programs, out / "content"), data, changes)
+                         lambda f: content_file(f, opts.programs, out / "content", opts.generated),
+                         data, changes)
     results = checks.run_checks(ctx)
     phases.done("checks")
     (out / "timing.txt").write_text("".join(line + "\n" for line in phases.lines))
@@ -233,6 +277,8 @@ def run(opts) -> int:
     sys.stdout.write(text)
     if not failed and not opts.keep_prefix:
         shutil.rmtree(prefix, ignore_errors=True)
+        # Generated files can be made again; large ones need not stay.
+        shutil.rmtree(out / "generated", ignore_errors=True)
     elif failed:
         print(f"prefix kept for inspection: {prefix}")
     return 1 if failed else 0

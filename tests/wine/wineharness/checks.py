@@ -18,6 +18,9 @@
     file WINPATH same FILE           ... holds the bytes of content FILE
                                      (or of harness program @NAME)
     file WINPATH bytes TEXT          ... holds exactly TEXT
+    file WINPATH part-of FILE        ... holds the first bytes of FILE, not
+                                     all of them (a file cut short)
+    file WINPATH size N              ... holds N bytes
     reg KEY NAME TYPE DATA           a registry value (KEY starts with HKLM
                                      or HKCU; TYPE sz, expand_sz, dword)
     reg KEY NAME absent              no such value
@@ -181,14 +184,35 @@ def check_file(ctx: Context, args: list[str]) -> list[str]:
         expected = ctx.content(args[2]).read_bytes()
     elif what == "bytes":
         expected = args[2].encode("latin-1")
+    elif what == "part-of":
+        return _check_part_of(path, args[0], ctx.content(args[2]).read_bytes())
+    elif what == "size":
+        if not args[2].isdigit():
+            raise CheckError("file WINPATH size N")
+        if not path.is_file():
+            return [f"{args[0]} is missing"]
+        size = path.stat().st_size
+        return [] if size == int(args[2]) else [f"{args[0]} holds {size} bytes, expected {args[2]}"]
     else:
-        raise CheckError("file WINPATH exists|absent|same FILE|bytes TEXT")
+        raise CheckError("file WINPATH exists|absent|same FILE|bytes TEXT|part-of FILE|size N")
     if not path.is_file():
         return [f"{args[0]} is missing"]
     got = path.read_bytes()
     if got != expected:
         return [f"{args[0]} holds {len(got)} bytes {got[:80]!r}..., expected {len(expected)} "
                 f"bytes {expected[:80]!r}..."]
+    return []
+
+
+def _check_part_of(path: Path, name: str, whole: bytes) -> list[str]:
+    if not path.is_file():
+        return [f"{name} is missing"]
+    got = path.read_bytes()
+    if len(got) >= len(whole):
+        return [f"{name} holds {len(got)} bytes, all of the {len(whole)} (not cut short)"]
+    if whole[:len(got)] != got:
+        at = next(i for i, (a, b) in enumerate(zip(got, whole)) if a != b)
+        return [f"{name} ({len(got)} bytes) differs from the start of its content at byte {at}"]
     return []
 
 

@@ -35,9 +35,13 @@ PACKAGE_KEYS = {
     "program": (1, None),     # run a harness program instead: NAME [ARG...]
     "put": (2, 2),            # WINPATH FILE: a file placed before the run
     "limit": (1, 1),          # seconds the whole run may take
+    "stub": (1, 1),           # harness program NAME.exe as the stub (default: --stub)
+    "generate": (2, 3),       # NAME BYTES [random|zero|wav]: a file made for the run
+    "forge-title": (1, 1),    # the built package's title field overwritten with TEXT
+    "cut": (1, 1),            # bytes cut from the end of the built package
 }
 
-REPEATABLE = {"media", "put"}
+REPEATABLE = {"media", "put", "generate"}
 
 
 class ScenarioError(Exception):

@@ -331,6 +331,29 @@ void CheckImports(const Bytes& file, const PeImage& image) {
         Check(std::find(names.begin(), names.end(), lazy) == names.end(), std::string(lazy) + " is not imported");
 }
 
+bool Holds(const Bytes& file, const std::string& text) {
+    return std::search(file.begin(), file.end(), text.begin(), text.end()) != file.end();
+}
+
+// No library may be found through the default search order, which starts in
+// the folder the installer was started from.
+void CheckLibrarySearch(const Bytes& file, const PeImage& image) {
+    constexpr int kDirDelayImport = 13;
+    Check(image.directories.size() <= kDirDelayImport || image.directories[kDirDelayImport].size == 0,
+          "no delay-loaded imports");
+    // The program limits later loads to the system folder first thing; it
+    // looks both calls up by name.
+    Check(Holds(file, std::string("SetDefaultDllDirectories") + '\0'), "looks up SetDefaultDllDirectories");
+    Check(Holds(file, std::string("SetDllDirectoryA") + '\0'), "looks up SetDllDirectoryA");
+    // Libraries loaded at run time are named for the system folder. The
+    // runtime links statically: none of its libraries is loaded by name
+    // (libgcc_s_dw2-1.dll is named, but only asked for when it is already
+    // in the process, with GetModuleHandleA).
+    Check(Holds(file, "GetSystemDirectoryA"), "forms system-folder paths (GetSystemDirectoryA)");
+    for (const char* dll : {"libstdc++-6.dll", "libwinpthread-1.dll", "mingwm10.dll"})
+        Check(!Holds(file, dll), std::string("does not name ") + dll);
+}
+
 void CheckLayout(const Bytes& file, const PeImage& image) {
     std::uint32_t anchor = 0;
     const std::string fault = FindLayoutFault(file, &anchor);
@@ -387,6 +410,7 @@ int main(int argc, char** argv) {
         Check((image.dllCharacteristics & kNxCompat) != 0, "NX compatible (DEP) flag set");
         CheckRelocations(file, image);
         CheckImports(file, image);
+        CheckLibrarySearch(file, image);
         CheckLayout(file, image);
         ResourceNode root;
         const bool tree = ParseResources(file, image, &root, &error);

@@ -26,6 +26,7 @@ constexpr const char kWriteFaultText[] =
     "Impossibile scrivere il file:\r\n\r\n%s\r\n\r\nIl disco potrebbe essere pieno o protetto "
     "da scrittura. %s";
 constexpr const char kReadFaultText[] = "Impossibile leggere il file:\r\n\r\n%s\r\n\r\n%s";
+constexpr const char kOwnFileUnknown[] = "(programma di installazione)";
 constexpr const char kRollbackEnding[] =
     "L\x92" "installazione \xe8 stata interrotta e verr\xe0 annullata.";
 constexpr const char kStopEnding[] = "L\x92" "installazione \xe8 stata interrotta.";
@@ -51,10 +52,10 @@ void CopyLevel(char* level, std::size_t count) {
 }
 
 // Checks every level of the data folder that this installer creates (from
-// `ownFrom` on) and INSTALL.LOG before anything is created there, then
-// creates the missing levels. A level that is a link to another place, or
-// that exists but is not a folder, stops the install.
-int PrepareDataFolder(int ownFrom, const char* logPath) {
+// `ownFrom` on) and INSTALL.LOG before anything is written: a level that is a
+// link to another place, or that exists but is not a folder, stops the
+// install, and so does a log that is a link.
+int CheckDataFolder(int ownFrom, const char* logPath) {
     char level[kPathSize];
     std::size_t length = std::strlen(g_dataFolder);
     for (std::size_t p = static_cast<std::size_t>(ownFrom) + 1; p < length; ++p) {
@@ -65,12 +66,20 @@ int PrepareDataFolder(int ownFrom, const char* logPath) {
         if (kind == FolderKind::NotFolder) return ShowFault(kNotFolderText, level);
     }
     if (g_platform->QueryFolder(logPath) == FolderKind::Link) return ShowFault(kLinkText, logPath);
+    return 1;
+}
+
+// Creates the levels of the data folder from `ownFrom` on. Results are not
+// looked at: an existing folder is fine, and a missing one shows when the log
+// cannot be opened.
+void CreateDataFolder(int ownFrom) {
+    char level[kPathSize];
+    std::size_t length = std::strlen(g_dataFolder);
     for (std::size_t p = static_cast<std::size_t>(ownFrom) + 1; p < length; ++p) {
         if (g_dataFolder[p] != '\\') continue;
         CopyLevel(level, p);
-        g_platform->CreateFolder(level);  // an existing folder is fine
+        g_platform->CreateFolder(level);
     }
-    return 1;
 }
 
 void SetString(OsKey key, const char* name, std::uint32_t type, const char* text) {
@@ -144,31 +153,37 @@ int FormPlan(Plan* plan) {
     return 1;
 }
 
+// Stored bytes that a packed stream may leave unused (an encoder's padding).
+constexpr std::uint32_t kStreamSlack = 8;
+
 // Writes one record's entry to `target`: a packed entry through the decoder
 // (the payload is closed meanwhile and opened again), a stored one by copy.
-// 1 when the entry was written as far as it should be.
 int WriteEntry(const Plan& plan, OsFile* payload, const FileRecord& record, const char* target) {
     if (record.unpackedSize == 0)
         return CopyStoredEntry(*payload, record.offset, record.storedSize, target);
     g_platform->FileClose(*payload);
     int result = DecodeEntry(plan.self, record.offset, record.unpackedSize, record.storedSize, target);
     *payload = OpenPayload(plan.self);
-    return result == kDecodeDone;
+    if (result == kDecodeWriteFailed || result == kDecodeTargetUnwritable) return kEntryWriteFailed;
+    if (result != kDecodeDone) return kEntryReadFailed;
+    // The package's streams were found sound before the install began, so a
+    // stream that now reads otherwise met a fault of the installer file. A
+    // decode cut short by a Cancel is judged only on that.
+    int faults = StreamFaults(record.storedSize, kStreamSlack);
+    if (g_cancel && !g_uninstaller) faults &= kStreamInputCut;
+    return faults == kStreamSound ? kEntryWritten : kEntryReadFailed;
 }
 
-// The record walk: every entry to its place, its path logged, the uninstall
-// entry with the uninstaller, each media file tested. 1 when it ran to its
-// end (or to a Cancel's end); 0 after telling the user of a fault.
-int WalkRecords(const Plan& plan, OsFile log) {
-    // A payload that cannot be opened counts as an empty catalogue.
-    OsFile payload = plan.self[0] ? OpenPayload(plan.self) : kNoFile;
-    std::uint16_t licenseLength = 0;
-    std::uint16_t numberingBase = 0;
+// The record walk over an open payload positioned at the first record:
+// every entry to its place, its path logged, the uninstall entry with the
+// uninstaller, each media file tested. 1 when it ran to its end (or to a
+// Cancel's end); 0 after telling the user of a fault. Closes the payload.
+int WalkRecords(const Plan& plan, OsFile payload, std::uint16_t numberingBase, OsFile log) {
     FileRecord record;
-    int more = payload != kNoFile && ReadCatalogueHead(payload, &licenseLength, &numberingBase) &&
-               ReadRecord(payload, &record);
-    int ok = 1;
-    for (std::uint32_t index = 0; ok && more && record.storedSize != 0; ++index) {
+    // The catalogue was found whole before the install began: a record that
+    // cannot be read now is a fault of the installer file.
+    int ok = ReadRecord(payload, &record) ? 1 : ShowFault(kReadFaultText, plan.self);
+    for (std::uint32_t index = 0; ok && record.storedSize != 0; ++index) {
         g_uninstaller = index == 2 ? 1 : 0;
         char target[kPathSize];
         if (index >= 3 && !IsValidExtension(record.extension)) {
@@ -189,16 +204,17 @@ int WalkRecords(const Plan& plan, OsFile log) {
         // Every target is logged, also one cut short, so that the uninstaller
         // finds it.
         int logged = WriteLogLine(log, target);
-        if (!written) {
+        if (written == kEntryWriteFailed) {
             ok = ShowFault(kWriteFaultText, target);
+        } else if (written == kEntryReadFailed) {
+            ok = ShowFault(kReadFaultText, plan.self);
         } else if (!logged) {
             ok = ShowFault(kWriteFaultText, plan.logPath);
         } else {
             if (index == 2) g_uninstallerReady = 1;
-            if (payload == kNoFile || next < 0 || g_platform->FileSeek(payload, next) != next)
+            if (payload == kNoFile || next < 0 || g_platform->FileSeek(payload, next) != next ||
+                !ReadRecord(payload, &record))
                 ok = ShowFault(kReadFaultText, plan.self);
-            else
-                more = ReadRecord(payload, &record);  // a short record ends the walk
         }
         if (ok && !g_cancel && index > 2) MediaCheck(target);
     }
@@ -217,17 +233,21 @@ void FormScreenSaverLabel(char* out) { FormatText(out, kCaptionSize, "%s Screen 
 int CopyStoredEntry(OsFile payload, std::uint32_t offset, std::uint32_t storedSize,
                     const char* target) {
     unsigned char buffer[kCopyBlockSize];
-    if (g_platform->FileSeek(payload, offset) != static_cast<std::int64_t>(offset)) return 0;
+    if (g_platform->FileSeek(payload, offset) != static_cast<std::int64_t>(offset)) return kEntryReadFailed;
     OsFile out = g_platform->FileCreate(target);
-    if (out == kNoFile) return 0;
-    int whole = 1;
+    if (out == kNoFile) return kEntryWriteFailed;
+    int result = kEntryWritten;
     std::uint32_t copied = 0;
     std::uint32_t pumpMark = 0;
     while (copied < storedSize) {
         std::uint32_t want = storedSize - copied < kCopyBlockSize ? storedSize - copied : kCopyBlockSize;
         std::int32_t got = g_platform->FileRead(payload, buffer, want);
-        if (got <= 0 || g_platform->FileWrite(out, buffer, static_cast<std::uint32_t>(got)) != got) {
-            whole = 0;
+        if (got <= 0) {
+            result = kEntryReadFailed;
+            break;
+        }
+        if (g_platform->FileWrite(out, buffer, static_cast<std::uint32_t>(got)) != got) {
+            result = kEntryWriteFailed;
             break;
         }
         copied += static_cast<std::uint32_t>(got);
@@ -238,7 +258,7 @@ int CopyStoredEntry(OsFile payload, std::uint32_t offset, std::uint32_t storedSi
         }
     }
     g_platform->FileClose(out);
-    return whole;
+    return result;
 }
 
 void CancelQuestion() {
@@ -253,25 +273,39 @@ void CancelQuestion() {
 int RunExtraction() {
     g_uninstallerReady = 0;
     Plan plan;
-    if (!FormPlan(&plan)) return kInstallFailed;
+    if (!FormPlan(&plan) || !CheckDataFolder(plan.ownFrom, plan.logPath)) return kInstallFailed;
+
+    // The package was found whole before the install began; an installer
+    // file that cannot be read now stops the install before anything is
+    // written.
+    OsFile payload = plan.self[0] ? OpenPayload(plan.self) : kNoFile;
+    std::uint16_t licenseLength = 0;
+    std::uint16_t numberingBase = 0;
+    if (payload == kNoFile || !ReadCatalogueHead(payload, &licenseLength, &numberingBase)) {
+        if (payload != kNoFile) g_platform->FileClose(payload);
+        ShowFault(kReadFaultText, plan.self[0] ? plan.self : kOwnFileUnknown);
+        return kInstallFailed;
+    }
 
     // Access test: the key is created now and gets its values with the
     // uninstaller.
     OsKey key = 0;
     std::int32_t access = g_platform->RegCreateKey(plan.keyPath, &key);
     if (access == kErrorAccessDenied) {
+        g_platform->FileClose(payload);
         g_platform->MessageBox(0, kAccessDeniedText, kErrorCaption, kMbOk);
         return kInstallDenied;
     }
     if (access == kErrorSuccess) g_platform->RegCloseKey(key);
 
-    if (!PrepareDataFolder(plan.ownFrom, plan.logPath)) return kInstallFailed;
+    CreateDataFolder(plan.ownFrom);
     OsFile log = g_platform->FileOpenAppend(plan.logPath);
     if (log == kNoFile) {
+        g_platform->FileClose(payload);
         ShowFault(kWriteFaultText, plan.logPath);
         return kInstallFailed;
     }
-    int ok = WalkRecords(plan, log);
+    int ok = WalkRecords(plan, payload, numberingBase, log);
     g_platform->FileClose(log);
     if (!ok) return kInstallFailed;
     Activate(plan.screenSaverPath);

@@ -48,7 +48,8 @@ void FormScreenSaverLabel(char* out /* kCaptionSize */);
 // is not safe in a file name, a level of the data folder or INSTALL.LOG that
 // is a link to another place, INSTALL.LOG that cannot be opened or written, a
 // target that cannot be created, a short write (disk full), or the installer
-// file that cannot be read. The user is told which file, no further file is
+// file that cannot be read (opened, its catalogue walked, an entry's bytes
+// read whole, a packed stream read as it was when the package was checked). The user is told which file, no further file is
 // written, the screen saver is not activated and the result is
 // kInstallFailed. When the uninstaller had already been written whole,
 // g_uninstallerReady is 1 and the install sequence rolls the install back by
@@ -66,11 +67,15 @@ int StartInstall();
 // install dialog and sets g_cancel on Yes.
 void CancelQuestion();
 
+// How far an entry was written.
+enum EntryResult : int {
+    kEntryWritten = 1,       // whole, or as far as a confirmed Cancel let it
+    kEntryWriteFailed = 0,   // the target could not be created or written
+    kEntryReadFailed = -1,   // the installer file could not be read
+};
+
 // Copies `storedSize` bytes at the absolute `offset` of `payload` into a new
 // `target`, pumping after the first block and every further kPumpStep bytes;
 // a confirmed Cancel stops the copy at a pump unless g_uninstaller is set.
-// Returns 1 when the copy ended normally (whole, or cut by Cancel), 0 when the
-// target could not be created, a write fell short or the source could not be
-// read whole.
 int CopyStoredEntry(OsFile payload, std::uint32_t offset, std::uint32_t storedSize,
                     const char* target);

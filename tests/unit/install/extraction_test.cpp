@@ -142,15 +142,6 @@ TEST(Extraction, CatalogueWithoutFilesOrUninstaller) {
     EXPECT_TRUE(g_fake.registry[kKey].empty());
 }
 
-TEST(Extraction, AnInstallerThatCannotBeOpenedGivesAnEmptyCatalogue) {
-    PrepareInstall(MakePackage("Aurora"));
-    g_fake.moduleFileName = "C:\\Setup\\gone.exe";
-    ASSERT_EQ(RunExtraction(), kInstallDone);
-    EXPECT_EQ(g_fake.ReadFile(Data("INSTALL.LOG")), "");
-    EXPECT_TRUE(g_fake.CallsStartingWith("FileCreate").empty());
-    EXPECT_TRUE(g_fake.CallsStartingWith("FileRead").empty());
-}
-
 TEST(Extraction, StoredCopiesPumpAfterTheFirstBlockAndEveryFurther100KB) {
     TestPackage p;
     p.title = "Aurora";
@@ -347,6 +338,20 @@ TEST(ExtractionFault, AShortWriteInsideThePackedUninstallerIsNoRollback) {
     ExpectOneFault(WriteFault(Data("UNINSTAL.EXE"), kStopEnding));
 }
 
+std::string ReadFault(const char* ending) {
+    return std::string("Impossibile leggere il file:\r\n\r\n") + kInstallerPath + "\r\n\r\n" + ending;
+}
+
+TEST(ExtractionFault, AnInstallerThatCannotBeReadStopsBeforeAnythingIsWritten) {
+    PrepareInstall(MakePackage("Aurora"));
+    g_installDialog = 77;
+    g_fake.failWhen = [](const std::string& op, std::size_t) { return op == "FileOpenRead"; };
+    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    ExpectOneFault(ReadFault(kStopEnding));
+    ExpectNothingWritten();
+    EXPECT_TRUE(g_fake.CallsStartingWith("RegCreateKey").empty());
+}
+
 TEST(ExtractionFault, AnEntryCutShortInTheInstallerFileIsNotTakenAsWritten) {
     TestPackage p = MakePackage("Aurora");
     PrepareInstall(p);
@@ -355,7 +360,38 @@ TEST(ExtractionFault, AnEntryCutShortInTheInstallerFileIsNotTakenAsWritten) {
     g_fake.WriteFile(kInstallerPath, bytes.substr(0, bytes.size() - 100));  // the uninstaller's end
     EXPECT_EQ(RunExtraction(), kInstallFailed);
     EXPECT_EQ(g_uninstallerReady, 0);
-    ExpectOneFault(WriteFault(Data("UNINSTAL.EXE"), kStopEnding));
+    ExpectOneFault(ReadFault(kStopEnding));
+}
+
+TEST(ExtractionFault, AReadFaultInsideAPackedEntryIsNotTakenAsWritten) {
+    TestPackage p = MakePackage("Aurora", {Media(".MP3", 3000)});
+    p.entries[1].data = SampleText(40000, 8);
+    p.entries[1].pack = true;
+    PrepareInstall(p);
+    g_installDialog = 77;
+    bool decoding = false;
+    g_fake.failWhen = [&decoding](const std::string& op, std::size_t) {
+        if (op == "FileCreate") decoding = g_fake.calls.back().find("Aurora.dat") != std::string::npos;
+        return decoding && op == "FileRead";
+    };
+    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    ExpectOneFault(ReadFault(kStopEnding));
+    EXPECT_FALSE(g_fake.Exists(Data("UNINSTAL.EXE")));
+}
+
+TEST(ExtractionFault, ACatalogueThatCannotBeWalkedIsNoSuccess) {
+    PrepareInstall(MakePackage("Aurora", {Media(".MP3")}));
+    g_installDialog = 77;
+    // The seek back to the next record, after the uninstaller.
+    bool afterUninstaller = false;
+    g_fake.failWhen = [&afterUninstaller](const std::string& op, std::size_t) {
+        if (op == "FileCreate") afterUninstaller = g_fake.calls.back().find("UNINSTAL.EXE") != std::string::npos;
+        return afterUninstaller && op == "FileSeek" && g_fake.calls.back() != "FileSeek 0";
+    };
+    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(g_uninstallerReady, 1);
+    ExpectOneFault(ReadFault(kRollbackEnding));
+    EXPECT_FALSE(g_fake.Exists(Data("FILE0001.MP3")));
 }
 
 TEST(ExtractionFault, TheLogThatCannotBeOpenedOrWrittenStopsTheInstall) {
@@ -384,8 +420,8 @@ TEST(ExtractionFault, ARedirectedDataFolderIsRefusedBeforeAnythingIsCreated) {
     EXPECT_EQ(RunExtraction(), kInstallFailed);
     ExpectOneFault("Il percorso C:\\ProgramData\\Tarnwell rimanda a un\x92" "altra posizione: per "
                    "sicurezza l\x92installazione non pu\xf2 continuare.");
-    EXPECT_TRUE(g_fake.CallsStartingWith("CreateFolder").empty());
-    EXPECT_TRUE(g_fake.CallsStartingWith("FileOpenAppend").empty());
+    ExpectNothingWritten();
+    EXPECT_TRUE(g_fake.CallsStartingWith("RegCreateKey").empty());
 }
 
 TEST(ExtractionFault, AnInstallLogThatIsALinkIsNeverOpened) {

@@ -329,16 +329,6 @@ TEST_F(SequenceTest, ARefusedPackageAsksNothingAndWritesNothing) {
     EXPECT_TRUE(g_fake.CallsStartingWith("FileCreate").empty());
 }
 
-TEST_F(SequenceTest, ABlankTitleIsRefused) {
-    package_.title = "   ";
-    UsePackage(package_);
-    RealDialog();
-    InstallSequence(kBackdrop);
-    ExpectEnded();
-    EXPECT_EQ(CountBoxes("Errore!!!"), 1);
-    EXPECT_TRUE(g_fake.registry.empty());
-}
-
 TEST_F(SequenceTest, LongTitleAndFolderFormWholeTexts) {
     // As long as the data folder lets them be: 259 characters for
     // C:\ProgramData\Tarnwell\Glimmerwick\<title>\<title>.dat, and for the

@@ -177,7 +177,8 @@ def place_files(sc: scenario.Scenario, opts, prefix: Path, installer: Path, name
     for winpath, file in sc.values("put"):
         where = session.windows_path_to_unix(prefix, windows_name(winpath))
         where.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(content_file(file, opts.programs, out / "content", opts.generated), where)
+        shutil.copyfile(content_file(file, opts.programs, prefix.parent / "content", opts.generated),
+                        where)
     return f"{folder}\\{name}"
 
 

@@ -15,7 +15,12 @@ enum class Kind { Closed, Installer, Sink };
 struct Handle {
     Kind kind = Kind::Closed;
     std::int64_t position = 0;
+    int emptyReads = 0;  // reads that delivered nothing
 };
+
+// A reader that stops at the end of the file needs one read that delivers
+// nothing; one that keeps reading there is in a loop that would never end.
+constexpr int kMostEmptyReads = 16;
 
 // Handles are small numbers well away from kNoFile and from real streams.
 constexpr OsFile kFirstHandle = 1000;
@@ -35,7 +40,7 @@ Handle& Get(OsFile file) {
 OsFile Open(Kind kind) {
     for (int i = 0; i < kHandleCount; ++i) {
         if (g_handles[i].kind == Kind::Closed) {
-            g_handles[i] = Handle{kind, 0};
+            g_handles[i] = Handle{kind, 0, 0};
             ++g_memoryStats.opens;
             return kFirstHandle + i;
         }
@@ -74,6 +79,8 @@ std::int32_t MemRead(OsFile file, void* buffer, std::uint32_t size) {
         n = size < left ? size : left;
         std::memcpy(buffer, g_data + h.position, n);
     }
+    if (n == 0 && size > 0)
+        FUZZ_CHECK(++h.emptyReads <= kMostEmptyReads, "reading on and on at the end of the file");
     h.position += static_cast<std::int64_t>(n);
     s.bytesRead += n;
     return static_cast<std::int32_t>(n);

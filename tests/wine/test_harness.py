@@ -359,6 +359,30 @@ class ChecksTest(unittest.TestCase):
         self.assertTrue(checks.check_reg(ctx, [key, "absent"]))
         self.assertEqual(checks.check_reg(ctx, [key + "X", "absent"]), [])
 
+    def test_registry_subtree_unchanged(self):
+        uninstall = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+        template = Path(self.dir.name) / "template"
+        template.mkdir()
+        (template / "user.reg").write_text("")
+
+        def faults(before: str) -> list[str]:
+            (template / "system.reg").write_text(before)
+            ctx = checks.Context(self.sc, Path(self.dir.name), self.prefix, template,
+                                 lambda f: Path(self.dir.name) / f, b"", [])
+            return checks.check_reg(ctx, [uninstall, "unchanged"])
+
+        self.assertEqual(faults(REG), [])
+        # A key the run added below it, and one whose value it changed.
+        without = REG.split(r"[Software\\Microsoft")[0] + r"[Software\\Other] 1" + '\n"x"="y"\n'
+        self.assertEqual(len(faults(without)), 1)
+        self.assertIn("aurora added", faults(without)[0])
+        self.assertIn("aurora changed", faults(REG.replace("Aurora Screen Saver", "Other"))[0])
+        # Keys outside it do not count.
+        self.assertEqual(faults(REG.replace('"x"="y"', '"x"="z"')), [])
+        # A key with values that the run removed does.
+        gone = r"[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Gone] 1" + '\n"a"="b"\n'
+        self.assertIn("gone removed", faults(REG + "\n" + gone)[0])
+
     def test_ini_and_files(self):
         ctx = self.ctx(b"")
         self.assertEqual(checks.check_ini(ctx, ["C:\\windows\\system.ini", "BOOT", "scrnsave.exe", "C:\\A.scr"]), [])

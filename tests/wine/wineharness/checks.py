@@ -25,6 +25,8 @@
                                      or HKCU; TYPE sz, expand_sz, dword)
     reg KEY NAME absent              no such value
     reg KEY absent|exists            a key
+    reg KEY unchanged                the key and every key below it hold
+                                     what they held in the template
     ini WINPATH SECTION KEY VALUE    an .ini entry (absent for none)
     changes-only WINPATH...          files changed on drive C: are the
                                      given ones or lie under them
@@ -238,7 +240,9 @@ def check_reg(ctx: Context, args: list[str]) -> list[str]:
             return [] if key is None else [f"key {args[0]} exists"]
         if args[1] == "exists":
             return [] if key is not None else [f"key {args[0]} is missing"]
-        raise CheckError("reg KEY absent|exists")
+        if args[1] == "unchanged":
+            return _subtree_changes(ctx, args[0])
+        raise CheckError("reg KEY absent|exists|unchanged")
     value = registry.value(args[0], args[1])
     if len(args) == 3:
         if args[2] != "absent":
@@ -251,6 +255,26 @@ def check_reg(ctx: Context, args: list[str]) -> list[str]:
         return [f"value {args[1]} of {args[0]} is type {value.type} {value.data!r}, expected "
                 f"type {expected.type} {expected.data!r}"]
     return []
+
+
+def _subtree_changes(ctx: Context, path: str) -> list[str]:
+    """Keys at or below `path` that the run added, removed or changed."""
+    root, _, rest = path.partition("\\")
+    rest = rest.lower()
+
+    def subtree(registry: regfile.Registry) -> dict:
+        hive = registry.hives.get(root.lower())
+        if hive is None:
+            raise CheckError(f"unknown root {root!r} (HKLM or HKCU)")
+        return {k: v for k, v in hive.items() if k == rest or k.startswith(rest + "\\")}
+
+    before, after = subtree(ctx.registry("before")), subtree(ctx.registry("after"))
+    faults = [f"key {root}\\{k} added" for k in sorted(after.keys() - before.keys())]
+    # Wine leaves out of its files a key that holds no value but has keys
+    # below it: only a key with values can be missed.
+    faults += [f"key {root}\\{k} removed" for k in sorted(before.keys() - after.keys()) if before[k]]
+    faults += [f"key {root}\\{k} changed" for k in sorted(after.keys() & before.keys()) if after[k] != before[k]]
+    return faults
 
 
 def check_ini(ctx: Context, args: list[str]) -> list[str]:

@@ -7,12 +7,31 @@
 
 namespace {
 
-// The test stub's layout (package_builder): PE header at 0x40, the
-// resource section's raw data at 0x400, the payload anchor's data last in it.
-constexpr std::uint32_t kPeHeader = 0x40;
-constexpr std::uint32_t kFileHeader = kPeHeader + 4;
-constexpr std::uint32_t kSectionTable = kFileHeader + 20 + 224;
-constexpr std::uint32_t kResourceRaw = 0x400;
+// Where the parts of a stub's PE header lie, found the way the installer
+// finds them.
+struct StubLayout {
+    std::uint32_t peHeader;       // "PE\0\0"
+    std::uint32_t fileHeader;     // NumberOfSections at +2
+    std::uint32_t rsrcHeader;     // the ".rsrc" section header
+    std::uint32_t resourceRaw;    // its PointerToRawData
+    std::uint32_t rootEntry;      // the first entry of the root directory
+    std::uint32_t dataEntry;      // the first resource's data entry
+};
+
+StubLayout LayoutOf(const std::string& stub) {
+    StubLayout l;
+    l.peHeader = PeekU32(stub, 60);
+    l.fileHeader = l.peHeader + 4;
+    const std::uint32_t table = l.fileHeader + 20 + 224;
+    l.rsrcHeader = table;
+    while (stub.compare(l.rsrcHeader, 6, std::string(".rsrc\0", 6)) != 0) l.rsrcHeader += 40;
+    l.resourceRaw = PeekU32(stub, l.rsrcHeader + 20);
+    l.rootEntry = l.resourceRaw + 16;
+    const std::uint32_t names = l.resourceRaw + 16 + (PeekU32(stub, l.rootEntry + 4) & 0x7FFFFFFFu);
+    const std::uint32_t languages = l.resourceRaw + 16 + (PeekU32(stub, names + 4) & 0x7FFFFFFFu);
+    l.dataEntry = l.resourceRaw + PeekU32(stub, languages + 4);
+    return l;
+}
 
 // File record fields.
 constexpr std::uint32_t kOffsetField = 0, kStoredField = 4, kUnpackedField = 8, kExtensionField = 12,
@@ -20,8 +39,11 @@ constexpr std::uint32_t kOffsetField = 0, kStoredField = 4, kUnpackedField = 8, 
 
 class Corpus {
 public:
-    Corpus() : package_(HostileBasePackage()), base_(BuildPackageBytes(package_)) {}
+    explicit Corpus(const std::string& stub)
+        : stub_(stub), layout_(LayoutOf(stub)), package_(HostileBasePackage()), base_(BuildPackageBytes(package_, stub)) {}
 
+    const std::string& Stub() const { return stub_; }
+    const StubLayout& Layout() const { return layout_; }
     const std::string& Base() const { return base_; }
     std::uint32_t Payload() const { return PayloadStartOf(base_); }
     std::uint32_t License() const { return Payload() + 2; }
@@ -52,7 +74,7 @@ public:
                 bool verifyRefuses = true) {
         TestPackage p = package_;
         p.title = title;
-        Add(group, name, BuildPackageBytes(p), stub, verifyRefuses);
+        Add(group, name, BuildPackageBytes(p, stub_), stub, verifyRefuses);
     }
     // The base package with record `index`'s 15-byte extension field
     // replaced (padded with blanks, as the builder would).
@@ -70,13 +92,15 @@ public:
     std::vector<HostileCase> Take() { return std::move(cases_); }
 
 private:
+    std::string stub_;
+    StubLayout layout_;
     TestPackage package_;
     std::string base_;
     std::vector<HostileCase> cases_;
 };
 
 void AddNotInstallers(Corpus& c) {
-    const std::string stub = MakeTestStub();
+    const std::string& stub = c.Stub();
     c.Add("not-pe", "empty-file", "", StubVerdict::Damaged);
     c.Add("not-pe", "text-file", "Questo non \xe8 un programma.\r\n", StubVerdict::Damaged);
     c.Add("not-pe", "noise", SampleNoise(4096, 91), StubVerdict::Damaged);
@@ -89,35 +113,37 @@ void AddNotInstallers(Corpus& c) {
     PokeU32(wrapped, 60, 0xFFFFFFF0u);
     c.Add("not-pe", "pe-header-offset-wraps", wrapped, StubVerdict::Damaged);
     std::string signature = c.Base();
-    signature.replace(kPeHeader, 4, std::string("NE\0\0", 4));
+    signature.replace(c.Layout().peHeader, 4, std::string("NE\0\0", 4));
     c.Add("not-pe", "no-pe-signature", signature, StubVerdict::Damaged);
 }
 
 void AddBrokenResources(Corpus& c) {
-    const std::uint32_t rsrcHeader = kSectionTable + 40;  // ".text" comes first in the test stub
+    const StubLayout& l = c.Layout();
+    const std::uint32_t rsrcHeader = l.rsrcHeader, fileHeader = l.fileHeader;
     c.Edit("pe", "no-rsrc-section", [&](std::string& b) { b.replace(rsrcHeader, 8, std::string(".rsrx\0\0\0", 8)); },
            StubVerdict::Damaged);
-    c.Edit("pe", "no-sections", [&](std::string& b) { PokeU16(b, kFileHeader + 2, 0); }, StubVerdict::Damaged);
+    c.Edit("pe", "no-sections", [&](std::string& b) { PokeU16(b, fileHeader + 2, 0); }, StubVerdict::Damaged);
     c.Edit("pe", "section-count-past-end", [&](std::string& b) {
-        PokeU16(b, kFileHeader + 2, 0xFFFF);
+        PokeU16(b, fileHeader + 2, 0xFFFF);
         b.replace(rsrcHeader, 8, std::string(".rsrx\0\0\0", 8));
     }, StubVerdict::Damaged);
     c.Edit("pe", "rsrc-raw-data-past-end", [&](std::string& b) { PokeU32(b, rsrcHeader + 20, 0x7FFF0000u); },
            StubVerdict::Damaged);
     c.Edit("pe", "rsrc-raw-data-wraps", [&](std::string& b) { PokeU32(b, rsrcHeader + 20, 0xFFFFFFF8u); },
            StubVerdict::Damaged);
-    // A tree whose directories hold no entries: the walk reads zeros.
+    // A root directory that holds no entries: the walk reads zeros where
+    // its first entry would be.
     c.Edit("pe", "empty-resource-tree", [&](std::string& b) {
-        b.replace(kResourceRaw, 0x1FC, std::string(0x1FC, '\0'));
+        b.replace(l.resourceRaw, 24, std::string(24, '\0'));
     }, StubVerdict::Damaged);
     // The type entry leads back to the root directory, as a subdirectory
     // and as a data entry.
-    c.Edit("pe", "resource-tree-loop", [&](std::string& b) { PokeU32(b, kResourceRaw + 16 + 4, 0x80000000u); },
+    c.Edit("pe", "resource-tree-loop", [&](std::string& b) { PokeU32(b, l.rootEntry + 4, 0x80000000u); },
            StubVerdict::Damaged);
-    c.Edit("pe", "resource-tree-loop-to-data", [&](std::string& b) { PokeU32(b, kResourceRaw + 16 + 4, 0); },
+    c.Edit("pe", "resource-tree-loop-to-data", [&](std::string& b) { PokeU32(b, l.rootEntry + 4, 0); },
            StubVerdict::Damaged);
     // The data entry's address lies before the section or far behind it.
-    const std::uint32_t dataEntry = kResourceRaw + 16 + 8 + 48;
+    const std::uint32_t dataEntry = l.dataEntry;
     c.Edit("pe", "anchor-before-section", [&](std::string& b) { PokeU32(b, dataEntry, 0x100); }, StubVerdict::Damaged);
     c.Edit("pe", "anchor-past-end", [&](std::string& b) { PokeU32(b, dataEntry, 0x7FFF0000u); },
            StubVerdict::Damaged);
@@ -126,11 +152,12 @@ void AddBrokenResources(Corpus& c) {
 }
 
 void AddTruncations(Corpus& c) {
+    const StubLayout& l = c.Layout();
     c.Cut("inside-dos-header", 30);
-    c.Cut("inside-pe-header", kFileHeader + 10);
-    c.Cut("inside-optional-header", kFileHeader + 120);
-    c.Cut("inside-section-table", kSectionTable + 50);
-    c.Cut("inside-resource-tree", kResourceRaw + 20);
+    c.Cut("inside-pe-header", l.fileHeader + 10);
+    c.Cut("inside-optional-header", l.fileHeader + 120);
+    c.Cut("inside-section-table", l.fileHeader + 20 + 224 + 50);
+    c.Cut("inside-resource-tree", l.resourceRaw + 20);
     c.Cut("at-payload", c.Payload());
     c.Cut("inside-license-length", c.Payload() + 1);
     c.Cut("before-license-text", c.License());
@@ -356,8 +383,8 @@ TestPackage HostileBasePackage() {
     return p;
 }
 
-std::vector<HostileCase> MakeHostileCorpus() {
-    Corpus c;
+std::vector<HostileCase> MakeHostileCorpus(const std::string& stub) {
+    Corpus c(stub);
     AddNotInstallers(c);
     AddBrokenResources(c);
     AddTruncations(c);

@@ -34,8 +34,9 @@ struct HostileCase {
 // stored and packed entries.
 TestPackage HostileBasePackage();
 
-// Every case, in a fixed order; the same bytes on every call.
-std::vector<HostileCase> MakeHostileCorpus();
+// Every case, in a fixed order; the same bytes on every call. Built on
+// `stub`: the test stub, or a real stub.exe for runs of the real program.
+std::vector<HostileCase> MakeHostileCorpus(const std::string& stub = MakeTestStub());
 
 // "Damaged", "BadName", ... for messages.
 const char* VerdictName(StubVerdict verdict);

@@ -1,13 +1,16 @@
-// Writes the hostile corpus into a folder, one installer file per case
-// (<name>.exe), and an index of the cases:
+// Writes the hostile corpus into a folder, one installer file per case,
+// and an index of the cases:
 //
-//   make_hostile_corpus DIR [NAME...]
+//   make_hostile_corpus [--stub STUB.exe] [--prefix TEXT] DIR [NAME...]
 //
-// index.tsv holds one line per case written: name, group, what the installer
-// does with it (Damaged, BadName, TooLong, Installs) and whether glimmer-pack
-// verify refuses it (1 or 0), separated by tabs. With names, only those
-// cases are written; an unknown name is an error.
+// Each case is written as DIR/<TEXT><name>.exe, built on STUB.exe (a real
+// stub for runs of the real program; the test stub by default).
+// <TEXT>index.tsv holds one line per case written: name, group, what the installer does with
+// it (Damaged, BadName, TooLong, Installs) and whether glimmer-pack verify
+// refuses it (1 or 0), separated by tabs. With names, only those cases are
+// written; an unknown name is an error.
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -16,19 +19,31 @@
 #include "hostile/hostile_corpus.h"
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: make_hostile_corpus DIR [NAME...]\n");
+    std::string stub = MakeTestStub();
+    std::string prefix;
+    int at = 1;
+    for (; at + 1 < argc && argv[at][0] == '-'; at += 2) {
+        if (std::strcmp(argv[at], "--stub") == 0) {
+            stub = ReadBytesFile(argv[at + 1]);
+        } else if (std::strcmp(argv[at], "--prefix") == 0) {
+            prefix = argv[at + 1];
+        } else {
+            break;
+        }
+    }
+    if (at >= argc || argv[at][0] == '-') {
+        std::fprintf(stderr, "usage: make_hostile_corpus [--stub STUB.exe] [--prefix TEXT] DIR [NAME...]\n");
         return 2;
     }
-    const std::string folder = argv[1];
-    std::set<std::string> wanted(argv + 2, argv + argc);
+    const std::string folder = argv[at];
+    std::set<std::string> wanted(argv + at + 1, argv + argc);
     const bool all = wanted.empty();
     std::filesystem::create_directories(folder);
-    std::ofstream index(folder + "/index.tsv", std::ios::trunc);
+    std::ofstream index(folder + "/" + prefix + "index.tsv", std::ios::trunc);
     std::size_t written = 0;
-    for (const HostileCase& c : MakeHostileCorpus()) {
+    for (const HostileCase& c : MakeHostileCorpus(stub)) {
         if (!all && !wanted.erase(c.name)) continue;
-        WriteBytesFile(c.bytes, folder + "/" + c.name + ".exe");
+        WriteBytesFile(c.bytes, folder + "/" + prefix + c.name + ".exe");
         index << c.name << '\t' << c.group << '\t' << VerdictName(c.stub) << '\t' << (c.verifyRefuses ? 1 : 0)
               << '\n';
         ++written;

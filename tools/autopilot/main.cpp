@@ -163,8 +163,17 @@ std::string ControlLine(HWND control, HWND focus) {
                              : std::to_string(start) + "-" + std::to_string(end);
     } else if (SameClass(cls, "Static")) {
         int type = style & SS_TYPEMASK;
-        if (type == SS_ICON || type == SS_BITMAP || type == SS_ENHMETAFILE)
+        if (type == SS_ICON || type == SS_BITMAP || type == SS_ENHMETAFILE) {
             line = "icon";
+            // Wine lays out the icon's place in every message box; one
+            // asked for without an icon leaves it empty.
+            DWORD_PTR icon = 0;
+            if (type == SS_ICON &&
+                SendMessageTimeoutA(control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                                    &icon) &&
+                icon == 0)
+                line += " none";
+        }
         else
             line = "static " + Quote(TextOf(control));
     } else {
@@ -240,11 +249,10 @@ Fresh Look(Run& run) {
         return false;
     };
 
-    for (std::size_t i = 0; i < run.open.size();) {
-        if (showing(run.open[i].hwnd)) {
-            ++i;
-            continue;
-        }
+    // Newest first: of windows seen to go in one look, a later one (a
+    // question owned by a dialog) went first, whatever the look's timing.
+    for (std::size_t i = run.open.size(); i-- > 0;) {
+        if (showing(run.open[i].hwnd)) continue;
         Line(run, "gone " + std::to_string(run.open[i].number));
         run.open.erase(run.open.begin() + static_cast<long>(i));
     }

@@ -5,6 +5,7 @@
 
 #include "codec_support.h"
 #include "reference_model.h"
+#include "shell/globals.h"
 #include "support/fake_platform.h"
 
 namespace {
@@ -152,6 +153,82 @@ TEST_F(Stream, TheLastThirtyWindowPositionsCarryOverFromThePreviousEntry) {
     std::string after = RunDecode(b.Bytes(), 30).output;
     EXPECT_EQ(after.substr(0, 10), "0123456789");
     EXPECT_TRUE(after.substr(10) == first.substr(4096 + 10, 20));
+}
+
+}  // namespace
+
+namespace {
+
+class Reading : public ::testing::Test {
+  protected:
+    void SetUp() override { InstallFakePlatform(); }
+};
+
+TEST_F(Reading, TheSecondPumpFollowsTheByteThatPasses102400) {
+    // Literals only, so every symbol is one byte: Cancel at the second pump
+    // stops right after byte 102401.
+    std::string text = RandomBytes(110000, 31);
+    StreamBuilder b;
+    b.Literals(text);
+    g_fake.onPump = [](int pump) {
+        if (pump == 2) g_cancel = 1;
+    };
+    DecodeRun run = RunDecode(b.Bytes(), 110000);
+    EXPECT_EQ(run.produced, 102401);
+    EXPECT_TRUE(run.output == text.substr(0, 6 * 16384));
+}
+
+// A literal-only stream of 16484 bytes, with a few three-byte matches at
+// the start to shift the code positions, whose 16384th output byte (the
+// end of the first output chunk) comes with a code ending inside stream
+// byte `lastByte`; empty when none is found.
+std::string StreamWithChunkEndIn(std::size_t lastByte) {
+    std::string text = RandomBytes(16484, 5);
+    for (int matches = 0; matches < 400; ++matches) {
+        StreamBuilder b;
+        b.Literal(static_cast<std::uint8_t>(text[0]));
+        std::size_t out = 1;
+        for (int m = 0; m < matches; ++m) {  // each repeats the previous byte three times
+            b.Match(3, 0);
+            out += 3;
+        }
+        for (; out < 16384; ++out) b.Literal(static_cast<std::uint8_t>(text[out]));
+        std::size_t bits = b.Bits().size();
+        if (bits > 8 * lastByte && bits <= 8 * (lastByte + 1)) {
+            for (; out < 16484; ++out) b.Literal(static_cast<std::uint8_t>(text[out]));
+            return b.Bytes();
+        }
+    }
+    return "";
+}
+
+std::vector<std::string> ReadsAndWrites() {
+    std::vector<std::string> order;
+    for (const std::string& c : g_fake.calls)
+        if (c.rfind("FileRead", 0) == 0 || c.rfind("FileWrite", 0) == 0) order.push_back(c);
+    return order;
+}
+
+TEST_F(Reading, TheNextBlockIsReadWhenACodeReachesTheLastByteOfTheBlock) {
+    // The reader stays more than eight bits ahead of the codes: the first
+    // byte of the second block is taken as soon as a code reaches the last
+    // byte of the first one, not before and not only when its bits are
+    // needed. The first output chunk is written after the code that ends
+    // it, so the order of that write and the second read tells.
+    std::string reaches = StreamWithChunkEndIn(16383);
+    ASSERT_FALSE(reaches.empty());
+    RunDecode(reaches, 16484);
+    EXPECT_EQ(ReadsAndWrites(), (std::vector<std::string>{"FileRead 16384",
+                                                          "FileRead " + std::to_string(reaches.size() - 16384),
+                                                          "FileWrite 16384", "FileWrite 100"}));
+
+    InstallFakePlatform();
+    std::string stopsShort = StreamWithChunkEndIn(16382);
+    ASSERT_FALSE(stopsShort.empty());
+    RunDecode(stopsShort, 16484);
+    EXPECT_EQ(ReadsAndWrites(), (std::vector<std::string>{"FileRead 16384", "FileWrite 16384",
+                                                          "FileRead " + std::to_string(stopsShort.size() - 16384),
+                                                          "FileWrite 100"}));
 }
 
 }  // namespace

@@ -85,8 +85,10 @@ def windows_name(text: str) -> str:
     return text.encode("latin-1").decode("cp1252", errors="replace")
 
 
-def generate_files(sc: scenario.Scenario, out: Path) -> dict[str, Path]:
-    """Makes the scenario's generated files; returns them by name."""
+def generate_files(sc: scenario.Scenario, out: Path, programs: Path | None = None) -> dict[str, Path]:
+    """Makes the scenario's generated files; returns them by name. A kind
+    "@NAME" is harness program NAME.exe padded with zero bytes to the size
+    (a large program that still runs)."""
     made: dict[str, Path] = {}
     for words in sc.values("generate"):
         name, size = words[0], words[1]
@@ -94,7 +96,13 @@ def generate_files(sc: scenario.Scenario, out: Path) -> dict[str, Path]:
         if "/" in name or "\\" in name or name.startswith("@") or name in made:
             raise SetupError(f"generate: bad or repeated file name {name!r}")
         try:
-            data = generate.make(generate.parse_size(size), kind)
+            if kind.startswith("@") and programs is not None:
+                program = content_file(kind, programs).read_bytes()
+                if len(program) > generate.parse_size(size):
+                    raise generate.GenerateError(f"{kind} is larger than {size}")
+                data = program + bytes(generate.parse_size(size) - len(program))
+            else:
+                data = generate.make(generate.parse_size(size), kind)
         except generate.GenerateError as e:
             raise SetupError(f"generate {name}: {e}") from None
         path = out / "generated" / name
@@ -223,7 +231,7 @@ def run(opts) -> int:
     script = out / "steps.txt"
     script.write_bytes(sc.steps)
     transcript = out / "transcript.txt"
-    opts.generated = generate_files(sc, out)
+    opts.generated = generate_files(sc, out, opts.programs)
     source, name, arguments = prepare_installer(sc, opts, out)
     phases.done("package")
     prefix = out / "prefix"
@@ -235,6 +243,9 @@ def run(opts) -> int:
     with session.Xvfb(out / "xvfb.log") as x:
         phases.done("Xvfb start")
         env = session.wine_environment(prefix, x.display)
+        native = [name for words in sc.values("native-dlls") for name in words]
+        if native:
+            env["WINEDLLOVERRIDES"] += ";" + ",".join(native) + "=n,b"
         try:
             code, shots = session.run_autopilot(
                 env, Path(opts.autopilot), script, transcript, out / "shots",

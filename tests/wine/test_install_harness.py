@@ -128,6 +128,17 @@ class ScenarioKeysTest(unittest.TestCase):
             self.assertEqual(runner.content_file("data.dat", Path(d), None, made), made["data.dat"])
             self.assertEqual(runner.content_file("data.dat", Path(d)), runner.CONTENT / "data.dat")
 
+    def test_a_large_program_is_the_program_padded_with_zeros(self):
+        sc = scenario.parse(b"[package]\ntitle A\ngenerate big.exe 1K @probe\n"
+                            b"generate small.exe 5 @probe\n[steps]\nend\n", "s", Path("s.scn"))
+        with tempfile.TemporaryDirectory() as d:
+            Path(d, "probe.exe").write_bytes(b"MZprogram")
+            with self.assertRaises(runner.SetupError):
+                runner.generate_files(sc, Path(d), Path(d))
+            sc.package["generate"].pop()
+            made = runner.generate_files(sc, Path(d), Path(d))
+            self.assertEqual(made["big.exe"].read_bytes(), b"MZprogram" + bytes(1024 - 9))
+
     def test_generated_names_stay_in_their_folder(self):
         for name in ("../x", "a\\b", "@probe"):
             sc = scenario.parse(b"[package]\ntitle A\ngenerate " + scenario.quote(name).encode() +

@@ -22,9 +22,9 @@ namespace {
 // initial window, so that a match may start inside them.
 constexpr std::size_t kPrefix = kWindowStart;
 
-// Hash chains over three-byte prefixes.
-constexpr int kHashBits = 14;
-constexpr std::size_t kHashSize = std::size_t{1} << kHashBits;
+// Match finding tables.
+constexpr int kHash3Bits = 14;
+constexpr int kHash4Bits = 15;
 constexpr std::size_t kChainMask = kWindowSize - 1;
 // Chain steps per search. A match of kLongestMatch ends a search at once.
 constexpr int kMaxChain = 256;
@@ -117,17 +117,29 @@ struct Match {
     int distance = 0;  // 1..4096; the coded offset is distance - 1
 };
 
+// Candidates for a match: the nearest earlier position with the same
+// three-byte hash (enough for matches of three bytes), and chains of earlier
+// positions with the same four-byte hash for longer ones. Chains live in a
+// ring of one window's size: a slot is reused once its position is out of
+// reach.
 struct MatchFinder {
-    const std::uint8_t* text;  // blanks prefix + data
-    std::size_t size;          // bytes in text
-    std::vector<std::uint32_t> head;
-    std::vector<std::uint32_t> prev;
-    std::size_t inserted = 0;  // positions below this are in the chains
+    const std::uint8_t* text;  // blanks prefix + data, with slack behind
+    std::size_t size;          // bytes of text that count
+    std::vector<std::uint32_t> head3;
+    std::vector<std::uint32_t> head4;
+    std::vector<std::uint32_t> prev4;
+    std::size_t inserted = 0;  // positions below this are in the tables
 };
 
 inline std::uint32_t Hash3(const std::uint8_t* p) {
     std::uint32_t v = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
-    return (v * 2654435761u) >> (32 - kHashBits);
+    return (v * 2654435761u) >> (32 - kHash3Bits);
+}
+
+inline std::uint32_t Hash4(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return (v * 2654435761u) >> (32 - kHash4Bits);
 }
 
 // Bytes in common at `a` and `b`, at most `limit` (<= 30). Reads eight bytes
@@ -150,74 +162,75 @@ inline int MatchLength(const std::uint8_t* a, const std::uint8_t* b, int limit) 
     return length;
 }
 
-// Adds every position below `upTo` that starts three bytes.
+// Adds every position below `upTo`: to the three-byte table when three
+// bytes start there, to the chains when four do.
 inline void InsertUpTo(MatchFinder& f, std::size_t upTo) {
-    std::size_t last = f.size >= 3 ? f.size - 2 : 0;
-    if (upTo > last) upTo = last;
     for (std::size_t p = f.inserted; p < upTo; ++p) {
-        std::uint32_t h = Hash3(f.text + p);
-        f.prev[p & kChainMask] = f.head[h];
-        f.head[h] = static_cast<std::uint32_t>(p);
+        if (p + 4 <= f.size) {
+            std::uint32_t h = Hash4(f.text + p);
+            f.prev4[p & kChainMask] = f.head4[h];
+            f.head4[h] = static_cast<std::uint32_t>(p);
+        }
+        if (p + 3 <= f.size) f.head3[Hash3(f.text + p)] = static_cast<std::uint32_t>(p);
     }
     if (upTo > f.inserted) f.inserted = upTo;
 }
 
-// The longest match for the text at `pos` (nearest one among equals), from
-// sources at most 4096 bytes back and never before the text's start.
-Match FindMatch(MatchFinder& f, std::size_t pos) {
-    Match best;
-    std::size_t avail = f.size - pos;
-    if (avail < static_cast<std::size_t>(kShortestMatch)) return best;
-    int limit = static_cast<int>(std::min<std::size_t>(avail, kLongestMatch));
-    InsertUpTo(f, pos);
-    const std::uint8_t* cur = f.text + pos;
-    std::uint32_t candidate = f.head[Hash3(cur)];
-    for (int steps = 0; steps < kMaxChain && candidate != kNoPosition; ++steps) {
-        std::size_t c = candidate;
-        if (c >= pos || pos - c > static_cast<std::size_t>(kWindowSize)) break;
-        const std::uint8_t* src = f.text + c;
-        if (src[best.length] == cur[best.length] || best.length == 0) {
-            int length = MatchLength(src, cur, limit);
-            if (length > best.length && length >= kShortestMatch) {
-                best.length = length;
-                best.distance = static_cast<int>(pos - c);
-                if (length == limit) break;
-            }
-        }
-        std::uint32_t next = f.prev[c & kChainMask];
-        if (next == kNoPosition || next >= c) break;  // the slot was reused by a newer position
-        candidate = next;
-    }
-    return best;
+inline bool InReach(std::size_t candidate, std::size_t pos) {
+    return candidate < pos && pos - candidate <= static_cast<std::size_t>(kWindowSize);
 }
 
-// Every useful match for the text at `pos`, at most `limit` bytes long:
+// Every useful match for the text at `pos`, at most `limit` bytes long,
+// from sources at most 4096 bytes back and never before the text's start:
 // distanceOf[m] is the nearest distance that gives a match of m bytes, for
 // m from kShortestMatch to the returned longest length (0 when none).
+// Looks at no more than `maxChain` chain entries.
 int FindMatches(MatchFinder& f, std::size_t pos, int limit, int maxChain, std::uint16_t* distanceOf) {
     if (limit < kShortestMatch) return 0;
     InsertUpTo(f, pos);
     const std::uint8_t* cur = f.text + pos;
     int longest = 0;
-    std::uint32_t candidate = f.head[Hash3(cur)];
+    auto consider = [&](std::size_t c) {
+        int length = MatchLength(f.text + c, cur, limit);
+        if (length > longest && length >= kShortestMatch) {
+            for (int m = std::max(longest + 1, kShortestMatch); m <= length; ++m)
+                distanceOf[m] = static_cast<std::uint16_t>(pos - c);
+            longest = length;
+        }
+    };
+
+    std::uint32_t near = f.head3[Hash3(cur)];
+    if (near != kNoPosition && InReach(near, pos)) consider(near);
+    if (limit < 4 || longest == limit) return longest;
+
+    std::uint32_t candidate = f.head4[Hash4(cur)];
     for (int steps = 0; steps < maxChain && candidate != kNoPosition; ++steps) {
         std::size_t c = candidate;
-        if (c >= pos || pos - c > static_cast<std::size_t>(kWindowSize)) break;
-        const std::uint8_t* src = f.text + c;
-        if (longest < kShortestMatch || src[longest] == cur[longest]) {
-            int length = MatchLength(src, cur, limit);
-            if (length > longest && length >= kShortestMatch) {
-                for (int m = std::max(longest + 1, kShortestMatch); m <= length; ++m)
-                    distanceOf[m] = static_cast<std::uint16_t>(pos - c);
-                longest = length;
-                if (length == limit) break;
-            }
+        if (!InReach(c, pos)) break;
+        // Only a candidate that also agrees at the current longest length
+        // can beat it.
+        if (f.text[c + static_cast<std::size_t>(longest)] == cur[longest]) {
+            consider(c);
+            if (longest == limit) break;
         }
-        std::uint32_t next = f.prev[c & kChainMask];
-        if (next == kNoPosition || next >= c) break;
+        std::uint32_t next = f.prev4[c & kChainMask];
+        if (next >= c) break;  // none, or the slot was reused by a newer position
         candidate = next;
     }
     return longest;
+}
+
+// The longest match at `pos` (the nearest one among equals).
+Match FindMatch(MatchFinder& f, std::size_t pos) {
+    Match best;
+    std::uint16_t distanceOf[kLongestMatch + 1];
+    int limit = static_cast<int>(std::min<std::size_t>(f.size - pos, kLongestMatch));
+    int longest = FindMatches(f, pos, limit, kMaxChain, distanceOf);
+    if (longest >= kShortestMatch) {
+        best.length = longest;
+        best.distance = distanceOf[longest];
+    }
+    return best;
 }
 
 // ---- Parses --------------------------------------------------------------------------------
@@ -370,8 +383,9 @@ std::vector<std::uint8_t> LzhufEncode(const std::uint8_t* data, std::size_t size
     std::memcpy(e.text.data() + kPrefix, data, size);
     e.finder.text = e.text.data();
     e.finder.size = kPrefix + size;
-    e.finder.head.assign(kHashSize, kNoPosition);
-    e.finder.prev.assign(kWindowSize, kNoPosition);
+    e.finder.head3.assign(std::size_t{1} << kHash3Bits, kNoPosition);
+    e.finder.head4.assign(std::size_t{1} << kHash4Bits, kNoPosition);
+    e.finder.prev4.assign(kWindowSize, kNoPosition);
     InitTree(&e.tree);
     e.writer.out = &out;
 

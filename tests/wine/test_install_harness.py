@@ -169,6 +169,21 @@ class ScenarioKeysTest(unittest.TestCase):
                 runner.build_package(sc, opts, Path(d))
 
 
+class TranscriptLacksTest(unittest.TestCase):
+    def test_lines_beginning_with_the_text_are_faults(self):
+        sc = scenario.Scenario("s", Path("s.scn"), "", {}, b"", [])
+        ctx = lambda data: checks.Context(sc, Path("."), Path("."), Path("."), Path, data, [])  # noqa: E731
+        self.assertEqual(checks.check_transcript_lacks(ctx(b'window 1 "A"\nresult ok\n'),
+                                                       ["passing "]), [])
+        faults = checks.check_transcript_lacks(ctx(b'passing "A"\npassing ""\nresult ok\n'),
+                                               ["passing "])
+        self.assertEqual(len(faults), 2)
+        # Only the start of a line counts.
+        self.assertEqual(checks.check_transcript_lacks(ctx(b'  static "passing "\n'), ["passing "]), [])
+        with self.assertRaises(checks.CheckError):
+            checks.check_transcript_lacks(ctx(b""), [""])
+
+
 class CutShortFileTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()

@@ -9,6 +9,8 @@
                                      the "passing" lines of both
     transcript-has LINE              the transcript has LINE (passing lines
                                      included)
+    transcript-lacks TEXT            no line of the transcript begins with
+                                     TEXT (passing lines included)
     backdrop SHOT                    the backdrop covers the work area, and
                                      screenshot SHOT shows it: bands, frame,
                                      shadowed title
@@ -128,6 +130,14 @@ def _rect(text: str) -> tuple[int, int, int, int]:
 def check_transcript_has(ctx: Context, args: list[str]) -> list[str]:
     _argc(args, 1)
     return [] if args[0] in ctx.transcript_lines() else [f"no line {quote(args[0])} in the transcript"]
+
+
+def check_transcript_lacks(ctx: Context, args: list[str]) -> list[str]:
+    _argc(args, 1)
+    if not args[0]:
+        raise CheckError("transcript-lacks needs a text")
+    found = [line for line in ctx.transcript_lines() if line.startswith(args[0])]
+    return [f"the transcript has {quote(line)}" for line in found]
 
 
 def backdrop_rect(ctx: Context) -> tuple[int, int, int, int] | None:
@@ -304,6 +314,7 @@ CHECKS: dict[str, Callable[[Context, list[str]], list[str]]] = {
     "autopilot": check_autopilot,
     "transcript": check_transcript,
     "transcript-has": check_transcript_has,
+    "transcript-lacks": check_transcript_lacks,
     "backdrop": check_backdrop,
     "font-smoothing": check_font_smoothing,
     "file": check_file,

@@ -30,7 +30,7 @@ constexpr std::size_t kChainMask = kWindowSize - 1;
 constexpr int kMaxChain = 256;
 // Chain steps per position in the optimal parse, which searches them all.
 constexpr int kOptimalChain = 96;
-constexpr int kInsideLongChain = 8;
+constexpr int kInsideLongChain = 32;
 // A match at least this long is taken without looking one position ahead.
 constexpr int kLazyEnough = 24;
 
@@ -313,7 +313,7 @@ void CodeLengths(const LzhufTree& tree, std::uint32_t* bitsOf) {
 // and every offset at its exact length. The tree changes within a block,
 // so the costs are estimates; the block is short enough to keep them close.
 void ParseOptimal(Encoder& e) {
-    constexpr std::size_t kBlock = 4096;
+    constexpr std::size_t kBlock = 16384;
     constexpr std::uint32_t kUnreached = 0xFFFFFFFFu;
     struct Step {
         std::uint32_t cost;     // bits from the block's start to here

@@ -26,9 +26,12 @@ constexpr std::size_t kPrefix = kWindowStart;
 constexpr int kHash3Bits = 14;
 constexpr int kHash4Bits = 15;
 constexpr std::size_t kChainMask = kWindowSize - 1;
-// Chain steps per search. A match of kLongestMatch ends a search at once.
+// Chain steps per search in the greedy and lazy parses. A match of
+// kLongestMatch ends a search at once.
 constexpr int kMaxChain = 256;
-// Chain steps per position in the optimal parse, which searches them all.
+// Chain steps per position in the optimal parse, which searches every
+// position: fewer, and fewer still inside a match of the longest length,
+// where a long match is all but certain to be taken anyway.
 constexpr int kOptimalChain = 96;
 constexpr int kInsideLongChain = 32;
 // A match at least this long is taken without looking one position ahead.
@@ -311,7 +314,8 @@ void CodeLengths(const LzhufTree& tree, std::uint32_t* bitsOf) {
 // The cheapest sequence of literals and matches through each block, with
 // every symbol costed at its code length in the tree as the block begins
 // and every offset at its exact length. The tree changes within a block,
-// so the costs are estimates; the block is short enough to keep them close.
+// so the costs are estimates; code lengths change slowly, while a match
+// never crosses a block's end, so long blocks pay.
 void ParseOptimal(Encoder& e) {
     constexpr std::size_t kBlock = 16384;
     constexpr std::uint32_t kUnreached = 0xFFFFFFFFu;
@@ -341,7 +345,6 @@ void ParseOptimal(Encoder& e) {
             std::uint32_t literal = here + bitsOf[e.text[pos]];
             if (literal < steps[i + 1].cost) steps[i + 1] = Step{literal, 1, 0};
             int limit = static_cast<int>(std::min<std::size_t>(kLongestMatch, n - i));
-            // Inside a match of the longest length a short search will do.
             int chain = i < skipUntil ? kInsideLongChain : kOptimalChain;
             int longest = FindMatches(e.finder, pos, limit, chain, distanceOf);
             if (longest == kLongestMatch) skipUntil = i + kLongestMatch - 1;

@@ -12,7 +12,11 @@ enum class LzhufParse {
     Optimal,  // cheapest path in bits through each block (the default)
 };
 
-// Packs `size` bytes. The stream has no header; decoding it with the
-// unpacked size `size` gives the input back byte for byte.
+// Packs `size` bytes (below 2^31, as a file record's sizes are). The
+// stream has no header; decoding it with the unpacked size `size` gives the
+// input back byte for byte. Matches reach no further back than 4096 bytes
+// and into nothing but the blanks of the fresh window and bytes already
+// produced, so any decoder of the coding with a longest match of 30 reads
+// the stream, whatever its window held before.
 std::vector<std::uint8_t> LzhufEncode(const std::uint8_t* data, std::size_t size,
                                       LzhufParse parse = LzhufParse::Optimal);

@@ -46,6 +46,20 @@ HMODULE LoadSystemLibrary(const char* fileName) {
     return LoadLibraryA(path);
 }
 
+// Searching the system folder only (SetDefaultDllDirectories).
+constexpr DWORD kSearchSystemFolder = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+
+// Libraries that are not KnownDLLs and that Windows (or a system library
+// through a delayed import) loads for a GUI program later on: themes and
+// their drawing, the desktop window manager, version resources, the user
+// profile, the application compatibility layer, property stores,
+// cryptography, accessibility and the common controls. A name missing on a
+// given Windows is skipped.
+constexpr const char* kPreloaded[] = {
+    "UXTHEME.DLL", "MSIMG32.DLL",  "DWMAPI.DLL",  "VERSION.DLL", "USERENV.DLL", "PROFAPI.DLL",
+    "APPHELP.DLL", "PROPSYS.DLL",  "CRYPTBASE.DLL", "OLEACC.DLL", "COMCTL32.DLL",
+};
+
 // GetProcAddress gives a generic function pointer; the casts go through
 // void* so that the compiler accepts the change of signature.
 template <typename Function>
@@ -339,6 +353,19 @@ void Win32WriteProfileString(const char* section, const char* key, const char* v
 void Win32SetScreenSaveActive() { SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, 1, nullptr, SPIF_UPDATEINIFILE); }
 
 }  // namespace
+
+void HardenLibraryLoading() {
+    using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
+    using SetDirectory = BOOL(WINAPI*)(LPCSTR);
+    if (HMODULE kernel = GetModuleHandleA("KERNEL32.DLL")) {
+        if (auto setDefault = LookUp<SetDefaultDirectories>(kernel, "SetDefaultDllDirectories"))
+            setDefault(kSearchSystemFolder);
+        // An empty text takes the current folder out of the search.
+        if (auto setDirectory = LookUp<SetDirectory>(kernel, "SetDllDirectoryA")) setDirectory("");
+    }
+    // Kept loaded for the whole run.
+    for (const char* name : kPreloaded) LoadSystemLibrary(name);
+}
 
 // Designated in the order of the struct, so a missing or misplaced
 // operation does not compile.

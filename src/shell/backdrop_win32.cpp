@@ -24,31 +24,6 @@ constexpr UINT kStartTimerPeriod = 1000;
 // Font smoothing settings are written to the user profile and broadcast.
 constexpr UINT kSmoothingUpdate = SPIF_UPDATEINIFILE | SPIF_SENDCHANGE;
 
-// Searching the system folder only (SetDefaultDllDirectories).
-constexpr DWORD kSearchSystemFolder = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
-
-// The installer runs with administrator rights from wherever it was
-// downloaded, a folder that anyone may have put files into. Every library
-// that Windows loads on its behalf from here on (the shell's, the common
-// controls', the multimedia layer's and what they need in turn) is searched
-// for in the system folder only, never in the installer's folder or the
-// current one. Both calls are looked up at run time: Windows before 7 (or
-// Vista without the loader update) lacks the first, Windows before XP SP1
-// the second, and there the usual search order stays.
-void RestrictLibrarySearch() {
-    using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
-    using SetDirectory = BOOL(WINAPI*)(LPCSTR);
-    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-    if (!kernel) return;
-    if (auto setDefault = reinterpret_cast<SetDefaultDirectories>(
-            reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories"))))
-        setDefault(kSearchSystemFolder);
-    // An empty text takes the current folder out of the search.
-    if (auto setDirectory =
-            reinterpret_cast<SetDirectory>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA"))))
-        setDirectory("");
-}
-
 // Reads the title from the payload of this program's own file into g_title
 // and shows it as the window text. With no payload the title stays empty.
 void OnCreate(HWND window) {
@@ -157,7 +132,7 @@ LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LP
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
-    RestrictLibrarySearch();
+    HardenLibraryLoading();
     g_platform = &kWin32Platform;
 
     WNDCLASSA windowClass = {};

@@ -187,6 +187,14 @@ def place_files(sc: scenario.Scenario, opts, prefix: Path, installer: Path, name
         where.parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(content_file(file, opts.programs, prefix.parent / "content", opts.generated),
                         where)
+    for winpath, wintarget in sc.values("link"):
+        # A folder that is a symbolic link to another folder of drive C:;
+        # Wine shows it as a reparse point, as Windows shows a junction.
+        where = session.windows_path_to_unix(prefix, windows_name(winpath))
+        goal = session.windows_path_to_unix(prefix, windows_name(wintarget))
+        goal.mkdir(parents=True, exist_ok=True)
+        where.parent.mkdir(parents=True, exist_ok=True)
+        where.symlink_to(goal, target_is_directory=True)
     return f"{folder}\\{name}"
 
 

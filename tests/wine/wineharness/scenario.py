@@ -39,11 +39,13 @@ PACKAGE_KEYS = {
     "generate": (2, 3),       # NAME BYTES [random|zero|wav]: a file made for the run
     "forge-title": (1, 1),    # the built package's title field overwritten with TEXT
     "cut": (1, 1),            # bytes cut from the end of the built package
+    "link": (2, 2),           # WINPATH WINTARGET: folder WINPATH made a symbolic link to
+                              # folder WINTARGET (created when missing) before the run
     "native-dlls": (1, None), # NAME...: libraries of these names found along the search
                               # path are taken before Wine's own, as Windows takes them
 }
 
-REPEATABLE = {"media", "put", "generate"}
+REPEATABLE = {"media", "put", "generate", "link"}
 
 
 class ScenarioError(Exception):

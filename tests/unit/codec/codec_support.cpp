@@ -17,6 +17,7 @@ DecodeRun RunDecode(const std::string& stream, std::int32_t unpackedSize, std::i
     EXPECT_NE(in, kNoFile);
     EXPECT_NE(out, kNoFile);
     std::size_t first = g_fake.calls.size();
+    if (storedSize < 0) storedSize = static_cast<std::int32_t>(stream.size());
     run.produced = DecodeStream(in, out, unpackedSize, storedSize, &run.writeFailed);
     for (std::size_t i = first; i < g_fake.calls.size(); ++i) {
         const std::string& c = g_fake.calls[i];
@@ -35,23 +36,6 @@ std::string Encode(const std::string& data, LzhufParse parse) {
     return std::string(packed.begin(), packed.end());
 }
 
-std::string BitsToBytes(const std::string& bits) {
-    std::string out;
-    int count = 0;
-    unsigned byte = 0;
-    for (char c : bits) {
-        if (c != '0' && c != '1') continue;
-        byte = (byte << 1) | static_cast<unsigned>(c - '0');
-        if (++count == 8) {
-            out.push_back(static_cast<char>(byte));
-            count = 0;
-            byte = 0;
-        }
-    }
-    if (count > 0) out.push_back(static_cast<char>(byte << (8 - count)));
-    return out;
-}
-
 std::string RandomBytes(std::size_t size, std::uint32_t seed) {
     std::mt19937 rng(seed);
     std::string out(size, '\0');
@@ -60,10 +44,8 @@ std::string RandomBytes(std::size_t size, std::uint32_t seed) {
 }
 
 std::string SampleText(std::size_t size) {
-    static const char* const kWords[] = {
-        "salvaschermo", "installazione", "the", "window", "of", "Glimmer", "and", "a", "che",
-        "file", "per", "media", "buffer", "decode", "\r\n", ", ", ".", "Tarnwell", "with", "\xe8",
-    };
+    static const char* const kWords[] = {"salvaschermo", "installazione", "the", "window", "of", "Glimmer",
+                                         "and", "a", "che", "file", "per", "media", "\r\n", ", ", "\xe8"};
     std::mt19937 rng(7);
     std::string out;
     while (out.size() < size) {
@@ -76,18 +58,15 @@ std::string SampleText(std::size_t size) {
 
 std::string ReadHostFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return "";
     std::ostringstream bytes;
-    bytes << in.rdbuf();
+    if (in) bytes << in.rdbuf();
     return bytes.str();
 }
 
 std::string CodeOf(const LzhufTree& tree, int symbol) {
     std::string code;
-    for (int n = tree.parent[kNodeCount + symbol]; n != kRoot; n = tree.parent[n]) {
-        int first = tree.child[tree.parent[n]];
-        code.push_back(n == first ? '0' : '1');
-    }
+    for (int n = tree.parent[kNodeCount + symbol]; n != kRoot; n = tree.parent[n])
+        code.push_back(n == tree.child[tree.parent[n]] ? '0' : '1');
     std::reverse(code.begin(), code.end());
     return code;
 }

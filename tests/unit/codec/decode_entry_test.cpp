@@ -13,214 +13,172 @@ class Decoder : public ::testing::Test {
     void SetUp() override { InstallFakePlatform(); }
 };
 
-std::vector<std::string> WritesOf(const std::vector<std::string>& sizes) {
-    std::vector<std::string> out;
-    for (const std::string& s : sizes) out.push_back("FileWrite " + s);
-    return out;
-}
-
 TEST_F(Decoder, OutputLeavesInChunksOf16384AndARemainder) {
-    struct Case {
+    const struct {
         std::size_t size;
         std::vector<std::string> writes;
-    } cases[] = {
-        {1, {"1"}},
-        {16384, {"16384"}},
-        {16385, {"16384", "1"}},
-        {40000, {"16384", "16384", "7232"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.size);
+    } cases[] = {{1, {"FileWrite 1"}},
+                 {16384, {"FileWrite 16384"}},
+                 {16385, {"FileWrite 16384", "FileWrite 1"}},
+                 {40000, {"FileWrite 16384", "FileWrite 16384", "FileWrite 7232"}}};
+    for (const auto& c : cases) {
         std::string data = SampleText(c.size);
         DecodeRun run = RunDecode(Encode(data), static_cast<std::int32_t>(c.size));
-        EXPECT_EQ(run.writes, WritesOf(c.writes));
-        EXPECT_TRUE(run.output == data);
+        EXPECT_EQ(run.writes, c.writes) << c.size;
+        EXPECT_TRUE(run.output == data) << c.size;
     }
 }
 
-TEST_F(Decoder, AnUnpackedSizeOfZeroReadsAndWritesNothing) {
-    DecodeRun run = RunDecode(std::string("\x15\x22", 2), 0);
-    EXPECT_EQ(run.produced, 0);
-    EXPECT_TRUE(run.reads.empty());
-    EXPECT_TRUE(run.writes.empty());
+TEST_F(Decoder, AnUnpackedSizeOfZeroOrLessReadsAndWritesNothing) {
+    for (std::int32_t size : {0, -5}) {
+        DecodeRun run = RunDecode(std::string("\x15\x22", 2), size);
+        EXPECT_EQ(run.produced, 0);
+        EXPECT_TRUE(run.reads.empty() && run.writes.empty());
+    }
     EXPECT_EQ(g_fake.pumps, 0);
-    EXPECT_EQ(RunDecode(std::string("\x15\x22", 2), -5).produced, 0);
-    EXPECT_TRUE(Encode("").empty());
 }
 
-TEST_F(Decoder, PumpsAfterTheFirstSymbolAndEvery102400Bytes) {
-    std::string data = RandomBytes(250000, 4);  // nearly all literals
+TEST_F(Decoder, PumpsAfterTheFirstSymbolAndAfterEvery102400Bytes) {
+    std::string data = RandomBytes(250000, 4);
     DecodeRun run = RunDecode(Encode(data), 250000);
     EXPECT_TRUE(run.output == data);
-    // After the first byte, then after the symbols that pass 102400 and
-    // 204800 bytes: six whole chunks lie before the second pump, twelve
-    // before the third, and the first pump comes before any write.
-    EXPECT_EQ(g_fake.pumps, 3);
-    std::vector<std::string> order;
+    std::vector<std::string> order, expected = {"Pump"};
     for (const std::string& c : g_fake.calls)
         if (c == "Pump" || c.rfind("FileWrite", 0) == 0) order.push_back(c);
-    std::vector<std::string> expected = {"Pump"};
     for (int chunk = 1; chunk <= 16; ++chunk) {
         expected.push_back(chunk == 16 ? "FileWrite 4240" : "FileWrite 16384");
-        if (chunk == 6 || chunk == 12) expected.push_back("Pump");
+        if (chunk == 6 || chunk == 12) expected.push_back("Pump");  // past 102400 and 204800
     }
     EXPECT_EQ(order, expected);
 }
 
-TEST_F(Decoder, CancelBeforeAnEntryStopsItAfterItsFirstSymbol) {
-    std::string data = SampleText(50000);
-    std::string packed = Encode(data);
+TEST_F(Decoder, CancelStopsAtThePumpButNeverCutsTheUninstallerShort) {
+    std::string text = SampleText(400000);
+    std::string packed = Encode(text);
+
+    // Confirmed before the entry: only its first symbol is decoded.
     g_cancel = 1;
-    DecodeRun run = RunDecode(packed, 50000);
+    DecodeRun before = RunDecode(packed, 400000);
     EXPECT_EQ(g_fake.pumps, 1);
-    EXPECT_LT(run.produced, 31);
-    EXPECT_GE(run.produced, 1);
-    EXPECT_TRUE(run.writes.empty());
-    EXPECT_EQ(run.output, "");
+    EXPECT_GE(before.produced, 1);
+    EXPECT_LE(before.produced, 30);
+    EXPECT_EQ(before.output, "");
+    EXPECT_EQ(RunDecode(std::string("\x15", 1), 1).output, "M");  // unless that completes it
 
-    // Unless that symbol alone completes the entry.
-    DecodeRun one = RunDecode(std::string("\x15", 1), 1);
-    EXPECT_EQ(one.output, "M");
-}
-
-TEST_F(Decoder, CancelDuringAnEntryLeavesWholeChunksOnly) {
-    std::string data = SampleText(400000);
-    g_fake.onPump = [](int pump) {
-        if (pump == 3) g_cancel = 1;
-    };
-    DecodeRun run = RunDecode(Encode(data), 400000);
+    // Confirmed at the third pump: whole chunks up to that point remain.
+    InstallFakePlatform();
+    g_fake.onPump = [](int pump) { g_cancel = pump == 3; };
+    DecodeRun during = RunDecode(packed, 400000);
     EXPECT_EQ(g_fake.pumps, 3);
-    // The third pump follows the symbol that passes 204800 bytes.
-    EXPECT_GT(run.produced, 204800);
-    EXPECT_LE(run.produced, 204800 + 30);
-    EXPECT_EQ(run.output.size() % 16384, 0u);
-    EXPECT_EQ(run.output.size(), 12u * 16384);
-    EXPECT_TRUE(run.output == data.substr(0, run.output.size()));
-}
+    EXPECT_GT(during.produced, 204800);
+    EXPECT_LE(during.produced, 204800 + 30);
+    EXPECT_EQ(during.output.size(), 12u * 16384);
+    EXPECT_TRUE(during.output == text.substr(0, 12 * 16384));
 
-TEST_F(Decoder, TheUninstallerIsWrittenWholeDespiteCancel) {
-    std::string data = SampleText(300000);
+    InstallFakePlatform();
     g_cancel = 1;
     g_uninstaller = 1;
-    DecodeRun run = RunDecode(Encode(data), 300000);
-    EXPECT_EQ(run.produced, 300000);
-    EXPECT_TRUE(run.output == data);
-    EXPECT_EQ(g_fake.pumps, 3);
+    DecodeRun uninstaller = RunDecode(packed, 400000);
+    EXPECT_EQ(uninstaller.produced, 400000);
+    EXPECT_TRUE(uninstaller.output == text);
+    EXPECT_EQ(g_fake.pumps, 4);
 }
 
-TEST_F(Decoder, AShortWriteStopsTheDecodeAndIsReported) {
-    std::string data = SampleText(100000);
-    g_fake.diskBytesLeft = 20000;
-    DecodeRun run = RunDecode(Encode(data), 100000);
-    EXPECT_EQ(run.writeFailed, 1);
-    // The second chunk was cut short; nothing was tried after it.
-    EXPECT_EQ(run.writes, WritesOf({"16384", "16384"}));
-    EXPECT_LT(run.produced, 2 * 16384 + 30);
-    EXPECT_EQ(run.output.size(), 20000u);
-}
+TEST_F(Decoder, AWriteThatFailsStopsTheDecodeAndIsReported) {
+    std::string packed = Encode(SampleText(100000));
+    g_fake.diskBytesLeft = 20000;  // the second chunk is cut short
+    DecodeRun full = RunDecode(packed, 100000);
+    EXPECT_EQ(full.writeFailed, 1);
+    EXPECT_EQ(full.writes, (std::vector<std::string>{"FileWrite 16384", "FileWrite 16384"}));
+    EXPECT_LT(full.produced, 2 * 16384 + 30);
+    EXPECT_EQ(full.output.size(), 20000u);
 
-TEST_F(Decoder, AFailingWriteCallIsReportedToo) {
+    InstallFakePlatform();
     g_fake.failWhen = [](const std::string& op, std::size_t) { return op == "FileWrite"; };
-    DecodeRun run = RunDecode(Encode(SampleText(5000)), 5000);
-    EXPECT_EQ(run.writeFailed, 1);
-    EXPECT_EQ(run.writes.size(), 1u);
+    DecodeRun refused = RunDecode(packed, 100000);
+    EXPECT_EQ(refused.writeFailed, 1);
+    EXPECT_EQ(refused.writes.size(), 1u);
 }
 
 // ---- DecodeEntry ------------------------------------------------------------------
 
 class Entry : public Decoder {
   protected:
-    // A file with `junk` bytes, then the packed entry, then more junk.
-    std::string MakeInstaller(const std::string& data, std::size_t junk) {
+    // C:\setup.exe: `junk` bytes, the packed entry, more junk.
+    void MakeInstaller(const std::string& data, std::size_t junk) {
         packed_ = Encode(data);
         g_fake.WriteFile("C:\\setup.exe", RandomBytes(junk, 1) + packed_ + RandomBytes(500, 2));
-        return "C:\\setup.exe";
     }
+    std::uint32_t Stored() const { return static_cast<std::uint32_t>(packed_.size()); }
     std::string packed_;
 };
 
 TEST_F(Entry, DecodesFromTheRecordsOffsetIntoANewTarget) {
     std::string data = SampleText(40000);
-    std::string installer = MakeInstaller(data, 1234);
+    MakeInstaller(data, 1234);
     g_fake.WriteFile("C:\\data\\FILE0001.MP3", "old contents that must go");
-    int result = DecodeEntry(installer.c_str(), 1234, 40000, static_cast<std::uint32_t>(packed_.size()),
-                             "C:\\data\\FILE0001.MP3");
-    EXPECT_EQ(result, kDecodeDone);
+    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 1234, 40000, Stored(), "C:\\data\\FILE0001.MP3"), kDecodeDone);
     EXPECT_TRUE(g_fake.ReadFile("C:\\data\\FILE0001.MP3") == data);
     std::vector<std::string> files;
     for (const std::string& c : g_fake.calls)
         if (c.rfind("FileRead", 0) != 0 && c.rfind("FileWrite", 0) != 0 && c != "Pump") files.push_back(c);
     EXPECT_EQ(files, (std::vector<std::string>{"FileOpenRead C:\\setup.exe", "FileSeek 1234",
                                                "FileCreate C:\\data\\FILE0001.MP3", "FileClose", "FileClose"}));
+
+    // An entry of size 0 makes an empty target and reads nothing.
+    std::size_t reads = g_fake.CallsStartingWith("FileRead").size();
+    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 1234, 0, Stored(), "C:\\data\\FILE0001.MP3"), kDecodeDone);
+    EXPECT_TRUE(g_fake.Exists("C:\\data\\FILE0001.MP3"));
+    EXPECT_EQ(g_fake.ReadFile("C:\\data\\FILE0001.MP3"), "");
+    EXPECT_EQ(g_fake.CallsStartingWith("FileRead").size(), reads);
 }
 
-TEST_F(Entry, WithoutAPathItReadsItsOwnFile) {
+TEST_F(Entry, WithoutAPathItReadsItsOwnFileOrNothing) {
     std::string data = SampleText(1000);
     MakeInstaller(data, 10);
     g_fake.moduleFileName = "C:\\setup.exe";
-    EXPECT_EQ(DecodeEntry(nullptr, 10, 1000, static_cast<std::uint32_t>(packed_.size()), "C:\\out.bin"),
-              kDecodeDone);
+    EXPECT_EQ(DecodeEntry(nullptr, 10, 1000, Stored(), "C:\\out.bin"), kDecodeDone);
     EXPECT_TRUE(g_fake.ReadFile("C:\\out.bin") == data);
     EXPECT_EQ(g_fake.calls.front(), "GetModuleFileName");
+
+    // No name, or one too long for 260 bytes: nothing is opened.
+    for (std::string name : {std::string(), "C:\\" + std::string(300, 'a')}) {
+        InstallFakePlatform();
+        g_fake.moduleFileName = name;
+        EXPECT_EQ(DecodeEntry(nullptr, 0, 10, 10, "C:\\out.bin"), kDecodeNoInstaller);
+        EXPECT_EQ(g_fake.calls, std::vector<std::string>{"GetModuleFileName"});
+    }
 }
 
-TEST_F(Entry, NoOwnFileNameMeansNothingIsOpened) {
-    g_fake.moduleFileName = "";
-    EXPECT_EQ(DecodeEntry(nullptr, 0, 10, 10, "C:\\out.bin"), kDecodeNoInstaller);
-    EXPECT_EQ(g_fake.calls, std::vector<std::string>{"GetModuleFileName"});
-
-    // A name too long for 260 bytes is no name either.
-    g_fake.moduleFileName = "C:\\" + std::string(300, 'a');
-    EXPECT_EQ(DecodeEntry(nullptr, 0, 10, 10, "C:\\out.bin"), kDecodeNoInstaller);
-    EXPECT_FALSE(g_fake.Exists("C:\\out.bin"));
-}
-
-TEST_F(Entry, AnUnreadableInstallerIsReportedAndNoTargetMade) {
+TEST_F(Entry, FilesThatCannotBeOpenedOrWrittenAreReported) {
     EXPECT_EQ(DecodeEntry("C:\\missing.exe", 0, 10, 10, "C:\\out.bin"), kDecodeInstallerUnreadable);
     EXPECT_FALSE(g_fake.Exists("C:\\out.bin"));
-    EXPECT_TRUE(g_fake.CallsStartingWith("FileCreate").empty());
-}
 
-TEST_F(Entry, ATargetThatCannotBeCreatedIsReportedAndTheInstallerClosed) {
-    std::string installer = MakeInstaller(SampleText(100), 0);
+    MakeInstaller(SampleText(60000), 0);
     g_fake.failWhen = [](const std::string& op, std::size_t) { return op == "FileCreate"; };
-    EXPECT_EQ(DecodeEntry(installer.c_str(), 0, 100, static_cast<std::uint32_t>(packed_.size()), "C:\\out.bin"),
-              kDecodeTargetUnwritable);
-    EXPECT_EQ(g_fake.CallsStartingWith("FileClose").size(), 1u);
+    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 60000, Stored(), "C:\\out.bin"), kDecodeTargetUnwritable);
+    EXPECT_EQ(g_fake.CallsStartingWith("FileClose").size(), 1u);  // the installer
     EXPECT_TRUE(g_fake.CallsStartingWith("FileRead").empty());
-}
 
-TEST_F(Entry, AFullDiskIsReportedAndBothFilesClosed) {
-    std::string installer = MakeInstaller(SampleText(60000), 0);
+    InstallFakePlatform();
+    MakeInstaller(SampleText(60000), 0);
     g_fake.diskBytesLeft = 30000;
-    EXPECT_EQ(DecodeEntry(installer.c_str(), 0, 60000, static_cast<std::uint32_t>(packed_.size()), "C:\\out.bin"),
-              kDecodeWriteFailed);
+    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 60000, Stored(), "C:\\out.bin"), kDecodeWriteFailed);
     EXPECT_EQ(g_fake.CallsStartingWith("FileClose").size(), 2u);
     EXPECT_EQ(g_fake.ReadFile("C:\\out.bin").size(), 30000u);
 }
 
-TEST_F(Entry, AZeroSizedEntryMakesAnEmptyTarget) {
-    std::string installer = MakeInstaller(SampleText(100), 0);
-    g_fake.WriteFile("C:\\out.bin", "previous");
-    EXPECT_EQ(DecodeEntry(installer.c_str(), 0, 0, 50, "C:\\out.bin"), kDecodeDone);
-    EXPECT_TRUE(g_fake.Exists("C:\\out.bin"));
-    EXPECT_EQ(g_fake.ReadFile("C:\\out.bin"), "");
-    EXPECT_TRUE(g_fake.CallsStartingWith("FileRead").empty());
-}
-
 TEST_F(Entry, EveryEntryStartsFromAFreshReaderWriterAndModel) {
-    // Two different entries back to back give the same bytes as each alone.
     std::string a = SampleText(20000), b = RandomBytes(7000, 77);
     std::string packedA = Encode(a), packedB = Encode(b);
     g_fake.WriteFile("C:\\setup.exe", packedA + packedB);
     auto sizeA = static_cast<std::uint32_t>(packedA.size());
-    auto sizeB = static_cast<std::uint32_t>(packedB.size());
     EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 20000, sizeA, "C:\\a"), kDecodeDone);
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", sizeA, 7000, sizeB, "C:\\b"), kDecodeDone);
+    EXPECT_EQ(DecodeEntry("C:\\setup.exe", sizeA, 7000, static_cast<std::uint32_t>(packedB.size()), "C:\\b"),
+              kDecodeDone);
     EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 20000, sizeA, "C:\\a2"), kDecodeDone);
-    EXPECT_TRUE(g_fake.ReadFile("C:\\a") == a);
+    EXPECT_TRUE(g_fake.ReadFile("C:\\a") == a && g_fake.ReadFile("C:\\a2") == a);
     EXPECT_TRUE(g_fake.ReadFile("C:\\b") == b);
-    EXPECT_TRUE(g_fake.ReadFile("C:\\a2") == a);
 }
 
 }  // namespace

@@ -6,36 +6,16 @@ namespace {
 constexpr unsigned kT = 567;  // nodes; leaves are marked by child >= kT
 constexpr unsigned kR = 566;  // root
 constexpr unsigned kN = 284;  // symbols
-}  // namespace
-
-void RefInit(RefTree& t) {
-    for (unsigned s = 0; s < kN; ++s) {
-        t.frequency[s] = 1;
-        t.child[s] = kT + s;
-        t.parent[kT + s] = s;
-    }
-    unsigned i = 0;
-    for (unsigned j = kN; j < kT; ++j) {
-        t.frequency[j] = t.frequency[i] + t.frequency[i + 1];
-        t.child[j] = i;
-        t.parent[i] = t.parent[i + 1] = j;
-        i += 2;
-    }
-    t.frequency[kT] = 0xFFFF;
-    t.parent[kR] = 0;
-}
 
 void RefRebuild(RefTree& t) {
     unsigned m = 0;
     for (unsigned i = 0; i < kT; ++i) {
         if (t.child[i] >= kT) {
             t.frequency[m] = (t.frequency[i] + 1) / 2;
-            t.child[m] = t.child[i];
-            ++m;
+            t.child[m++] = t.child[i];
         }
     }
-    unsigned i = 0;
-    for (unsigned j = kN; j < kT; ++j) {
+    for (unsigned i = 0, j = kN; j < kT; i += 2, ++j) {
         unsigned f = t.frequency[i] + t.frequency[i + 1];
         t.frequency[j] = f;
         unsigned k = j - 1;
@@ -47,25 +27,35 @@ void RefRebuild(RefTree& t) {
         }
         t.frequency[k] = f;
         t.child[k] = i;
-        i += 2;
     }
     for (unsigned n = 0; n < kT; ++n) {
         unsigned k = t.child[n];
-        if (k >= kT) {
-            t.parent[k] = n;
-        } else {
-            t.parent[k] = n;
-            t.parent[k + 1] = n;
-        }
+        t.parent[k] = n;
+        if (k < kT) t.parent[k + 1] = n;
     }
+}
+}  // namespace
+
+void RefInit(RefTree& t) {
+    for (unsigned s = 0; s < kN; ++s) {
+        t.frequency[s] = 1;
+        t.child[s] = kT + s;
+        t.parent[kT + s] = s;
+    }
+    for (unsigned i = 0, j = kN; j < kT; i += 2, ++j) {
+        t.frequency[j] = t.frequency[i] + t.frequency[i + 1];
+        t.child[j] = i;
+        t.parent[i] = t.parent[i + 1] = j;
+    }
+    t.frequency[kT] = 0xFFFF;
+    t.parent[kR] = 0;
 }
 
 void RefUpdate(RefTree& t, int symbol) {
     if (t.frequency[kR] == 0x8000) RefRebuild(t);
     unsigned n = t.parent[kT + static_cast<unsigned>(symbol)];
     do {
-        t.frequency[n] += 1;
-        unsigned k = t.frequency[n];
+        unsigned k = ++t.frequency[n];
         if (k > t.frequency[n + 1]) {
             unsigned l = n + 1;
             while (k > t.frequency[l + 1]) ++l;
@@ -94,49 +84,36 @@ std::string RefCode(const RefTree& t, int symbol) {
 }
 
 std::string RefOffsetCode(int upper) {
-    // Rows of the offset code: upper values [from, to], code length, first
-    // byte value of the row's first upper value.
-    struct Row {
-        int from, to, length, firstByte;
-    };
-    static const Row kRows[] = {
-        {0, 0, 3, 0x00}, {1, 3, 4, 0x20}, {4, 11, 5, 0x50}, {12, 23, 6, 0x90}, {24, 47, 7, 0xC0}, {48, 63, 8, 0xF0},
-    };
-    for (const Row& row : kRows) {
-        if (upper < row.from || upper > row.to) continue;
-        int span = 1 << (8 - row.length);
-        int firstByte = row.firstByte + (upper - row.from) * span;
+    // Upper values [from, to], code length, first byte of the row.
+    static const int kRows[][4] = {{0, 0, 3, 0x00},   {1, 3, 4, 0x20},   {4, 11, 5, 0x50},
+                                   {12, 23, 6, 0x90}, {24, 47, 7, 0xC0}, {48, 63, 8, 0xF0}};
+    for (const auto& row : kRows) {
+        if (upper < row[0] || upper > row[1]) continue;
+        int firstByte = row[3] + ((upper - row[0]) << (8 - row[2]));
         std::string code;
-        for (int bit = 7; bit >= 8 - row.length; --bit) code.push_back((firstByte >> bit) & 1 ? '1' : '0');
+        for (int bit = 7; bit >= 8 - row[2]; --bit) code.push_back((firstByte >> bit) & 1 ? '1' : '0');
         return code;
     }
     return "";
 }
 
-void StreamBuilder::Symbol(int symbol) {
-    bits_ += RefCode(tree_, symbol);
-    RefUpdate(tree_, symbol);
-}
-
-void StreamBuilder::Literal(std::uint8_t byte) { Symbol(byte); }
-
 void StreamBuilder::Literals(const std::string& bytes) {
-    for (char c : bytes) Literal(static_cast<std::uint8_t>(c));
+    for (char c : bytes) {
+        bits_ += RefCode(tree_, static_cast<std::uint8_t>(c));
+        RefUpdate(tree_, static_cast<std::uint8_t>(c));
+    }
 }
 
 void StreamBuilder::Match(int length, int offset) {
-    Symbol(253 + length);
+    bits_ += RefCode(tree_, 253 + length);
+    RefUpdate(tree_, 253 + length);
     bits_ += RefOffsetCode(offset >> 6);
     for (int bit = 5; bit >= 0; --bit) bits_.push_back((offset >> bit) & 1 ? '1' : '0');
 }
 
 std::string StreamBuilder::Bytes() const {
-    std::string out;
-    for (std::size_t i = 0; i < bits_.size(); i += 8) {
-        unsigned byte = 0;
-        for (std::size_t k = 0; k < 8; ++k)
-            byte = (byte << 1) | (i + k < bits_.size() && bits_[i + k] == '1' ? 1u : 0u);
-        out.push_back(static_cast<char>(byte));
-    }
+    std::string out((bits_.size() + 7) / 8, '\0');
+    for (std::size_t i = 0; i < bits_.size(); ++i)
+        if (bits_[i] == '1') out[i / 8] = static_cast<char>(out[i / 8] | (0x80 >> (i % 8)));
     return out;
 }

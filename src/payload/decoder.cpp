@@ -12,7 +12,7 @@
 namespace {
 
 constexpr int kBufferSize = 16384;          // bytes in the read and the write buffer
-constexpr std::int32_t kPumpStep = 102400;  // output bytes between two UI pumps
+constexpr std::uint32_t kPumpStep = 102400;  // output bytes between two UI pumps
 constexpr int kWindowMask = kWindowSize - 1;
 constexpr std::uint16_t kSentinel = 0xFFFF;
 
@@ -230,11 +230,12 @@ void StartWindow(DecoderState& s) {
 
 // Keeps the ring window's last 30 positions for the next entry: position
 // 4066 + k last received the output byte whose index is k modulo 4096.
-void SaveWindowTail(DecoderState& s, std::int32_t produced) {
+void SaveWindowTail(DecoderState& s, std::uint32_t produced) {
     const std::uint8_t* end = s.out + kWindowSize + s.fill;
-    for (std::int32_t k = 0; k < kLongestMatch && k < produced; ++k) {
-        std::int32_t index = k + ((produced - 1 - k) / kWindowSize) * kWindowSize;
-        s.windowTail[k] = end[index - produced];
+    for (std::uint32_t k = 0; k < kLongestMatch && k < produced; ++k) {
+        // Output byte `index` is (produced - index) bytes behind the end.
+        std::uint32_t index = k + ((produced - 1 - k) / kWindowSize) * kWindowSize;
+        s.windowTail[k] = *(end - (produced - index));
     }
 }
 
@@ -413,10 +414,13 @@ std::int32_t DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std:
     std::uint8_t* const chunkStart = s.out + kWindowSize;
     std::uint8_t* dst = chunkStart;
     std::uint8_t* chunkEnd = chunkStart + s.chunk;
-    std::int32_t produced = 0;
-    std::int32_t pumpMark = 0;
+    // Unsigned: a last match may carry the count up to 29 bytes past an
+    // unpacked size of up to 2^31 - 1, and the pump mark 102400 beyond.
+    const auto target = static_cast<std::uint32_t>(unpackedSize);
+    std::uint32_t produced = 0;
+    std::uint32_t pumpMark = 0;
 
-    while (produced < unpackedSize) {
+    while (produced < target) {
         int symbol = DecodeSymbol(s.tree, b);
         if (symbol < 256) {
             KeepLookahead(b);
@@ -428,7 +432,7 @@ std::int32_t DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std:
             // Before the first flush the window lies in `out` oldest first:
             // the 30 kept positions, the 4066 blanks, then this entry's
             // output, so reaching further back than this reads a kept one.
-            if (distance > produced + kWindowStart) s.unwrittenRead = 1;
+            if (static_cast<std::uint32_t>(distance) > produced + kWindowStart) s.unwrittenRead = 1;
             int length = symbol - (256 - kShortestMatch);
             CopyMatch(dst, distance, length);
             dst += length;
@@ -453,12 +457,12 @@ std::int32_t DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std:
     s.endBits = b.count;
     s.bitsTaken = 8 * static_cast<std::uint64_t>(storedSize - s.inputLeft) + s.zeroBits -
                   static_cast<std::uint64_t>(b.count);
-    s.overran = produced > unpackedSize ? 1 : 0;
-    s.unfinished = produced < unpackedSize ? 1 : 0;
+    s.overran = produced > target ? 1 : 0;
+    s.unfinished = produced < target ? 1 : 0;
     s.fill = static_cast<int>(dst - chunkStart);
     SaveWindowTail(s, produced);
     if (s.writeFailed && writeFailed) *writeFailed = 1;
-    return produced < unpackedSize ? produced : unpackedSize;
+    return static_cast<std::int32_t>(produced < target ? produced : target);
 }
 
 int StreamFaults(std::uint32_t storedSize, std::uint32_t slack) {

@@ -1,0 +1,265 @@
+#!/usr/bin/python3
+"""Installs a package under Wine for scripts/demo and shows what it did.
+
+    demo_wine.py PACKAGE --title TITLE --autopilot EXE --out DIR --template DIR
+                 [--interactive] [--docs DIR]
+
+Without --interactive the install runs on a virtual display (Xvfb), answered
+by the autopilot the way a person would (Ok, Accept, Ok, OK); a screenshot
+of every step goes to DIR/screens/, and one of the screen saver that the
+installer starts at the end. With --interactive the installer runs on
+$DISPLAY for a person to click through.
+
+Either way the script then prints what was installed: the files, INSTALL.LOG,
+the uninstall entry's values, system.ini's screen saver and the screen-saver
+setting. Headless, it then runs the installed uninstaller with "/s" and
+prints what is left. The Wine prefix stays in DIR/prefix.
+
+--docs DIR also writes small copies of a few screenshots into DIR (for the
+README).
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "tests" / "wine"))
+
+from wineharness import regfile, scenario, session  # noqa: E402
+
+INSTALLER_DIR = "C:\\dist"
+UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+DESKTOP_KEY = "HKCU\\Control Panel\\Desktop"
+# Screenshots copied into the README's folder, and their width there.
+DOC_SHOTS = ("02-confirmation", "03-license", "05-credits", "06-screen-saver")
+DOC_WIDTH = 512
+TYPE_NAMES = {regfile.REG_SZ: "REG_SZ", regfile.REG_EXPAND_SZ: "REG_EXPAND_SZ",
+              regfile.REG_DWORD: "REG_DWORD"}
+# The uninstall entry's values in the order the installer writes them (the
+# registry file keeps no order and no letter case).
+VALUE_NAMES = ("DisplayName", "UninstallString", "InstallLocation", "DisplayIcon", "Publisher",
+               "VersionMajor", "VersionMinor")
+SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
+
+
+def steps(title: str) -> str:
+    """The autopilot's answers: those of a person who accepts everything."""
+    caption = scenario.quote(title + " Installazione Screen Saver")
+    return "\n".join([
+        "backdrop",
+        f"window {caption}",
+        "shot 02-confirmation",
+        "press Ok",
+        "window \"License Agreement\"",
+        "shot 03-license",
+        "press Accept",
+        f"window {caption}",
+        "shot 04-completion",
+        "press Ok",
+        "window \"Glimmerwick Orvella\"",
+        "shot 05-credits",
+        "press OK",
+        "end 0",
+    ]) + "\n"
+
+
+def say(text: str) -> None:
+    print(f"\n==> {text}", flush=True)
+
+
+def place_installer(prefix: Path, package: Path, title: str) -> str:
+    name = f"{title}.exe"
+    target = session.windows_path_to_unix(prefix, f"{INSTALLER_DIR}\\{name}")
+    target.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(package, target)
+    return f"{INSTALLER_DIR}\\{name}"
+
+
+def window_named(display: str, title: str) -> bool:
+    """Whether a window of that name shows on the X display."""
+    listing = subprocess.run(["xwininfo", "-root", "-tree"], env=dict(os.environ, DISPLAY=display),
+                             capture_output=True, text=True, timeout=30).stdout
+    return f'"{title}"' in listing
+
+
+def capture_screen_saver(display: str, title: str, shots: Path) -> bool:
+    """Waits for the started screen saver's window and takes its picture
+    after a few frames of its animation."""
+    deadline = time.monotonic() + 20
+    while time.monotonic() < deadline:
+        if window_named(display, title):
+            time.sleep(2)
+            session.capture(display, shots / "06-screen-saver.png", tries=0)
+            return True
+        time.sleep(0.2)
+    return False
+
+
+def show_file(path: Path, winpath: str) -> None:
+    print(f"  {winpath}  ({path.stat().st_size} bytes)")
+
+
+def print_installed(prefix: Path, title: str) -> None:
+    saver = session.windows_path_to_unix(prefix, f"C:\\windows\\{title}.scr")
+    data = session.windows_path_to_unix(prefix, f"C:\\ProgramData\\Tarnwell\\Glimmerwick\\{title}")
+    say("Installed files")
+    if saver.exists():
+        show_file(saver, f"C:\\windows\\{title}.scr")
+    if data.is_dir():
+        for f in sorted(data.iterdir()):
+            show_file(f, f"C:\\ProgramData\\Tarnwell\\Glimmerwick\\{title}\\{f.name}")
+    if not saver.exists() and not data.exists():
+        print("  (none)")
+    pending = regfile.Registry(prefix).value(SESSION_MANAGER, "PendingFileRenameOperations")
+    if pending is not None:
+        # A running program cannot delete itself; Windows does it at its
+        # next start.
+        names = [p.removeprefix("\\??\\") for p in pending.data.decode("utf-16-le").split("\0") if p]
+        print(f"  to be deleted at the next start of Windows: {', '.join(names)}")
+
+    say("INSTALL.LOG")
+    log = data / "INSTALL.LOG"
+    if log.exists():
+        for line in log.read_bytes().decode("cp1252").split("\r\n"):
+            if line:
+                print(f"  {line}")
+    else:
+        print("  (no log)")
+
+    say(f"Registry: {UNINSTALL_KEY}{title}")
+    registry = regfile.Registry(prefix)
+    values = registry.key(UNINSTALL_KEY + title)
+    if values is None:
+        print("  (no such key)")
+    else:
+        known = {n.lower(): n for n in VALUE_NAMES}
+        order = [n.lower() for n in VALUE_NAMES if n.lower() in values]
+        order += sorted(n for n in values if n not in known)
+        for key in order:
+            name, value = known.get(key, key), values[key]
+            kind = TYPE_NAMES.get(value.type, f"type {value.type}")
+            shown = value.dword() if value.type == regfile.REG_DWORD else value.text()
+            print(f"  {name:16} {kind:14} {shown}")
+
+    say("Screen saver setting")
+    ini = session.windows_path_to_unix(prefix, "C:\\windows\\system.ini")
+    boot = regfile.parse_ini(ini.read_bytes()).get("boot", {}) if ini.exists() else {}
+    print(f"  system.ini [boot] SCRNSAVE.EXE = {boot.get('scrnsave.exe', '(not set)')}")
+    active = registry.value(DESKTOP_KEY, "ScreenSaveActive")
+    print(f"  {DESKTOP_KEY}\\ScreenSaveActive = {active.text() if active else '(not set)'}")
+
+
+def write_docs(shots: Path, docs: Path) -> None:
+    docs.mkdir(parents=True, exist_ok=True)
+    for name in DOC_SHOTS:
+        source = shots / f"{name}.png"
+        if source.exists():
+            subprocess.run(["convert", str(source), "-resize", str(DOC_WIDTH), "-colors", "128",
+                            f"PNG8:{docs / ('demo-' + name + '.png')}"], check=True, timeout=60)
+    print(f"  screenshots for the README written to {docs}")
+
+
+def run_headless(opts, prefix: Path, installer: str) -> int:
+    out = Path(opts.out)
+    shots = out / "screens"
+    shutil.rmtree(shots, ignore_errors=True)
+    script = out / "steps.txt"
+    script.write_text(steps(opts.title), encoding="latin-1")
+    transcript = out / "transcript.txt"
+    log = out / "wine.log"
+    with session.Xvfb(out / "xvfb.log") as x:
+        env = session.wine_environment(prefix, x.display)
+        try:
+            say("Installing under Wine, answered by the autopilot")
+            code, taken = session.run_autopilot(env, Path(opts.autopilot), script, transcript, shots,
+                                                installer, [], log, limit=120)
+            result = transcript.read_text("latin-1").rstrip().rsplit("\n", 1)[-1]
+            print(f"  autopilot: {result}; screenshots: {', '.join(taken)}")
+            if code != 0:
+                print(f"  the install did not go as planned (see {transcript} and {log})")
+                return 1
+            if capture_screen_saver(x.display, opts.title, shots):
+                print("  the installed screen saver runs: screenshot 06-screen-saver")
+            else:
+                print("  the installed screen saver did not show")
+        finally:
+            # Ends the screen saver too, and writes the registry out.
+            session.end_wineserver(env, log, grace=0)
+            session.remove_server_folder(prefix)
+        print_installed(prefix, opts.title)
+
+        say("Uninstalling (UNINSTAL.EXE /s)")
+        uninstaller = f"C:\\ProgramData\\Tarnwell\\Glimmerwick\\{opts.title}\\UNINSTAL.EXE"
+        try:
+            with open(log, "ab") as wine_log:
+                done = subprocess.run(["wine", uninstaller, "/s"], env=env, stdout=wine_log,
+                                      stderr=wine_log, timeout=120)
+            print(f"  exit code {done.returncode}")
+        finally:
+            session.end_wineserver(env, log, grace=30)
+            session.remove_server_folder(prefix)
+        print_installed(prefix, opts.title)
+    print(f"\n  screenshots: {shots}")
+    if opts.docs:
+        write_docs(shots, Path(opts.docs))
+    return 0
+
+
+def run_interactive(opts, prefix: Path, installer: str) -> int:
+    display = os.environ.get("DISPLAY")
+    if not display:
+        print("demo: --interactive needs a display ($DISPLAY is not set)", file=sys.stderr)
+        return 2
+    env = session.wine_environment(prefix, display)
+    log = Path(opts.out) / "wine.log"
+    say(f"Starting {installer} on {display}: click through the install")
+    try:
+        with open(log, "ab") as wine_log:
+            subprocess.run(["wine", installer], env=env, stdout=wine_log, stderr=wine_log)
+        print("  the installer has ended; close the screen saver (move the mouse) to go on")
+    finally:
+        session.end_wineserver(env, log, grace=600)
+        session.remove_server_folder(prefix)
+    print_installed(prefix, opts.title)
+    uninstaller = f"C:\\ProgramData\\Tarnwell\\Glimmerwick\\{opts.title}\\UNINSTAL.EXE"
+    print(f"\n  to uninstall: WINEPREFIX={prefix} LANG=it_IT.UTF-8 wine '{uninstaller}'")
+    return 0
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("package")
+    parser.add_argument("--title", required=True)
+    parser.add_argument("--autopilot", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--template", required=True)
+    parser.add_argument("--interactive", action="store_true")
+    parser.add_argument("--docs")
+    opts = parser.parse_args()
+
+    out = Path(opts.out).resolve()
+    out.mkdir(parents=True, exist_ok=True)
+    opts.out = str(out)
+    say("Preparing a Wine prefix (Italian, 32-bit)")
+    template = session.ensure_template(Path(opts.template), out / "template.log")
+    prefix = out / "prefix"
+    if prefix.is_dir():
+        session.end_wineserver(session.wine_environment(prefix, None), out / "wine.log", grace=0)
+        session.remove_server_folder(prefix)
+    session.copy_prefix(template, prefix)
+    installer = place_installer(prefix, Path(opts.package), opts.title)
+    print(f"  {prefix}, installer {installer}")
+    if opts.interactive:
+        return run_interactive(opts, prefix, installer)
+    return run_headless(opts, prefix, installer)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

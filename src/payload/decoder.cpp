@@ -1,8 +1,9 @@
 // Decoder of packed entries. See decoder.h for the coding and the contract.
 //
 // Everything a decode touches lives in one global state block of fixed size;
-// nothing is allocated. Input comes through a 16384-byte read buffer, output
-// leaves through a 16384-byte write buffer in chunks of at most 16384 bytes.
+// nothing is allocated. Input comes through a 16384-byte read buffer; output
+// leaves in chunks of at most 16384 bytes from a buffer that also holds the
+// text window in front of the chunk, so a match copies within one array.
 #include "payload/decoder.h"
 
 #include <cstring>
@@ -13,7 +14,6 @@ namespace {
 
 constexpr int kBufferSize = 16384;          // bytes in the read and the write buffer
 constexpr std::uint32_t kPumpStep = 102400;  // output bytes between two UI pumps
-constexpr int kWindowMask = kWindowSize - 1;
 constexpr std::uint16_t kSentinel = 0xFFFF;
 
 // ---- Offset code tables --------------------------------------------------------
@@ -315,12 +315,13 @@ inline int DecodeSymbol(LzhufTree& t, BitCursor& b) {
     return symbol;
 }
 
-// DecodeOffset: the fixed code of the upper six bits, then the lower six.
+// DecodeOffset: eight bits give the upper six bits and the code's length;
+// the code's remaining bits and then the lower six follow, so after the
+// first eight another length - 2 bits complete the lower six.
 inline int DecodeOffset(BitCursor& b) {
-    if (b.count < 8) b = RefillBits(b, 8);
-    unsigned first = static_cast<unsigned>(b.bits >> 56);
+    unsigned first = NextByte(b);
     int length = kOffsetTables.length[first];
-    unsigned code = TakeBits(b, length + 6);
+    unsigned code = (first << (length - 2)) | TakeBits(b, length - 2);
     return (kOffsetTables.upper[first] << 6) | static_cast<int>(code & 0x3F);
 }
 

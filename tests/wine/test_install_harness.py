@@ -42,6 +42,11 @@ class GeneratedContentTest(unittest.TestCase):
         tag, size = struct.unpack_from("<4sI", data, 36)
         self.assertEqual((tag, size), (b"data", 10000))
 
+    def test_noise_wav_is_a_wav_file_of_samples_that_do_not_shrink(self):
+        data = generate.make(44 + (1 << 16), "noisewav")
+        self.assertEqual(data[:44], generate.wav_header(1 << 16))
+        self.assertGreater(len(zlib.compress(data[44:], 9)), 1 << 16)
+
     def test_wav_samples_are_a_tone_under_the_noise(self):
         samples = generate.make(44 + 3 * 2205, "wav")[44:]
         # The tone repeats every 2205 samples; only the two noise bits vary.

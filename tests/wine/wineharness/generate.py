@@ -9,6 +9,8 @@ for the same size, so a run can be repeated byte for byte.
     wav      a RIFF/WAVE file (PCM, 8 bits, mono, 22050 Hz) holding a
              440 Hz tone with a little noise, which Wine's multimedia layer
              opens
+    noisewav the same file holding noise (samples that no coder shrinks,
+             like those of a compressed recording)
 
 A hostile package is a sound one changed afterwards, as glimmer-pack
 refuses to make it: `forge-title TEXT` overwrites the catalogue's 260-byte
@@ -20,7 +22,7 @@ from __future__ import annotations
 import random
 import struct
 
-KINDS = ("random", "zero", "wav")
+KINDS = ("random", "zero", "wav", "noisewav")
 TITLE_FIELD = 260
 WAV_HEADER = 44
 WAV_RATE = 22050
@@ -59,10 +61,11 @@ def make(size: int, kind: str) -> bytes:
         return rng.randbytes(size)
     if kind == "zero":
         return bytes(size)
-    if kind == "wav":
+    if kind in ("wav", "noisewav"):
         if size < WAV_HEADER + 1:
             raise GenerateError(f"a wav file needs more than {WAV_HEADER} bytes")
-        return wav_header(size - WAV_HEADER) + _tone(size - WAV_HEADER, rng)
+        count = size - WAV_HEADER
+        return wav_header(count) + (_tone(count, rng) if kind == "wav" else rng.randbytes(count))
     raise GenerateError(f"unknown kind {kind!r} (one of {', '.join(KINDS)})")
 
 

@@ -71,11 +71,83 @@ Function LookUp(HMODULE module, const char* name) {
 
 OsFile Win32FileOpenRead(const char* path) { return _lopen(path, OF_READ | OF_SHARE_DENY_NONE); }
 
-OsFile Win32FileCreate(const char* path) { return _lcreat(path, 0); }
+// The last two parts of a path (its folder's name and its own name), for
+// comparing without regard to case: a pointer into `path`.
+const char* LastTwoParts(const char* path) {
+    const char* last = nullptr;
+    const char* before = nullptr;
+    for (const char* p = path; *p; ++p)
+        if (*p == '\\') {
+            before = last;
+            last = p;
+        }
+    return before ? before + 1 : last ? last + 1 : path;
+}
 
+// 1 when the file opened as `path` is that file and no other: it has no
+// other name (a hard link would carry the installer's writes to a file
+// elsewhere), and the system's name for it ends as `path` does (a symbolic
+// link would lead to another file, a junction swapped in for a folder since
+// the folders were checked to another place). Only the folder's name and
+// the file's own are compared, so a relocated system folder passes.
+// GetFinalPathNameByHandleA is looked up at run time: Windows XP lacks it.
+int OpenedWhereAsked(HANDLE file, const char* path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(file, &info) && info.nNumberOfLinks > 1) return 0;
+    using FinalPathName = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    auto finalPathName = kernel ? LookUp<FinalPathName>(kernel, "GetFinalPathNameByHandleA") : nullptr;
+    if (!finalPathName) return 1;
+    char final[MAX_PATH + 8];
+    DWORD n = finalPathName(file, final, sizeof final, 0);
+    if (n == 0 || n >= sizeof final) return 1;  // no name to compare with
+    return lstrcmpiA(LastTwoParts(final), LastTwoParts(path)) == 0 ? 1 : 0;
+}
+
+// Opens the file at `path` for writing, creating it when missing, but never
+// through a link: an existing file is taken only once it is known to be
+// that file and no other (writing through a hard or symbolic link planted
+// at the name would change a file elsewhere; removing the name first is no
+// way out either, as some systems remove a symbolic link's target), and a
+// missing one is created only if the name is still free, which a dangling
+// link does not count as. INVALID_HANDLE_VALUE when it cannot be had so.
+HANDLE OpenInPlace(const char* path, DWORD flags) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return INVALID_HANDLE_VALUE;
+    constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE;
+    HANDLE file = CreateFileA(path, kAccess, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        if (OpenedWhereAsked(file, path)) return file;
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return INVALID_HANDLE_VALUE;
+    file = CreateFileA(path, kAccess, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE || OpenedWhereAsked(file, path)) return file;
+    // A folder was swapped for a link since the folders were checked: the
+    // empty file just made there is taken away again.
+    CloseHandle(file);
+    DeleteFileA(path);
+    return INVALID_HANDLE_VALUE;
+}
+
+// A target file replaces what stands at its name: opened in place, then
+// cut to nothing.
+OsFile Win32FileCreate(const char* path) {
+    HANDLE file = OpenInPlace(path, 0);
+    if (file == INVALID_HANDLE_VALUE) return kNoFile;
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0 || !SetEndOfFile(file)) {
+        CloseHandle(file);
+        return kNoFile;
+    }
+    return reinterpret_cast<OsFile>(file);
+}
+
+// INSTALL.LOG keeps the lines of earlier installs: opened in place, at its
+// end.
 OsFile Win32FileOpenAppend(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file = OpenInPlace(path, FILE_FLAG_SEQUENTIAL_SCAN);
     if (file == INVALID_HANDLE_VALUE) return kNoFile;
     SetFilePointer(file, 0, nullptr, FILE_END);
     return reinterpret_cast<OsFile>(file);
@@ -128,8 +200,10 @@ int Win32CreateFolder(const char* path) { return CreateDirectoryA(path, nullptr)
 FolderKind Win32QueryFolder(const char* path) {
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return FolderKind::Missing;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return FolderKind::NotFolder;
+    // A link first, be it to a folder or to a file (INSTALL.LOG is asked
+    // about too).
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderKind::Link;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return FolderKind::NotFolder;
     return FolderKind::Plain;
 }
 

@@ -188,13 +188,16 @@ def place_files(sc: scenario.Scenario, opts, prefix: Path, installer: Path, name
         shutil.copyfile(content_file(file, opts.programs, prefix.parent / "content", opts.generated),
                         where)
     for winpath, wintarget in sc.values("link"):
-        # A folder that is a symbolic link to another folder of drive C:;
-        # Wine shows it as a reparse point, as Windows shows a junction.
+        # A symbolic link to a file of drive C: (one put there above), or to
+        # a folder, made when missing. Wine shows a link to a folder as a
+        # reparse point, as Windows shows a junction; a link to a file it
+        # shows as the file.
         where = session.windows_path_to_unix(prefix, windows_name(winpath))
         goal = session.windows_path_to_unix(prefix, windows_name(wintarget))
-        goal.mkdir(parents=True, exist_ok=True)
+        if not goal.is_file():
+            goal.mkdir(parents=True, exist_ok=True)
         where.parent.mkdir(parents=True, exist_ok=True)
-        where.symlink_to(goal, target_is_directory=True)
+        where.symlink_to(goal, target_is_directory=goal.is_dir())
     return f"{folder}\\{name}"
 
 

@@ -39,8 +39,8 @@ PACKAGE_KEYS = {
     "generate": (2, 3),       # NAME BYTES [random|zero|wav]: a file made for the run
     "forge-title": (1, 1),    # the built package's title field overwritten with TEXT
     "cut": (1, 1),            # bytes cut from the end of the built package
-    "link": (2, 2),           # WINPATH WINTARGET: folder WINPATH made a symbolic link to
-                              # folder WINTARGET (created when missing) before the run
+    "link": (2, 2),           # WINPATH WINTARGET: WINPATH made a symbolic link to the file
+                              # WINTARGET (put there) or folder WINTARGET (made when missing)
     "native-dlls": (1, None), # NAME...: libraries of these names found along the search
                               # path are taken before Wine's own, as Windows takes them
 }

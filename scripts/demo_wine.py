@@ -37,9 +37,12 @@ from wineharness import regfile, scenario, session  # noqa: E402
 INSTALLER_DIR = "C:\\dist"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 DESKTOP_KEY = "HKCU\\Control Panel\\Desktop"
-# Screenshots copied into the README's folder, and their width there.
-DOC_SHOTS = ("02-confirmation", "03-license", "05-credits", "06-screen-saver")
-DOC_WIDTH = 512
+# Screenshots copied into the README's folder: the middle of the screen,
+# where the dialogs are, at full size; the screen saver scaled down.
+DOC_SHOTS = {"02-confirmation": ["-gravity", "center", "-crop", "640x400+0+0", "+repage"],
+             "03-license": ["-gravity", "center", "-crop", "720x520+0+0", "+repage"],
+             "05-credits": ["-gravity", "center", "-crop", "640x400+0+0", "+repage"],
+             "06-screen-saver": ["-resize", "512"]}
 TYPE_NAMES = {regfile.REG_SZ: "REG_SZ", regfile.REG_EXPAND_SZ: "REG_EXPAND_SZ",
               regfile.REG_DWORD: "REG_DWORD"}
 # The uninstall entry's values in the order the installer writes them (the
@@ -158,10 +161,10 @@ def print_installed(prefix: Path, title: str) -> None:
 
 def write_docs(shots: Path, docs: Path) -> None:
     docs.mkdir(parents=True, exist_ok=True)
-    for name in DOC_SHOTS:
+    for name, how in DOC_SHOTS.items():
         source = shots / f"{name}.png"
         if source.exists():
-            subprocess.run(["convert", str(source), "-resize", str(DOC_WIDTH), "-colors", "128",
+            subprocess.run(["convert", str(source), *how, "-colors", "128",
                             f"PNG8:{docs / ('demo-' + name + '.png')}"], check=True, timeout=60)
     print(f"  screenshots for the README written to {docs}")
 

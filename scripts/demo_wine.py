@@ -232,7 +232,8 @@ def run_interactive(opts, prefix: Path, installer: str) -> int:
         session.remove_server_folder(prefix)
     print_installed(prefix, opts.title)
     uninstaller = f"C:\\ProgramData\\Tarnwell\\Glimmerwick\\{opts.title}\\UNINSTAL.EXE"
-    print(f"\n  to uninstall: WINEPREFIX={prefix} LANG=it_IT.UTF-8 wine '{uninstaller}'")
+    if session.windows_path_to_unix(prefix, uninstaller).exists():
+        print(f"\n  to uninstall: WINEPREFIX={prefix} LANG=it_IT.UTF-8 wine '{uninstaller}'")
     return 0
 
 

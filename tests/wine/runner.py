@@ -201,6 +201,39 @@ def place_files(sc: scenario.Scenario, opts, prefix: Path, installer: Path, name
     return f"{folder}\\{name}"
 
 
+def mount_small_disks(sc: scenario.Scenario, prefix: Path) -> list[Path]:
+    """Makes each "small-disk" folder a file system of its own of the given
+    size, so that the installer meets a full disk for real; returns the
+    mount points."""
+    mounts = []
+    for winpath, size in sc.values("small-disk"):
+        where = session.windows_path_to_unix(prefix, windows_name(winpath))
+        where.mkdir(parents=True, exist_ok=True)
+        try:
+            bytes_ = generate.parse_size(size)
+        except generate.GenerateError as e:
+            raise SetupError(f"small-disk {winpath}: {e}") from None
+        done = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={bytes_},mode=0755", "tmpfs", str(where)],
+                              capture_output=True, text=True)
+        if done.returncode != 0:
+            raise SetupError(f"small-disk {winpath}: cannot mount a tmpfs (root needed): {done.stderr.strip()}")
+        mounts.append(where)
+    return mounts
+
+
+def unmount_below(folder: Path) -> None:
+    """Unmounts every file system mounted at or below `folder`, deepest
+    first (small disks of this run, or of a run that was killed)."""
+    try:
+        lines = Path("/proc/mounts").read_text().splitlines()
+    except OSError:
+        return
+    root = str(folder.resolve())
+    points = [line.split()[1] for line in lines if len(line.split()) > 1]
+    for point in sorted((p for p in points if p == root or p.startswith(root + "/")), reverse=True):
+        subprocess.run(["umount", point], capture_output=True)
+
+
 def keep_after(prefix: Path, out: Path) -> None:
     after = out / "after"
     after.mkdir(exist_ok=True)
@@ -234,6 +267,7 @@ def run(opts) -> int:
         session.end_wineserver(session.wine_environment(out / "prefix", None), Path(os.devnull),
                                grace=0)
         session.remove_server_folder(out / "prefix")
+    unmount_below(out)
     shutil.rmtree(out, ignore_errors=True)
     out.mkdir(parents=True)
     template = session.ensure_template(Path(opts.template), out / "template.log")
@@ -248,6 +282,7 @@ def run(opts) -> int:
     prefix = out / "prefix"
     session.copy_prefix(template, prefix)
     installer = place_files(sc, opts, prefix, source, name)
+    mount_small_disks(sc, prefix)
     phases.done("prefix copy")
     limit = float(sc.value("limit", str(DEFAULT_LIMIT)))
 
@@ -280,6 +315,7 @@ def run(opts) -> int:
                          lambda f: content_file(f, opts.programs, out / "content", opts.generated),
                          data, changes)
     results = checks.run_checks(ctx)
+    unmount_below(prefix)
     phases.done("checks")
     (out / "timing.txt").write_text("".join(line + "\n" for line in phases.lines))
 

@@ -41,6 +41,8 @@ PACKAGE_KEYS = {
     "cut": (1, 1),            # bytes cut from the end of the built package
     "link": (2, 2),           # WINPATH WINTARGET: WINPATH made a symbolic link to the file
                               # WINTARGET (put there) or folder WINTARGET (made when missing)
+    "small-disk": (2, 2),     # WINPATH SIZE: folder WINPATH is a file system of its own,
+                              # SIZE bytes (K or M) large (a tmpfs; needs root)
     "native-dlls": (1, None), # NAME...: libraries of these names found along the search
                               # path are taken before Wine's own, as Windows takes them
 }

@@ -29,6 +29,9 @@ import sys
 import time
 from pathlib import Path
 
+# No bytecode in the source tree.
+sys.dont_write_bytecode = True
+
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "wine"))
 

@@ -152,28 +152,48 @@ TEST(HostileInstall, TheSoundPackageInstallsInItsPlaces) {
     EXPECT_EQ(files, 5);
 }
 
-TEST(HostileInstall, EveryCaseIsRefusedOrStaysInItsPlaces) {
-    std::map<StubVerdict, int> counts;
+// Runs every case of the corpus built on `stub`; returns how many wrote
+// anything outside the two places.
+int RunCorpus(const std::string& stub, std::map<StubVerdict, int>* counts) {
     int outside = 0;
-    const std::vector<HostileCase> corpus = MakeHostileCorpus();
-    for (const HostileCase& c : corpus) {
+    for (const HostileCase& c : MakeHostileCorpus(stub)) {
         SCOPED_TRACE(c.name + " (" + VerdictName(c.stub) + ")");
         InstallRun run = RunInstaller(c.bytes);
         EXPECT_TRUE(run.destroyed);
-        ASSERT_FALSE(run.calls.empty());
+        if (run.calls.empty()) {
+            ADD_FAILURE() << "no call at all";
+            continue;
+        }
         EXPECT_EQ(run.calls.back(), "DestroyWindow");
         outside += OutsideItsPlaces(run).empty() ? 0 : 1;
         if (c.stub == StubVerdict::Installs)
             ExpectInstalledInItsPlaces(run);
         else
             ExpectRefused(c, run);
-        ++counts[c.stub];
+        ++(*counts)[c.stub];
     }
+    return outside;
+}
+
+TEST(HostileInstall, EveryCaseIsRefusedOrStaysInItsPlaces) {
+    std::map<StubVerdict, int> counts;
+    const std::size_t cases = MakeHostileCorpus().size();
+    const int outside = RunCorpus(MakeTestStub(), &counts);
     std::printf("hostile cases: %zu; refused as damaged %d, bad name %d, too long %d; installed %d; "
                 "wrote outside the two places: %d\n",
-                corpus.size(), counts[StubVerdict::Damaged], counts[StubVerdict::BadName],
+                cases, counts[StubVerdict::Damaged], counts[StubVerdict::BadName],
                 counts[StubVerdict::TooLong], counts[StubVerdict::Installs], outside);
     EXPECT_EQ(outside, 0);
+}
+
+// The same damage on a stub laid out otherwise: the resource section first
+// in the section table.
+TEST(HostileInstall, TheCasesHoldOnAnotherStubLayout) {
+    TestStubOptions options;
+    options.rsrcFirst = true;
+    std::map<StubVerdict, int> counts;
+    EXPECT_EQ(RunCorpus(MakeTestStub(options), &counts), 0);
+    EXPECT_GT(counts[StubVerdict::Damaged], 100);
 }
 
 }  // namespace

@@ -350,6 +350,10 @@ void CheckLibrarySearch(const Bytes& file, const PeImage& image) {
     // (libgcc_s_dw2-1.dll is named, but only asked for when it is already
     // in the process, with GetModuleHandleA).
     Check(Holds(file, "GetSystemDirectoryA"), "forms system-folder paths (GetSystemDirectoryA)");
+    // Libraries that system libraries load later by name are loaded first
+    // from the system folder (two of them stand for the list).
+    for (const char* dll : {"UXTHEME.DLL", "MSIMG32.DLL"})
+        Check(Holds(file, std::string(dll) + '\0'), std::string("loads ") + dll + " from the system folder first");
     for (const char* dll : {"libstdc++-6.dll", "libwinpthread-1.dll", "mingwm10.dll"})
         Check(!Holds(file, dll), std::string("does not name ") + dll);
 }

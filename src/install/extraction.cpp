@@ -237,26 +237,37 @@ int CopyStoredEntry(OsFile payload, std::uint32_t offset, std::uint32_t storedSi
     OsFile out = g_platform->FileCreate(target);
     if (out == kNoFile) return kEntryWriteFailed;
     int result = kEntryWritten;
-    std::uint32_t copied = 0;
-    std::uint32_t pumpMark = 0;
-    while (copied < storedSize) {
-        std::uint32_t want = storedSize - copied < kCopyBlockSize ? storedSize - copied : kCopyBlockSize;
-        std::int32_t got = g_platform->FileRead(payload, buffer, want);
+    // Whole blocks are read, also past the entry's end (the bytes beyond it
+    // are not written), and the reading goes on while the count has not
+    // passed the stored size: an entry of a whole number of blocks is
+    // followed by one more read, whose count can reach the next pump mark.
+    // In 64 bits, so that a count near 4 GiB cannot wrap.
+    std::uint64_t readCount = 0;
+    std::uint64_t pumpMark = 0;
+    std::int32_t got = 0;
+    do {
+        got = g_platform->FileRead(payload, buffer, kCopyBlockSize);
+        // The installer file ending (or failing) before the entry does is a
+        // fault; only the read after its last byte may find nothing.
         if (got <= 0) {
-            result = kEntryReadFailed;
+            if (readCount < storedSize) result = kEntryReadFailed;
             break;
         }
-        if (g_platform->FileWrite(out, buffer, static_cast<std::uint32_t>(got)) != got) {
+        // Only what is left of the entry is written.
+        std::uint64_t left = readCount < storedSize ? storedSize - readCount : 0;
+        std::uint32_t take = static_cast<std::uint64_t>(got) < left ? static_cast<std::uint32_t>(got)
+                                                                    : static_cast<std::uint32_t>(left);
+        readCount += static_cast<std::uint32_t>(got);
+        if (take != 0 && g_platform->FileWrite(out, buffer, take) != static_cast<std::int32_t>(take)) {
             result = kEntryWriteFailed;
             break;
         }
-        copied += static_cast<std::uint32_t>(got);
-        if (copied > pumpMark) {
+        if (readCount > pumpMark) {
             g_platform->PumpMessages();
             if (g_cancel && !g_uninstaller) break;
             pumpMark += kPumpStep;
         }
-    }
+    } while (got > 0 && readCount <= storedSize);
     g_platform->FileClose(out);
     return result;
 }

@@ -149,8 +149,7 @@ TEST(Extraction, StoredCopiesPumpAfterTheFirstBlockAndEveryFurther100KB) {
     PrepareInstall(p);
     ASSERT_EQ(RunExtraction(), kInstallDone);
     EXPECT_EQ(g_fake.pumps, 1);
-    std::vector<std::string> reads = g_fake.CallsStartingWith("FileRead 2048");
-    EXPECT_EQ(reads.size(), 1u);
+    EXPECT_EQ(g_fake.CallsStartingWith("FileWrite 2048").size(), 1u);
 
     p.entries[0].data = SampleNoise(300000);
     PrepareInstall(p);
@@ -160,6 +159,53 @@ TEST(Extraction, StoredCopiesPumpAfterTheFirstBlockAndEveryFurther100KB) {
     ASSERT_EQ(RunExtraction(), kInstallDone);
     EXPECT_EQ(pumpedAt, (std::vector<std::int64_t>{2048, 104448, 206848}));
     EXPECT_EQ(g_fake.ReadFile("C:\\WINDOWS\\Aurora.scr"), p.entries[0].data);
+}
+
+// The calls made while the stored entry of `target` was copied: from its
+// creation to the creation of the next target.
+std::vector<std::string> CallsWhileCopying(const std::string& target) {
+    auto from = std::find(g_fake.calls.begin(), g_fake.calls.end(), "FileCreate " + target);
+    EXPECT_NE(from, g_fake.calls.end());
+    auto to = std::find_if(from + 1, g_fake.calls.end(),
+                           [](const std::string& c) { return c.rfind("FileCreate ", 0) == 0; });
+    return {from, to};
+}
+
+TEST(Extraction, StoredCopiesReadWholeBlocksUntilTheCountPassesTheStoredSize) {
+    // An entry of 50 whole blocks: the read after its last byte takes the
+    // count past the first 100 KB mark, so the pump runs a second time; the
+    // bytes read beyond the entry are not written.
+    TestPackage p = MakePackage("Aurora");
+    p.entries[0].data = SampleNoise(kPumpStep, 5);
+    PrepareInstall(p);
+    ASSERT_EQ(RunExtraction(), kInstallDone);
+    std::vector<std::string> copy = CallsWhileCopying("C:\\WINDOWS\\Aurora.scr");
+    EXPECT_EQ(std::count(copy.begin(), copy.end(), "Pump"), 2);
+    EXPECT_EQ(std::count(copy.begin(), copy.end(), "FileRead 2048"), 51);
+    EXPECT_EQ(std::count(copy.begin(), copy.end(), "FileWrite 2048"), 50);
+    EXPECT_EQ(g_fake.ReadFile("C:\\WINDOWS\\Aurora.scr"), p.entries[0].data);
+    EXPECT_EQ(g_fake.ReadFile(Data("Aurora.dat")), p.entries[1].data);
+
+    // One byte less: the 50th read passes the stored size and ends the copy,
+    // with the count below the mark; only its first 2047 bytes are written.
+    p.entries[0].data.pop_back();
+    PrepareInstall(p);
+    ASSERT_EQ(RunExtraction(), kInstallDone);
+    copy = CallsWhileCopying("C:\\WINDOWS\\Aurora.scr");
+    EXPECT_EQ(std::count(copy.begin(), copy.end(), "Pump"), 1);
+    EXPECT_EQ(std::count(copy.begin(), copy.end(), "FileRead 2048"), 50);
+    EXPECT_EQ(std::count(copy.begin(), copy.end(), "FileWrite 2047"), 1);
+    EXPECT_EQ(g_fake.ReadFile("C:\\WINDOWS\\Aurora.scr"), p.entries[0].data);
+
+    // The last entry of the file: the read after it finds nothing, which is
+    // no fault.
+    p = MakePackage("Aurora", {Media(".MP3", 4096)});
+    PrepareInstall(p);
+    ASSERT_EQ(RunExtraction(), kInstallDone);
+    copy = CallsWhileCopying(Data("FILE0001.MP3"));
+    EXPECT_EQ(std::count(copy.begin(), copy.end(), "FileRead 2048"), 3);
+    EXPECT_EQ(g_fake.ReadFile(Data("FILE0001.MP3")), p.entries[3].data);
+    EXPECT_TRUE(g_fake.messageBoxes.empty());
 }
 
 class CancelTest : public ::testing::Test {

@@ -267,6 +267,46 @@ TEST_F(PayloadReader, SearchStopsAfterNumberOfSections) {
     EXPECT_EQ(PayloadPosition(Write(bytes)), -1);
 }
 
+// The walk takes the headers as they stand: the optional header is always
+// 224 bytes whatever SizeOfOptionalHeader says, a section name is compared
+// up to its first NUL, and only the type and name levels of the resource
+// tree carry a subdirectory flag to strip; the language entry's offset is
+// taken unmasked.
+TEST_F(PayloadReader, ResourceWalkTakesTheHeadersAsTheyStand) {
+    const std::string good = BuildPackageBytes(FourFiles());
+    const std::uint32_t fileHeader = PeekU32(good, 60) + 4;
+    const std::size_t rsrcName = good.find(".rsrc");
+    ASSERT_NE(rsrcName, std::string::npos);
+
+    std::string otherOptionalSize = good;
+    PokeU16(otherOptionalSize, fileHeader + 16, 240);
+    EXPECT_EQ(PayloadPosition(Write(otherOptionalSize, "1.exe")), kStubAnchor);
+
+    std::string bytesAfterNul = good;  // ".rsrc", NUL, then two stray bytes
+    bytesAfterNul[rsrcName + 6] = 'z';
+    bytesAfterNul[rsrcName + 7] = 'z';
+    EXPECT_EQ(PayloadPosition(Write(bytesAfterNul, "2.exe")), kStubAnchor);
+
+    std::string longerName = good;  // ".rsrcz": another section
+    longerName[rsrcName + 5] = 'z';
+    EXPECT_EQ(PayloadPosition(Write(longerName, "3.exe")), -1);
+
+    // Root entry -> name directory -> language directory -> data entry.
+    const std::uint32_t tree = 0x400;
+    const std::uint32_t nameEntry = tree + 16 + (PeekU32(good, tree + 16 + 4) & 0x7FFFFFFFu);
+    const std::uint32_t languageEntry = tree + 16 + (PeekU32(good, nameEntry + 4) & 0x7FFFFFFFu);
+    ASSERT_EQ(PeekU32(good, languageEntry), 1033u);
+    std::string flaggedLanguage = good;
+    PokeU32(flaggedLanguage, languageEntry + 4, 0x80000000u | PeekU32(good, languageEntry + 4));
+    EXPECT_EQ(PayloadPosition(Write(flaggedLanguage, "4.exe")), -1);
+
+    // Without their flags the upper levels are followed all the same.
+    std::string unflagged = good;
+    PokeU32(unflagged, tree + 16 + 4, PeekU32(good, tree + 16 + 4) & 0x7FFFFFFFu);
+    PokeU32(unflagged, nameEntry + 4, PeekU32(good, nameEntry + 4) & 0x7FFFFFFFu);
+    EXPECT_EQ(PayloadPosition(Write(unflagged, "5.exe")), kStubAnchor);
+}
+
 TEST_F(PayloadReader, FilesThatAreNotInstallersFail) {
     std::string good = BuildPackageBytes(FourFiles());
     std::string noMz = good;

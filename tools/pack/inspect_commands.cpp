@@ -296,7 +296,7 @@ int RunVerify(const std::vector<std::string>& args) {
             return Fail(path, "record " + std::to_string(i) + "'s extension '" +
                                   Cp1252ToUtf8(std::string(c.records[i].extension,
                                                            strnlen(c.records[i].extension, kExtensionSize))) +
-                                  "' cannot be part of a Windows file name");
+                                  "' is not allowed in a Windows file name");
         if (!InstalledName(c, i, &name))
             return Fail(path, "record " + std::to_string(i) + "'s installed name does not fit 259 characters");
     }

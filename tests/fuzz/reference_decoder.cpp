@@ -2,90 +2,17 @@
 
 #include <algorithm>
 
+#include "support/reference_model.h"
+
 namespace {
 
 constexpr int kWindow = 4096;     // ring window, positions masked with 0xFFF
 constexpr int kLongest = 30;      // longest match; the window's kept tail
 constexpr int kSymbols = 284;     // 256 literals, then lengths 3..30
-constexpr int kNodes = 567;       // 2 * kSymbols - 1
-constexpr int kRootNode = 566;
-constexpr unsigned kRebuildAt = 0x8000;  // root frequency
+constexpr unsigned kNodes = 567;  // 2 * kSymbols - 1; leaves have child >= kNodes
+constexpr unsigned kRootNode = 566;
 constexpr std::int32_t kChunk = 16384;
 constexpr std::int32_t kPumpStep = 102400;
-
-struct Model {
-    unsigned frequency[kNodes + 1];
-    int child[kNodes];
-    int parent[kNodes + kSymbols];
-};
-
-void StartTree(Model& m) {
-    for (int i = 0; i < kSymbols; ++i) {
-        m.frequency[i] = 1;
-        m.child[i] = i + kNodes;
-        m.parent[i + kNodes] = i;
-    }
-    for (int i = 0, j = kSymbols; j <= kRootNode; i += 2, ++j) {
-        m.frequency[j] = m.frequency[i] + m.frequency[i + 1];
-        m.child[j] = i;
-        m.parent[i] = m.parent[i + 1] = j;
-    }
-    m.frequency[kNodes] = 0xFFFF;
-    m.parent[kRootNode] = 0;
-}
-
-void Rebuild(Model& m) {
-    int j = 0;
-    for (int i = 0; i < kNodes; ++i) {
-        if (m.child[i] >= kNodes) {
-            m.frequency[j] = (m.frequency[i] + 1) / 2;
-            m.child[j] = m.child[i];
-            ++j;
-        }
-    }
-    for (int i = 0, n = kSymbols; n < kNodes; i += 2, ++n) {
-        unsigned f = m.frequency[i] + m.frequency[i + 1];
-        m.frequency[n] = f;
-        int k = n - 1;
-        while (f < m.frequency[k]) --k;
-        ++k;
-        for (int q = n; q > k; --q) {
-            m.frequency[q] = m.frequency[q - 1];
-            m.child[q] = m.child[q - 1];
-        }
-        m.frequency[k] = f;
-        m.child[k] = i;
-    }
-    for (int i = 0; i < kNodes; ++i) {
-        int k = m.child[i];
-        m.parent[k] = i;
-        if (k < kNodes) m.parent[k + 1] = i;
-    }
-}
-
-void Update(Model& m, int symbol) {
-    if (m.frequency[kRootNode] == kRebuildAt) Rebuild(m);
-    int n = m.parent[symbol + kNodes];
-    do {
-        unsigned k = ++m.frequency[n];
-        if (k > m.frequency[n + 1]) {
-            int l = n + 1;
-            while (k > m.frequency[l + 1]) ++l;
-            m.frequency[n] = m.frequency[l];
-            m.frequency[l] = k;
-            int i = m.child[n];
-            m.parent[i] = l;
-            if (i < kNodes) m.parent[i + 1] = l;
-            int j = m.child[l];
-            m.child[l] = i;
-            m.parent[j] = n;
-            if (j < kNodes) m.parent[j + 1] = n;
-            m.child[n] = j;
-            n = l;
-        }
-        n = m.parent[n];
-    } while (n != 0);
-}
 
 // The offset code, from its table of first-byte ranges.
 void OffsetCode(unsigned first, int* upper, int* length) {
@@ -140,15 +67,11 @@ struct Bits {
 }  // namespace
 
 std::vector<std::uint8_t> TailProbeStream() {
-    // The code of symbol 283 in a fresh tree, gathered from the leaf up: the
-    // children of a node sit at child[parent] and child[parent] + 1, so a
-    // node's bit is its distance from its parent's first child.
-    Model m;
-    StartTree(m);
+    // The code of symbol 283 in a fresh tree, then the offset.
+    RefTree t;
+    RefInit(t);
     std::vector<int> bits;
-    for (int n = m.parent[kNodes + kSymbols - 1]; n != kRootNode; n = m.parent[n])
-        bits.push_back(n - m.child[m.parent[n]]);
-    std::reverse(bits.begin(), bits.end());
+    for (char c : RefCode(t, kSymbols - 1)) bits.push_back(c == '1');
     // Offset 4095: upper six bits 63 (code 11111111), lower six 111111.
     for (int k = 0; k < 14; ++k) bits.push_back(1);
     std::vector<std::uint8_t> stream((bits.size() + 7) / 8, 0);
@@ -162,8 +85,8 @@ ReferenceDecodeResult ReferenceDecode(const ReferenceDecodeInput& input) {
     std::copy(input.windowTail, input.windowTail + kLongest, result.windowTail);
     if (input.unpackedSize <= 0) return result;
 
-    Model m;
-    StartTree(m);
+    RefTree tree;
+    RefInit(tree);
     std::uint8_t window[kWindow];
     std::fill(window, window + kWindow - kLongest, ' ');
     std::copy(input.windowTail, input.windowTail + kLongest, window + kWindow - kLongest);
@@ -180,10 +103,10 @@ ReferenceDecodeResult ReferenceDecode(const ReferenceDecodeInput& input) {
     };
 
     while (static_cast<std::int32_t>(produced.size()) < input.unpackedSize) {
-        int x = m.child[kRootNode];
-        while (x < kNodes) x = m.child[x + bits.Bit()];
-        int symbol = x - kNodes;
-        Update(m, symbol);
+        unsigned x = tree.child[kRootNode];
+        while (x < kNodes) x = tree.child[x + static_cast<unsigned>(bits.Bit())];
+        int symbol = static_cast<int>(x - kNodes);
+        RefUpdate(tree, symbol);
         if (symbol < 256) {
             put(static_cast<std::uint8_t>(symbol));
         } else {

@@ -1,4 +1,4 @@
-#include "reference_model.h"
+#include "support/reference_model.h"
 
 #include <algorithm>
 

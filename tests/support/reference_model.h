@@ -1,6 +1,7 @@
 // A slow, literal model of the coding, step by step as the coding defines
 // it (linear scans, no shortcuts), apart from the production code. Tests
-// build hand-made streams with it and hold the fast tree code against it.
+// build hand-made streams with it and hold the fast tree code against it;
+// the fuzzers' reference decoder runs its tree.
 #pragma once
 
 #include <cstdint>

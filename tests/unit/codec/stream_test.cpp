@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "codec_support.h"
-#include "reference_model.h"
+#include "support/reference_model.h"
 #include "shell/globals.h"
 #include "support/fake_platform.h"
 

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "codec_support.h"
-#include "reference_model.h"
+#include "support/reference_model.h"
 
 namespace {
 

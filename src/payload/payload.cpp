@@ -3,20 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+#include "payload/pe_format.h"
 
-// PE/COFF layout as the installer reads it. The optional header is taken to
-// be the 224 bytes of a 32-bit image; SizeOfOptionalHeader is not consulted.
-constexpr std::int64_t kLfanewOffset = 60;
-constexpr std::uint32_t kDosHeaderSize = 64;
-constexpr std::uint32_t kSignatureSize = 4;
-constexpr std::uint32_t kFileHeaderSize = 20;
-constexpr std::uint32_t kOptionalHeaderSize = 224;
-constexpr std::uint32_t kSectionHeaderSize = 40;
-constexpr std::uint32_t kResourceDirectorySize = 16;
-constexpr std::uint32_t kResourceEntrySize = 8;
-constexpr std::uint32_t kResourceDataEntrySize = 16;
-constexpr std::uint32_t kSubdirectoryMask = 0x7FFFFFFFu;
+namespace {
 
 std::uint16_t GetU16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
@@ -80,10 +69,10 @@ int SeekToPayload(OsFile file) {
     const std::int64_t base = rawPointer;
     unsigned char entry[kResourceEntrySize];
     if (!ReadAt(file, base + kResourceDirectorySize, entry, sizeof entry)) return 0;
-    if (!ReadAt(file, base + kResourceDirectorySize + (GetU32(entry + 4) & kSubdirectoryMask), entry,
+    if (!ReadAt(file, base + kResourceDirectorySize + (GetU32(entry + 4) & ~kSubdirectoryFlag), entry,
                 sizeof entry))
         return 0;
-    if (!ReadAt(file, base + kResourceDirectorySize + (GetU32(entry + 4) & kSubdirectoryMask), entry,
+    if (!ReadAt(file, base + kResourceDirectorySize + (GetU32(entry + 4) & ~kSubdirectoryFlag), entry,
                 sizeof entry))
         return 0;
     unsigned char dataEntry[kResourceDataEntrySize];

@@ -7,20 +7,10 @@
 #include <stdexcept>
 
 #include "payload/encoder.h"
+#include "payload/pe_format.h"
 
 namespace {
 
-// PE/COFF layout as the installer reads it: e_lfanew at 60, a 4-byte
-// signature, a 20-byte file header, a 224-byte optional header (a 32-bit
-// image's), then 40-byte section headers.
-constexpr std::uint32_t kLfanewOffset = 60;
-constexpr std::uint32_t kFileHeaderSize = 20;
-constexpr std::uint32_t kOptionalHeaderSize = 224;
-constexpr std::uint32_t kSectionHeaderSize = 40;
-constexpr std::uint32_t kResourceDirectorySize = 16;
-constexpr std::uint32_t kResourceEntrySize = 8;
-constexpr std::uint32_t kResourceDataEntrySize = 16;
-constexpr std::uint32_t kSubdirectoryFlag = 0x80000000u;
 constexpr std::uint32_t kSymbolSize = 18;
 constexpr std::uint32_t kDebugEntrySize = 28;
 

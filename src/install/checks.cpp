@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "install/naming.h"
+#include "payload/naming.h"
 #include "install/paths.h"
 #include "install/text.h"
 #include "payload/payload.h"
@@ -57,27 +57,10 @@ int OverwriteCheck() {
     return answer == kIdNo ? 0 : 1;
 }
 
-int SumInstalledSize(const char* installerPath, std::uint64_t* total) {
-    *total = 0;
-    OsFile payload = OpenPayload(installerPath);
-    if (payload == kNoFile) return 0;
-    std::uint16_t licenseLength = 0;
-    std::uint16_t numberingBase = 0;
-    if (ReadCatalogueHead(payload, &licenseLength, &numberingBase)) {
-        FileRecord record;
-        while (ReadRecord(payload, &record)) {
-            *total += record.unpackedSize != 0 ? record.unpackedSize : record.storedSize;
-            if (record.storedSize == 0) break;  // the terminator counts too
-        }
-    }
-    g_platform->FileClose(payload);
-    return 1;
-}
-
 int SpaceCheck(std::uint64_t* byteTotal) {
     *byteTotal = 0;
     char self[kPathSize];
-    if (!GetOwnPath(self) || !SumInstalledSize(self, byteTotal)) return 1;
+    if (!GetOwnPath(self) || !SumEntrySizes(self, byteTotal)) return 1;
     char folder[kPathSize];
     if (!GetWindowsFolder(folder)) return 1;
     std::uint64_t needed = *byteTotal / 1024;

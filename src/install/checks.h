@@ -30,10 +30,6 @@ int OverwriteCheck();
 // "Cancel" stops. A payload that cannot be opened passes with a total of 0.
 int SpaceCheck(std::uint64_t* byteTotal);
 
-// The same sum that SpaceCheck shows: 1 with the total, 0 (total 0) when the
-// payload cannot be opened. A short record read ends the sum.
-int SumInstalledSize(const char* installerPath, std::uint64_t* total);
-
 // Free kilobytes available to the caller on the volume of `path`, measured at
 // `path` cut right after its last backslash (D:\WINDOWS is measured at D:\).
 // kFreeSpaceUnknown when neither free-space call succeeds.

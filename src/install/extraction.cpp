@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "install/media.h"
-#include "install/naming.h"
+#include "payload/naming.h"
 #include "install/package_check.h"
 #include "install/paths.h"
 #include "install/text.h"
@@ -141,7 +141,7 @@ struct Plan {
 int FormPlan(Plan* plan) {
     GetOwnPath(plan->self);
     FormStem(g_baseName, plan->stem);
-    if (!IsValidTitle(plan->stem)) return ShowPackageFault(g_installDialog, kFaultTitle, plan->stem);
+    if (CheckTitle(plan->stem) != kTitleSound) return ShowPackageFault(g_installDialog, kFaultTitle, plan->stem);
     if (!GetWindowsFolder(plan->windowsFolder))
         return ShowPackageFault(g_installDialog, kFaultNoWindows);
     FileRecord none{};
@@ -174,33 +174,32 @@ int WriteEntry(const Plan& plan, OsFile* payload, const FileRecord& record, cons
     return faults == kStreamSound ? kEntryWritten : kEntryReadFailed;
 }
 
-// The record walk over an open payload positioned at the first record:
-// every entry to its place, its path logged, the uninstall entry with the
-// uninstaller, each media file tested. 1 when it ran to its end (or to a
-// Cancel's end); 0 after telling the user of a fault. Closes the payload.
-int WalkRecords(const Plan& plan, OsFile payload, std::uint16_t numberingBase, OsFile log) {
-    FileRecord record;
-    // The catalogue was found whole before the install began: a record that
-    // cannot be read now is a fault of the installer file.
-    int ok = ReadRecord(payload, &record) ? 1 : ShowFault(kReadFaultText, plan.self);
-    for (std::uint32_t index = 0; ok && record.storedSize != 0; ++index) {
-        g_uninstaller = index == 2 ? 1 : 0;
+// The record walk over a catalogue opened before record 0: every entry to its
+// place, its path logged, the uninstall entry with the uninstaller, each media
+// file tested. 1 when it ran to its end (or to a Cancel's end); 0 after
+// telling the user of a fault. Closes the catalogue.
+int WalkRecords(const Plan& plan, CatalogueCursor* cursor, OsFile log) {
+    int ok = 1;
+    while (ok && NextRecord(cursor)) {
+        const FileRecord& record = cursor->record;
+        RecordRole role = RoleOf(cursor->index);
+        g_uninstaller = role == kRoleUninstaller ? 1 : 0;
         char target[kPathSize];
-        if (index >= 3 && !IsValidExtension(record.extension)) {
+        if (role == kRoleMedia && CheckExtension(record.extension) != kExtensionSound) {
             char extension[kExtensionSize + 1] = {};
             std::memcpy(extension, record.extension, kExtensionSize);
             ok = ShowPackageFault(g_installDialog, kFaultExtension, extension);
             break;
         }
-        if (!FormTargetPath(target, index, record, numberingBase, plan.windowsFolder, g_dataFolder,
-                            g_baseName)) {
+        if (!FormTargetPath(target, cursor->index, record, cursor->numberingBase, plan.windowsFolder,
+                            g_dataFolder, g_baseName)) {
             ok = ShowPackageFault(g_installDialog, kFaultTooLong);
             break;
         }
-        if (index == 2) WriteUninstallEntry(plan.keyPath, plan.stem, target, plan.screenSaverPath);
+        if (role == kRoleUninstaller) WriteUninstallEntry(plan.keyPath, plan.stem, target, plan.screenSaverPath);
 
-        std::int64_t next = g_platform->FileTell(payload);
-        int written = WriteEntry(plan, &payload, record, target);
+        std::int64_t next = g_platform->FileTell(cursor->file);
+        int written = WriteEntry(plan, &cursor->file, record, target);
         // Every target is logged, also one cut short, so that the uninstaller
         // finds it.
         int logged = WriteLogLine(log, target);
@@ -211,14 +210,16 @@ int WalkRecords(const Plan& plan, OsFile payload, std::uint16_t numberingBase, O
         } else if (!logged) {
             ok = ShowFault(kWriteFaultText, plan.logPath);
         } else {
-            if (index == 2) g_uninstallerReady = 1;
-            if (payload == kNoFile || next < 0 || g_platform->FileSeek(payload, next) != next ||
-                !ReadRecord(payload, &record))
+            if (role == kRoleUninstaller) g_uninstallerReady = 1;
+            if (cursor->file == kNoFile || next < 0 || g_platform->FileSeek(cursor->file, next) != next)
                 ok = ShowFault(kReadFaultText, plan.self);
         }
-        if (ok && !g_cancel && index > 2) MediaCheck(target);
+        if (ok && !g_cancel && role == kRoleMedia) MediaCheck(target);
     }
-    if (payload != kNoFile) g_platform->FileClose(payload);
+    // The catalogue was found whole before the install began: a walk that
+    // ends other than at the terminator met a fault of the installer file.
+    if (ok && !cursor->atTerminator) ok = ShowFault(kReadFaultText, plan.self);
+    CloseCatalogue(cursor);
     return ok;
 }
 
@@ -289,11 +290,8 @@ int RunExtraction() {
     // The package was found whole before the install began; an installer
     // file that cannot be read now stops the install before anything is
     // written.
-    OsFile payload = plan.self[0] ? OpenPayload(plan.self) : kNoFile;
-    std::uint16_t licenseLength = 0;
-    std::uint16_t numberingBase = 0;
-    if (payload == kNoFile || !ReadCatalogueHead(payload, &licenseLength, &numberingBase)) {
-        if (payload != kNoFile) g_platform->FileClose(payload);
+    CatalogueCursor cursor;
+    if (!plan.self[0] || !OpenCatalogue(plan.self, &cursor)) {
         ShowFault(kReadFaultText, plan.self[0] ? plan.self : kOwnFileUnknown);
         return kInstallFailed;
     }
@@ -303,7 +301,7 @@ int RunExtraction() {
     OsKey key = 0;
     std::int32_t access = g_platform->RegCreateKey(plan.keyPath, &key);
     if (access == kErrorAccessDenied) {
-        g_platform->FileClose(payload);
+        CloseCatalogue(&cursor);
         g_platform->MessageBox(0, kAccessDeniedText, kErrorCaption, kMbOk);
         return kInstallDenied;
     }
@@ -312,11 +310,11 @@ int RunExtraction() {
     CreateDataFolder(plan.ownFrom);
     OsFile log = g_platform->FileOpenAppend(plan.logPath);
     if (log == kNoFile) {
-        g_platform->FileClose(payload);
+        CloseCatalogue(&cursor);
         ShowFault(kWriteFaultText, plan.logPath);
         return kInstallFailed;
     }
-    int ok = WalkRecords(plan, payload, numberingBase, log);
+    int ok = WalkRecords(plan, &cursor, log);
     g_platform->FileClose(log);
     if (!ok) return kInstallFailed;
     Activate(plan.screenSaverPath);

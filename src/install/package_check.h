@@ -27,19 +27,6 @@ enum PackageFault : int {
 // icon, owner `owner`), `detail` filling its placeholder. Returns 0.
 int ShowPackageFault(OsWindow owner, PackageFault fault, const char* detail = nullptr);
 
-// 1 when `title` (with its trailing blanks already removed) can be used as a
-// Windows file and folder name: not empty or only blanks, not "." or "..",
-// no '\' '/' ':' '*' '?' '"' '<' '>' '|' or control character, no final '.',
-// not a reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, also with
-// an extension), and short enough for its base name ("<title>.scr") to fit
-// 259 characters.
-int IsValidTitle(const char* title);
-
-// 1 when a media record's 15-byte extension field (blank-padded, ending
-// early at a zero byte) holds no separator, no character Windows forbids in
-// file names and no control character.
-int IsValidExtension(const char* field);
-
 // Runs every check on the installer file `installerPath` for the stripped
 // title `title`; every packed entry is decoded once, without being written,
 // and a stream that does not read as an encoder writes (it needs bits past

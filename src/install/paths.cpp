@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "install/naming.h"
+#include "payload/naming.h"
 #include "install/text.h"
 #include "platform/platform.h"
 
@@ -46,8 +46,7 @@ int FormDataFolder(const char* stem, char* out, int* ownFrom) {
         from = static_cast<int>(std::strlen(folder));
         fits = fits && AppendPath(folder, "All Users\\Application Data");
     }
-    fits = fits && AddBackslash(folder) && AppendPath(folder, "Tarnwell\\Glimmerwick\\") &&
-           AppendPath(folder, stem) && AddBackslash(folder);
+    fits = fits && AppendDataFolderLevels(folder, stem);
     if (!fits) return 0;
     std::memcpy(out, folder, std::strlen(folder) + 1);
     *ownFrom = from;

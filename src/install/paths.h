@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-#include "shell/globals.h"
+#include "payload/naming.h"
+#include "platform/platform.h"
 
 // The registry key under HKEY_LOCAL_MACHINE that holds every uninstall entry.
 inline constexpr const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -13,9 +14,6 @@ inline constexpr const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\Cu
 // The uninstall key path: kUninstallRoot, a backslash and a stem of at most
 // 259 characters.
 inline constexpr int kKeyPathSize = 320;
-
-// The log of installed paths in the data folder.
-inline constexpr const char kInstallLogName[] = "INSTALL.LOG";
 
 // The installer's own file (GetModuleFileNameA) into a kPathSize buffer.
 // 1 on success; 0, with `path` empty, when it cannot be had whole.

@@ -163,23 +163,6 @@ int ReadRecord(OsFile payload, FileRecord* record) {
     return 1;
 }
 
-int SumEntrySizes(const char* path, std::uint32_t* total) {
-    *total = 0;
-    OsFile file = OpenPayload(path);
-    if (file == kNoFile) return 0;
-    std::uint16_t licenseLength = 0;
-    std::uint16_t numberingBase = 0;
-    if (ReadCatalogueHead(file, &licenseLength, &numberingBase)) {
-        FileRecord record;
-        while (ReadRecord(file, &record)) {
-            *total += record.unpackedSize != 0 ? record.unpackedSize : record.storedSize;
-            if (record.storedSize == 0) break;
-        }
-    }
-    g_platform->FileClose(file);
-    return 1;
-}
-
 int ValidatePayload(const char* path, char* message, std::size_t size) {
     if (size > 0) message[0] = '\0';
     OsFile file = OpenPayload(path);
@@ -231,7 +214,7 @@ int ValidatePayload(const char* path, char* message, std::size_t size) {
                 Fault(message, size, text);
                 break;
             }
-            if (record.unpackedSize >= 0x80000000u || record.storedSize >= 0x80000000u) {
+            if (record.unpackedSize >= kSizeLimit || record.storedSize >= kSizeLimit) {
                 std::snprintf(text, sizeof text, "record %lu's sizes are not below 2^31",
                               static_cast<unsigned long>(index));
                 Fault(message, size, text);

@@ -18,6 +18,10 @@
 
 #include <cstdint>
 
+// Every path and name buffer holds this many bytes (MAX_PATH): 259
+// characters and the terminating zero.
+inline constexpr int kPathSize = 260;
+
 // An open file. kNoFile means "not open".
 using OsFile = std::intptr_t;
 inline constexpr OsFile kNoFile = -1;

@@ -7,9 +7,6 @@
 
 #include "platform/platform.h"
 
-// Every path and name buffer of the installer holds 260 bytes (MAX_PATH).
-inline constexpr int kPathSize = 260;
-
 // Capacity of the missing-types list, terminating zero included.
 inline constexpr int kMissingTypesSize = 256;
 

@@ -8,7 +8,7 @@
 #include "dialogs/license.h"
 #include "install/checks.h"
 #include "install/extraction.h"
-#include "install/naming.h"
+#include "payload/naming.h"
 #include "install/package_check.h"
 #include "install/paths.h"
 #include "install/text.h"

@@ -14,7 +14,7 @@
 #include "hostile/hostile_corpus.h"
 #include "hostile/tree_listing.h"
 #include "install/extraction.h"
-#include "install/naming.h"
+#include "payload/naming.h"
 #include "install/paths.h"
 #include "payload/payload.h"
 #include "shell/globals.h"

@@ -5,7 +5,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <iostream>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -253,6 +255,22 @@ int RunBuild(const std::vector<std::string>& args) {
         if (!problem.empty()) return Fail(media, problem);
         inputs.push_back({media, extension, options.kind});
     }
+
+    // The installer refuses a package whose paths do not fit on the machine
+    // at hand: refuse one that fits on none, warn about one that does not
+    // fit under Windows' default folders. Known before anything is packed.
+    std::vector<FileRecord> records;
+    for (const Input& input : inputs) {
+        FileRecord r{};
+        std::memset(r.extension, ' ', kExtensionSize);
+        std::memcpy(r.extension, input.extension.data(), std::min<std::size_t>(input.extension.size(), kExtensionSize));
+        r.kind = input.kind;
+        records.push_back(r);
+    }
+    problem = PathLengthProblem(title, options.base, records);
+    if (!problem.empty()) return Fail("--title", problem);
+    std::string warning = PathLengthWarning(title, options.base, records);
+    if (!warning.empty()) std::cerr << "glimmer-pack: warning: --title: " << warning << "\n";
 
     std::vector<CatalogueEntry> entries;
     std::uint64_t total = anchor.dataOffset + FirstRecordOffset(static_cast<std::uint32_t>(license.size())) +

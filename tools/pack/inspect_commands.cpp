@@ -10,12 +10,10 @@
 
 #include "cli.h"
 #include "commands.h"
-#include "install/naming.h"
-#include "install/package_check.h"
+#include "payload/naming.h"
 #include "package_format.h"
 #include "payload/decoder.h"
 #include "payload/payload.h"
-#include "shell/globals.h"
 
 const char* const kListHelp =
     "Usage: glimmer-pack list PACKAGE [--json]\n"
@@ -64,26 +62,23 @@ std::string LoadCatalogue(const std::string& path, Catalogue* catalogue) {
     ReadTitle(path.c_str(), title);
     StripTrailingBlanks(title);
     catalogue->title = title;
-    OsFile file = OpenPayload(path.c_str());
-    if (file == kNoFile) return "cannot open the payload";
-    std::string problem;
-    if (!ReadCatalogueHead(file, &catalogue->licenseLength, &catalogue->base)) {
-        problem = "cannot read the catalogue";
-    } else {
-        FileRecord record;
-        while (ReadRecord(file, &record) && record.storedSize != 0) catalogue->records.push_back(record);
-    }
-    g_platform->FileClose(file);
-    return problem;
+    CatalogueCursor cursor;
+    if (!OpenCatalogue(path.c_str(), &cursor)) return "cannot read the catalogue";
+    catalogue->licenseLength = cursor.licenseLength;
+    catalogue->base = cursor.numberingBase;
+    while (NextRecord(&cursor)) catalogue->records.push_back(cursor.record);
+    CloseCatalogue(&cursor);
+    return "";
 }
 
 const char* Role(std::size_t index) {
-    switch (index) {
-    case 0: return "screen saver";
-    case 1: return "data file";
-    case 2: return "uninstaller";
-    default: return "media";
+    switch (RoleOf(static_cast<std::uint32_t>(index))) {
+    case kRoleScreenSaver: return "screen saver";
+    case kRoleData: return "data file";
+    case kRoleUninstaller: return "uninstaller";
+    case kRoleMedia: break;
     }
+    return "media";
 }
 
 // The file name the installer gives record `index` (code page 1252), from
@@ -95,7 +90,7 @@ bool InstalledName(const Catalogue& c, std::size_t index, std::string* name) {
     if (!FormTargetPath(path, static_cast<std::uint32_t>(index), c.records[index], c.base, "", "", baseName))
         return false;
     const char* start = path;
-    if (index == 0 && start[0] == '\\') ++start;  // the separator after the empty Windows folder
+    if (RoleOf(static_cast<std::uint32_t>(index)) == kRoleScreenSaver && start[0] == '\\') ++start;  // the separator after the empty Windows folder
     *name = start;
     return true;
 }
@@ -111,8 +106,6 @@ std::size_t Characters(const std::string& utf8) {
     for (unsigned char c : utf8) n += (c & 0xC0) != 0x80 ? 1 : 0;
     return n;
 }
-
-std::uint32_t InstalledSize(const FileRecord& r) { return r.unpackedSize != 0 ? r.unpackedSize : r.storedSize; }
 
 // Positional arguments, with "--" ending the options. Returns kExitOk or a
 // usage error; `flags` lists the accepted flags, set in `seen`.
@@ -288,11 +281,14 @@ int RunVerify(const std::vector<std::string>& args) {
     if (!problem.empty()) return Fail(path, problem);
 
     // The installer refuses these before it writes anything.
-    if (!IsValidTitle(c.title.c_str()))
-        return Fail(path, "the title '" + Cp1252ToUtf8(c.title) + "' cannot name a Windows file and folder");
+    TitleFault titleFault = CheckTitle(c.title.c_str());
+    if (titleFault != kTitleSound)
+        return Fail(path, "the title '" + Cp1252ToUtf8(c.title) + "' cannot name a Windows file and folder: " +
+                              TitleRuleText(titleFault));
     for (std::size_t i = 0; i < c.records.size(); ++i) {
         std::string name;
-        if (i >= 3 && !IsValidExtension(c.records[i].extension))
+        if (RoleOf(static_cast<std::uint32_t>(i)) == kRoleMedia &&
+            CheckExtension(c.records[i].extension) != kExtensionSound)
             return Fail(path, "record " + std::to_string(i) + "'s extension '" +
                                   Cp1252ToUtf8(std::string(c.records[i].extension,
                                                            strnlen(c.records[i].extension, kExtensionSize))) +

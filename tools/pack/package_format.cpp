@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "payload/encoder.h"
+#include "payload/naming.h"
 #include "payload/pe_format.h"
 
 namespace {
@@ -174,10 +175,6 @@ std::string CheckResourceDirectory(const std::string& stub, const StubHeaders& h
                    " bytes) lie at or after the payload anchor's data at " + Hex(cut);
     }
     return "";
-}
-
-bool ForbiddenInName(unsigned char c) {
-    return c < 32 || c == 127 || std::strchr("\\/:*?\"<>|", c) != nullptr;
 }
 
 // Code page 1252's characters for the bytes 0x80 to 0x9F (0 where the code
@@ -383,41 +380,112 @@ std::uint64_t SectionsEnd(const std::string& stub) {
     return end;
 }
 
+std::string TitleRuleText(TitleFault fault) {
+    switch (fault) {
+    case kTitleSound: return "";
+    case kTitleEmpty: return "the title is empty, or only dots and blanks, which Windows drops from a name";
+    case kTitleTooLong:
+        return "the title is longer than " + std::to_string(kLongestTitle) +
+               " bytes, so the installer cannot name \"TITLE.scr\" in 259 characters";
+    case kTitleForbidden: return "the title holds one of \\ / : * ? \" < > |, which Windows forbids in file names";
+    case kTitleControl: return "the title holds a control character";
+    case kTitleDevice: return "the title is a name Windows reserves for a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9)";
+    }
+    return "the title cannot name a Windows file";
+}
+
 std::string TitleProblem(const std::string& title) {
-    if (title.find_first_not_of(' ') == std::string::npos) return "the title is empty or only blanks";
     if (title.size() > kMaxTitleLength)
         return "the title is " + std::to_string(title.size()) + " bytes long; at most 259 fit";
+    if (title.find('\0') != std::string::npos) return "the title holds a control character";
     // The installer strips trailing blanks before it names any file.
     std::string name = title.substr(0, title.find_last_not_of(' ') + 1);
-    if (name == "." || name == "..") return "the title may not be \".\" or \"..\"";
-    if (name.back() == '.') return "the title may not end with a dot";
-    for (unsigned char c : title) {
-        if (ForbiddenInName(c)) {
-            if (c < 32 || c == 127) return "the title holds a control character";
-            return std::string("the title holds '") + static_cast<char>(c) +
-                   "', which Windows forbids in file names";
-        }
-    }
-    // Windows opens a device, not a file, for these names whatever follows
-    // the first dot ("CON.scr" is the console).
-    std::string device = name.substr(0, name.find('.'));
-    device = device.substr(0, device.find_last_not_of(' ') + 1);
-    for (char& c : device)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5",
-                                           "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4",
-                                           "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
-    for (const char* d : kDevices)
-        if (device == d) return "the title \"" + name + "\" is a name Windows reserves for a device";
+    std::string installer = TitleRuleText(CheckTitle(name.c_str()));
+    if (!installer.empty()) return installer;
+    // Stricter than the installer: Windows would drop a final dot from the
+    // data folder's name, and DEL shows as a box in every dialog.
+    if (name.back() == '.') return "the title may not end with a dot (Windows drops it from the folder's name)";
+    if (name.find('\x7f') != std::string::npos) return "the title holds a control character";
     return "";
 }
 
 std::string ExtensionProblem(const std::string& extension) {
     if (extension.size() > kExtensionSize)
         return "the extension \"" + extension + "\" is longer than 15 characters";
-    for (unsigned char c : extension)
-        if (ForbiddenInName(c)) return "the extension \"" + extension + "\" holds a character Windows forbids in file names";
+    char field[kExtensionSize] = {};
+    std::memcpy(field, extension.data(), extension.size());
+    if (extension.find('\0') != std::string::npos) return "the extension \"" + extension + "\" holds a control character";
+    switch (CheckExtension(field)) {
+    case kExtensionSound: break;
+    case kExtensionForbidden:
+        return "the extension \"" + extension + "\" holds a character Windows forbids in file names";
+    case kExtensionControl: return "the extension \"" + extension + "\" holds a control character";
+    }
+    if (extension.find('\x7f') != std::string::npos) return "the extension \"" + extension + "\" holds a control character";
     return "";
+}
+
+namespace {
+
+// A Windows folder and a common application-data folder.
+struct Folders {
+    const char* windows;
+    const char* commonAppData;
+};
+
+// The folders the installer uses by default on the Windows versions it
+// supports.
+constexpr Folders kDefaultFolders[] = {
+    {"C:\\WINDOWS", "C:\\Documents and Settings\\All Users\\Application Data"},  // XP
+    {"C:\\Windows", "C:\\ProgramData"},                                             // Vista and later
+};
+
+// The shortest folders any machine can have: the root of a drive for both.
+constexpr Folders kShortestFolders[] = {{"C:\\", "C:\\"}};
+
+template <std::size_t N>
+bool PathsFit(const std::string& title, std::uint16_t numberingBase, const std::vector<FileRecord>& records,
+              const Folders (&folders)[N]) {
+    for (const Folders& f : folders)
+        if (!PackagePathsFit(title.c_str(), f.windows, f.commonAppData, numberingBase, records.data(),
+                             static_cast<std::uint32_t>(records.size())))
+            return false;
+    return true;
+}
+
+// The longest title whose paths fit under `folders`: every path grows with
+// the title's length only, not with its letters.
+template <std::size_t N>
+std::size_t LongestFittingTitle(std::size_t from, std::uint16_t numberingBase, const std::vector<FileRecord>& records,
+                                const Folders (&folders)[N]) {
+    std::size_t longest = from;
+    while (longest > 0 && !PathsFit(std::string(longest, 'x'), numberingBase, records, folders)) --longest;
+    return longest;
+}
+
+std::string StripBlanks(const std::string& title) { return title.substr(0, title.find_last_not_of(' ') + 1); }
+
+}  // namespace
+
+std::string PathLengthProblem(const std::string& title, std::uint16_t numberingBase,
+                              const std::vector<FileRecord>& records) {
+    std::string name = StripBlanks(title);
+    if (PathsFit(name, numberingBase, records, kShortestFolders)) return "";
+    return "with this title the installed paths exceed 259 characters even under C:\\, so no machine can "
+           "install the package; titles of at most " +
+           std::to_string(LongestFittingTitle(name.size(), numberingBase, records, kShortestFolders)) +
+           " bytes fit";
+}
+
+std::string PathLengthWarning(const std::string& title, std::uint16_t numberingBase,
+                              const std::vector<FileRecord>& records) {
+    std::string name = StripBlanks(title);
+    if (PathsFit(name, numberingBase, records, kDefaultFolders)) return "";
+    return "with this title some installed paths exceed 259 characters under Windows' default folders "
+           "(C:\\Documents and Settings\\All Users\\Application Data on Windows XP), where the installer "
+           "refuses the package; titles of at most " +
+           std::to_string(LongestFittingTitle(name.size(), numberingBase, records, kDefaultFolders)) +
+           " bytes fit";
 }
 
 std::string MediaExtension(const std::string& fileName) {

@@ -75,22 +75,40 @@ inline constexpr std::size_t kMaxLicenseLength = 65535;
 inline constexpr std::size_t kMaxTitleLength = kTitleSize - 1;
 
 // Largest package: record sizes and offsets must stay below 2^31.
-inline constexpr std::uint64_t kMaxPackageSize = 0x7FFFFFFFu;
+inline constexpr std::uint64_t kMaxPackageSize = kSizeLimit - 1;
 
 // The end of the last section's raw data in the stub's file (0 when the
 // headers cannot be read). A package must be at least this long.
 std::uint64_t SectionsEnd(const std::string& stub);
 
 // Problems with a title (code page 1252 bytes) as the screen saver's name:
-// empty or only blanks, longer than 259 bytes, "." or "..", a trailing dot
-// (trailing blanks aside, which the installer strips), a character Windows
-// forbids in file names (\ / : * ? " < > | and control characters), or a
-// device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9). "" when it is fine.
+// whatever the installer refuses (see CheckTitle), said in English, and
+// also a final dot or a DEL character, which glimmer-pack refuses as an
+// authoring rule. "" when it is fine.
 std::string TitleProblem(const std::string& title);
 
+// The English reason for a title fault of the installer's rules; "" for
+// kTitleSound.
+std::string TitleRuleText(TitleFault fault);
+
 // Problems with a media file's extension field (with its dot): longer than
-// 15 bytes or a character Windows forbids in file names. "" when it is fine.
+// 15 bytes, a character Windows forbids in file names, or a control
+// character. "" when it is fine.
 std::string ExtensionProblem(const std::string& extension);
+
+// A refusal when some path the installer forms for this package would
+// exceed 259 characters even under the shortest folders a machine can have
+// (C:\ for both): no machine could install it. Names the longest title that
+// fits. "" when the paths fit there.
+std::string PathLengthProblem(const std::string& title, std::uint16_t numberingBase,
+                              const std::vector<FileRecord>& records);
+
+// A warning when, under the folders that Windows XP and later use by
+// default, some path the installer forms for this package (the title with
+// its trailing blanks removed, these records) would exceed 259 characters;
+// names the longest title that fits. "" when every path fits.
+std::string PathLengthWarning(const std::string& title, std::uint16_t numberingBase,
+                              const std::vector<FileRecord>& records);
 
 // The extension field for a media file name: its extension from the last
 // '.' (with the dot) upper-cased, or "" when the name has none.

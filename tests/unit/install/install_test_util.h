@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "install/naming.h"
+#include "payload/naming.h"
 #include "shell/globals.h"
 #include "support/fake_platform.h"
 #include "support/package_builder.h"

@@ -171,27 +171,20 @@ TEST_F(Layout, ReaderFindsEveryEntryBackToBack) {
     EXPECT_EQ(ValidatePayload(path.c_str(), message, sizeof message), 1) << message;
 }
 
-TEST(Names, TitlesWindowsRefuses) {
+// The installer's own rules are pinned with CheckTitle; these rows are what
+// glimmer-pack adds: the raw field's length, blanks it strips as the
+// installer does, and the authoring rules (a final dot, DEL).
+TEST(Names, TitlesGlimmerPackRefuses) {
     EXPECT_EQ(TitleProblem("Aurora Boreale"), "");
-    EXPECT_EQ(TitleProblem(std::string(259, 'a')), "");
-    EXPECT_EQ(TitleProblem("Perch\xe8 no"), "");
-    EXPECT_EQ(TitleProblem(".hidden"), "");
     EXPECT_EQ(TitleProblem("  spazi  "), "");
-    EXPECT_NE(TitleProblem(std::string(260, 'a')), "");
-    EXPECT_NE(TitleProblem(""), "");
-    EXPECT_NE(TitleProblem("   "), "");
-    EXPECT_NE(TitleProblem("."), "");
-    EXPECT_NE(TitleProblem(".."), "");
+    EXPECT_EQ(TitleProblem(std::string(kLongestTitle, 'a') + "    "), "") << "blanks are stripped first";
+    EXPECT_NE(TitleProblem(std::string(kLongestTitle + 1, 'a')), "");
+    EXPECT_NE(TitleProblem(std::string(260, ' ')), "");
     EXPECT_NE(TitleProblem("Aurora."), "");
     EXPECT_NE(TitleProblem("Aurora.  "), "") << "a trailing dot once the blanks are stripped";
-    EXPECT_NE(TitleProblem(".. "), "");
-    EXPECT_NE(TitleProblem("con"), "");
-    EXPECT_NE(TitleProblem("Lpt1.saver"), "");
     EXPECT_NE(TitleProblem("NUL "), "");
-    EXPECT_EQ(TitleProblem("Console"), "");
-    EXPECT_EQ(TitleProblem("COM10"), "");
-    for (char c : std::string("\\/:*?\"<>|\t\x01\x1f\x7f"))
-        EXPECT_NE(TitleProblem(std::string("a") + c + "b"), "") << static_cast<int>(c);
+    EXPECT_NE(TitleProblem("a\x7f" "b"), "");
+    EXPECT_NE(TitleProblem(std::string("a\0b", 3)), "");
 }
 
 TEST(Names, ExtensionsFromFileNames) {

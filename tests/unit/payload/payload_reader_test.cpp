@@ -172,21 +172,21 @@ TEST_F(PayloadReader, SumCountsUnpackedSizeOfPackedRecordsAndStoredSizeOfOthers)
     std::string bytes = BuildPackageBytes(FourFiles());
     // 12 + 10 + 11 + 5 stored bytes; record 1 claims 5000 unpacked bytes.
     PokeU32(bytes, RecordOffsetOf(bytes, 1) + 8, 5000);
-    std::uint32_t total = 1;
+    std::uint64_t total = 1;
     ASSERT_EQ(SumEntrySizes(Write(bytes).c_str(), &total), 1);
     EXPECT_EQ(total, 12u + 5000u + 11u + 5u);
 }
 
-TEST_F(PayloadReader, SumCountsTerminatorsUnpackedSizeAndWraps) {
+TEST_F(PayloadReader, SumCountsTerminatorsUnpackedSizeInSixtyFourBits) {
     std::string bytes = BuildPackageBytes(FourFiles());
     PokeU32(bytes, RecordOffsetOf(bytes, 4) + 8, 1000);
-    std::uint32_t total = 0;
+    std::uint64_t total = 0;
     ASSERT_EQ(SumEntrySizes(Write(bytes, "a.exe").c_str(), &total), 1);
     EXPECT_EQ(total, 12u + 10u + 11u + 5u + 1000u);
 
     PokeU32(bytes, RecordOffsetOf(bytes, 0) + 8, 0xFFFFFFF0u);
     ASSERT_EQ(SumEntrySizes(Write(bytes, "b.exe").c_str(), &total), 1);
-    EXPECT_EQ(total, static_cast<std::uint32_t>(0xFFFFFFF0u + 10u + 11u + 5u + 1000u));
+    EXPECT_EQ(total, 0xFFFFFFF0ull + 10u + 11u + 5u + 1000u);
 }
 
 TEST_F(PayloadReader, PackageWithoutFilesSumsToZero) {
@@ -194,13 +194,13 @@ TEST_F(PayloadReader, PackageWithoutFilesSumsToZero) {
     p.entries.clear();
     std::string bytes = BuildPackageBytes(p);
     EXPECT_EQ(bytes.size(), kStubAnchor + 264 + kRecordSize);
-    std::uint32_t total = 5;
+    std::uint64_t total = 5;
     ASSERT_EQ(SumEntrySizes(Write(bytes).c_str(), &total), 1);
     EXPECT_EQ(total, 0u);
 }
 
 TEST_F(PayloadReader, SumFailsWithZeroWhenThereIsNoPayload) {
-    std::uint32_t total = 5;
+    std::uint64_t total = 5;
     EXPECT_EQ(SumEntrySizes((g_fake.root + "/missing.exe").c_str(), &total), 0);
     EXPECT_EQ(total, 0u);
 }
@@ -210,7 +210,7 @@ TEST_F(PayloadReader, ShortRecordEndsTheWalkAndIsNeverReused) {
     // Keep records 0 and 1 whole and 10 bytes of record 2.
     bytes.resize(RecordOffsetOf(bytes, 2) + 10);
     std::string path = Write(bytes);
-    std::uint32_t total = 0;
+    std::uint64_t total = 0;
     ASSERT_EQ(SumEntrySizes(path.c_str(), &total), 1);
     EXPECT_EQ(total, 12u + 10u);
 
@@ -233,7 +233,7 @@ TEST_F(PayloadReader, FailedReadEndsTheSum) {
     g_fake.failWhen = [&](const std::string& op, std::size_t index) {
         return op == "FileRead" && g_fake.calls[index] == "FileRead 28" && ++recordReads == 3;
     };
-    std::uint32_t total = 0;
+    std::uint64_t total = 0;
     ASSERT_EQ(SumEntrySizes(path.c_str(), &total), 1);
     EXPECT_EQ(total, 12u + 10u);
 }
@@ -353,8 +353,8 @@ TEST_F(PayloadReader, TruncatedAtEveryLength) {
         std::uint32_t expected = 0;
         for (std::uint32_t i = 0; i < 5; ++i)
             if (n >= baseEnd + (i + 1) * kRecordSize) expected += recordSizes[i];
-        std::uint32_t total = 99;
-        EXPECT_EQ(SumEntrySizes(path.c_str(), &total), n >= treeEnd ? 1 : 0);
+        std::uint64_t total = 99;
+        EXPECT_EQ(SumEntrySizes(path.c_str(), &total), n >= baseEnd ? 1 : 0);
         EXPECT_EQ(total, expected);
 
         char message[200];

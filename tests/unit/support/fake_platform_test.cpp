@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "support/fake_platform.h"
-#include "install/naming.h"
+#include "payload/naming.h"
 
 TEST(FakePlatform, MapsWindowsPathsUnderItsRootAndRecordsCalls) {
     InstallFakePlatform();

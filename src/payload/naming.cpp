@@ -1,4 +1,4 @@
-#include "install/naming.h"
+#include "payload/naming.h"
 
 #include <cstdio>
 #include <cstring>
@@ -41,15 +41,15 @@ int FormTargetPath(char* out, std::uint32_t index, const FileRecord& record,
                    const char* dataFolder, const char* baseName) {
     char path[kPathSize] = {};
     int ok = 1;
-    if (index == 0) {
+    if (RoleOf(index) == kRoleScreenSaver) {
         ok = AppendPath(path, windowsFolder) && AddBackslash(path) && AppendPath(path, baseName);
     } else {
         ok = AppendPath(path, dataFolder);
-        if (ok && index == 1) {
+        if (ok && RoleOf(index) == kRoleData) {
             char stem[kPathSize];
             FormStem(baseName, stem);
             ok = AppendPath(path, stem) && AppendPath(path, ".dat");
-        } else if (ok && index == 2) {
+        } else if (ok && RoleOf(index) == kRoleUninstaller) {
             ok = AppendPath(path, "UNINSTAL.EXE");
         } else if (ok) {
             char number[16];
@@ -67,5 +67,26 @@ int FormTargetPath(char* out, std::uint32_t index, const FileRecord& record,
         return 0;
     }
     std::memcpy(out, path, std::strlen(path) + 1);
+    return 1;
+}
+
+int AppendDataFolderLevels(char* folder, const char* stem) {
+    return AddBackslash(folder) && AppendPath(folder, "Tarnwell\\Glimmerwick\\") && AppendPath(folder, stem) &&
+           AddBackslash(folder);
+}
+
+int PackagePathsFit(const char* title, const char* windowsFolder, const char* commonAppData,
+                    std::uint16_t numberingBase, const FileRecord* records, std::uint32_t count) {
+    char baseName[kPathSize] = {};
+    char dataFolder[kPathSize] = {};
+    char path[kPathSize] = {};
+    if (!AppendPath(baseName, title) || !AppendPath(baseName, ".scr") || !AppendPath(dataFolder, commonAppData) ||
+        !AppendDataFolderLevels(dataFolder, title) || !AppendPath(path, dataFolder) ||
+        !AppendPath(path, kInstallLogName))
+        return 0;
+    FileRecord none{};
+    if (!FormTargetPath(path, 0, none, 0, windowsFolder, dataFolder, baseName)) return 0;
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (!FormTargetPath(path, i, records[i], numberingBase, windowsFolder, dataFolder, baseName)) return 0;
     return 1;
 }

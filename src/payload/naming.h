@@ -1,6 +1,7 @@
-// Names and paths of the installed files. Shared by the extraction and by
-// glimmer-pack, so a package lists and extracts under the very names that the
-// installer gives its files.
+// Names and paths of the installed files: rules of the package format.
+// Shared by the installer and by glimmer-pack, so a package lists and
+// extracts under the very names that the installer gives its files, and a
+// package that glimmer-pack builds has paths that the installer can form.
 //
 // Every path is held in a buffer of kPathSize (260) bytes: 259 characters and
 // the terminating zero. A function that would need more leaves its output
@@ -9,8 +10,7 @@
 
 #include <cstdint>
 
-#include "payload/payload.h"
-#include "shell/globals.h"
+#include "payload/catalogue.h"
 
 // Appends `text` to the path in `path` (a kPathSize buffer).
 int AppendPath(char* path, const char* text);
@@ -43,3 +43,19 @@ const char* MediaPrefix(std::uint8_t kind);
 int FormTargetPath(char* out, std::uint32_t index, const FileRecord& record,
                    std::uint16_t numberingBase, const char* windowsFolder,
                    const char* dataFolder, const char* baseName);
+
+// The log of installed paths in the data folder.
+inline constexpr const char kInstallLogName[] = "INSTALL.LOG";
+
+// Appends the levels of a screen saver's data folder to `folder`, the common
+// application-data folder: a backslash unless it ends with one, "Tarnwell",
+// "Glimmerwick", the stem and a final backslash. 0 when it would not fit
+// (`folder` may then hold part of it).
+int AppendDataFolderLevels(char* folder, const char* stem);
+
+// 1 when every path the installer forms for a package titled `title` (its
+// trailing blanks removed) fits 259 characters, given the Windows folder and
+// the common application-data folder: the screen saver, the data folder and
+// its INSTALL.LOG, and the target of each of the `count` file records.
+int PackagePathsFit(const char* title, const char* windowsFolder, const char* commonAppData,
+                    std::uint16_t numberingBase, const FileRecord* records, std::uint32_t count);

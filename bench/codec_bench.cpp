@@ -125,7 +125,7 @@ std::int32_t MemWrite(OsFile file, const void* buffer, std::uint32_t size) {
     return static_cast<std::int32_t>(n);
 }
 
-void NoPump() {}
+void NoPump(OsWindow) {}
 
 Platform MakeMemoryPlatform() {
     Platform p = kPosixPlatform;

@@ -61,3 +61,13 @@ INT_PTR CALLBACK CreditsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         return FALSE;
     }
 }
+
+std::intptr_t RunLicenseDialogWin32(const char* text) {
+    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_LICENSE), nullptr, LicenseDialogProc,
+                           reinterpret_cast<LPARAM>(text));
+}
+
+std::intptr_t RunCreditsDialogWin32(OsWindow owner) {
+    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_CREDITS), reinterpret_cast<HWND>(owner),
+                           CreditsDialogProc, 0);
+}

@@ -6,7 +6,6 @@
 #include "install/paths.h"
 #include "install/text.h"
 #include "payload/payload.h"
-#include "shell/globals.h"
 
 namespace {
 
@@ -38,7 +37,7 @@ int FormTestedName(const char* installerPath, char* name) {
 
 }  // namespace
 
-int OverwriteCheck() {
+int OverwriteCheck(std::int32_t showPrompts) {
     char self[kPathSize];
     char folder[kPathSize];
     if (!GetOwnPath(self) || !GetWindowsFolder(folder)) return 1;
@@ -50,7 +49,7 @@ int OverwriteCheck() {
         !AppendPath(tested, name))
         return 1;
     if (!g_platform->FileExists(tested)) return 1;
-    if (g_showPrompts != 2) return 1;
+    if (showPrompts != 2) return 1;
     char text[sizeof kOverwriteText + kPathSize];
     FormatText(text, sizeof text, kOverwriteText, name);
     int answer = g_platform->MessageBox(0, text, kOverwriteCaption, kMbYesNo | kMbIconQuestion);

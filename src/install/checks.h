@@ -19,8 +19,8 @@ inline constexpr std::uint64_t kFreeSpaceUnknown = ~std::uint64_t{0};
 // Asks before replacing <Windows folder>\<installer file name>.SCR. The name
 // comes from the installer's own file: its name without the text from its
 // last '.' on (the whole name when it holds no '.'), then ".SCR". Asked only
-// when the show-prompts setting is 2; "No" stops.
-int OverwriteCheck();
+// when `showPrompts` is 2; "No" stops.
+int OverwriteCheck(std::int32_t showPrompts);
 
 // Sums the payload's size once installed (each record's unpacked size, or
 // its stored size for a stored entry, up to and including the terminator

@@ -8,9 +8,7 @@
 #include "install/paths.h"
 #include "install/text.h"
 #include "payload/decoder.h"
-#include "shell/globals.h"
-
-int g_uninstallerReady;
+#include "install/install_state.h"
 
 namespace {
 
@@ -127,6 +125,7 @@ int WriteLogLine(OsFile log, const char* path) {
 
 // What one installation writes where, formed before anything is written.
 struct Plan {
+    const char* baseName;             // the screen saver's file name, "<title>.scr"
     char self[kPathSize];             // the installer's own file
     char stem[kPathSize];             // the base name without ".scr"
     char windowsFolder[kPathSize];
@@ -138,14 +137,15 @@ struct Plan {
 
 // Forms the plan and the data folder (g_dataFolder). 0 after telling the
 // user why the package cannot be installed.
-int FormPlan(Plan* plan) {
+int FormPlan(const char* baseName, Plan* plan) {
     GetOwnPath(plan->self);
-    FormStem(g_baseName, plan->stem);
+    plan->baseName = baseName;
+    FormStem(baseName, plan->stem);
     if (CheckTitle(plan->stem) != kTitleSound) return ShowPackageFault(g_installDialog, kFaultTitle, plan->stem);
     if (!GetWindowsFolder(plan->windowsFolder))
         return ShowPackageFault(g_installDialog, kFaultNoWindows);
     FileRecord none{};
-    if (!FormTargetPath(plan->screenSaverPath, 0, none, 0, plan->windowsFolder, "", g_baseName) ||
+    if (!FormTargetPath(plan->screenSaverPath, 0, none, 0, plan->windowsFolder, "", baseName) ||
         !FormDataFolder(plan->stem, g_dataFolder, &plan->ownFrom) ||
         !FormatText(plan->logPath, sizeof plan->logPath, "%s%s", g_dataFolder, kInstallLogName) ||
         !FormUninstallKeyPath(plan->stem, plan->keyPath))
@@ -160,7 +160,7 @@ constexpr std::uint32_t kStreamSlack = 8;
 // (the payload is closed meanwhile and opened again), a stored one by copy.
 int WriteEntry(const Plan& plan, OsFile* payload, const FileRecord& record, const char* target) {
     if (record.unpackedSize == 0)
-        return CopyStoredEntry(*payload, record.offset, record.storedSize, target);
+        return CopyStoredEntry(*payload, record.offset, record.storedSize, target, &kInstallPump);
     g_platform->FileClose(*payload);
     int result = DecodeEntry(plan.self, record.offset, record.unpackedSize, record.storedSize, target);
     *payload = OpenPayload(plan.self);
@@ -192,7 +192,7 @@ int WalkRecords(const Plan& plan, CatalogueCursor* cursor, OsFile log) {
             break;
         }
         if (!FormTargetPath(target, cursor->index, record, cursor->numberingBase, plan.windowsFolder,
-                            g_dataFolder, g_baseName)) {
+                            g_dataFolder, plan.baseName)) {
             ok = ShowPackageFault(g_installDialog, kFaultTooLong);
             break;
         }
@@ -225,14 +225,22 @@ int WalkRecords(const Plan& plan, CatalogueCursor* cursor, OsFile log) {
 
 }  // namespace
 
-void FormInstallCaption(char* out) {
-    FormatText(out, kCaptionSize, "%s Installazione Screen Saver", g_title);
+void FormInstallCaption(const char* title, char* out) {
+    FormatText(out, kCaptionSize, "%s Installazione Screen Saver", title);
 }
 
-void FormScreenSaverLabel(char* out) { FormatText(out, kCaptionSize, "%s Screen Saver", g_title); }
+void FormScreenSaverLabel(const char* title, char* out) {
+    FormatText(out, kCaptionSize, "%s Screen Saver", title);
+}
 
-int CopyStoredEntry(OsFile payload, std::uint32_t offset, std::uint32_t storedSize,
-                    const char* target) {
+void PumpInstallDialog(void*) { g_platform->PumpMessages(g_installDialog); }
+
+int CancelStopsFile(void*) { return g_cancel && !g_uninstaller; }
+
+const PumpControl kInstallPump = {PumpInstallDialog, CancelStopsFile, nullptr};
+
+int CopyStoredEntry(OsFile payload, std::uint32_t offset, std::uint32_t storedSize, const char* target,
+                    const PumpControl* control) {
     unsigned char buffer[kCopyBlockSize];
     if (g_platform->FileSeek(payload, offset) != static_cast<std::int64_t>(offset)) return kEntryReadFailed;
     OsFile out = g_platform->FileCreate(target);
@@ -264,8 +272,7 @@ int CopyStoredEntry(OsFile payload, std::uint32_t offset, std::uint32_t storedSi
             break;
         }
         if (readCount > pumpMark) {
-            g_platform->PumpMessages();
-            if (g_cancel && !g_uninstaller) break;
+            if (PumpAndAskStop(control)) break;
             pumpMark += kPumpStep;
         }
     } while (got > 0 && readCount <= storedSize);
@@ -282,10 +289,10 @@ void CancelQuestion() {
     if (answer == kIdYes) g_cancel = 1;
 }
 
-int RunExtraction() {
+int RunExtraction(const InstallRequest& request) {
     g_uninstallerReady = 0;
     Plan plan;
-    if (!FormPlan(&plan) || !CheckDataFolder(plan.ownFrom, plan.logPath)) return kInstallFailed;
+    if (!FormPlan(request.baseName, &plan) || !CheckDataFolder(plan.ownFrom, plan.logPath)) return kInstallFailed;
 
     // The package was found whole before the install began; an installer
     // file that cannot be read now stops the install before anything is
@@ -321,11 +328,11 @@ int RunExtraction() {
     return kInstallDone;
 }
 
-int StartInstall() {
+int StartInstall(const InstallRequest& request) {
     static int running;
     if (running) return 0;
     running = 1;
-    int result = RunExtraction();
+    int result = RunExtraction(request);
     running = 0;
     return result;
 }

@@ -7,15 +7,16 @@
 // uninstall key, the data folder, INSTALL.LOG, the walk over the catalogue's
 // file records (each written to its place, logged, and, for media files,
 // tested), then the activation. The user interface runs only inside the UI
-// pump (g_platform->PumpMessages), after the first block of each file and
-// then every further 102400 bytes; the dialog's Cancel reaches CancelQuestion
-// from there.
+// pump (kInstallPump), after the first block of each file and then every
+// further kPumpStep bytes; the dialog's Cancel reaches CancelQuestion from
+// there.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "payload/payload.h"
+#include "payload/pump.h"
 
 // Dialog results.
 inline constexpr int kInstallDone = 1;    // ran to its end, or cut short by a confirmed Cancel
@@ -24,23 +25,23 @@ inline constexpr int kInstallFailed = 3;  // stopped by a fault, already reporte
 
 // Stored entries are copied in blocks of this size.
 inline constexpr std::uint32_t kCopyBlockSize = 2048;
-// The UI pump runs after the first block of a file and then each time the
-// file's output passes a further multiple of this many bytes.
-inline constexpr std::uint32_t kPumpStep = 102400;
 
 // Room for the install caption: a 259-character title and the fixed text.
 inline constexpr int kCaptionSize = 320;
 
-// Set by RunExtraction: 1 once the uninstaller has been written whole in
-// this run, so that a failed install can be rolled back by running it.
-extern int g_uninstallerReady;
+// What the install sequence hands the install dialog.
+struct InstallRequest {
+    const char* title;         // the title, its trailing blanks removed
+    const char* baseName;      // the title and ".scr": the screen saver's file name
+    std::int32_t showPrompts;  // the show-prompts setting: the dialog is visible only with 2
+};
 
 // "%s Installazione Screen Saver" with the title: the caption of the install
 // dialog, the confirmation message and the completion message.
-void FormInstallCaption(char* out /* kCaptionSize */);
+void FormInstallCaption(const char* title, char* out /* kCaptionSize */);
 
 // "%s Screen Saver" with the title: the install dialog's label 1001.
-void FormScreenSaverLabel(char* out /* kCaptionSize */);
+void FormScreenSaverLabel(const char* title, char* out /* kCaptionSize */);
 
 // The whole installation; returns the dialog result.
 //
@@ -55,12 +56,12 @@ void FormScreenSaverLabel(char* out /* kCaptionSize */);
 // g_uninstallerReady is 1 and the install sequence rolls the install back by
 // running it with "/s", as after a Cancel. A fault before that leaves the
 // files written so far in place, each listed in INSTALL.LOG.
-int RunExtraction();
+int RunExtraction(const InstallRequest& request);
 
 // The dialog's start command (IDOK): runs RunExtraction and returns its
 // result. A start command that arrives while the extraction runs (delivered
 // by a UI pump) returns 0 and does nothing, so the work never runs twice.
-int StartInstall();
+int StartInstall(const InstallRequest& request);
 
 // The dialog's Cancel: unless a Cancel is already confirmed (or the question
 // is already on screen), asks "Siete sicuri...?" in a box owned by the
@@ -74,8 +75,13 @@ enum EntryResult : int {
     kEntryReadFailed = -1,   // the installer file could not be read
 };
 
+// The install dialog's UI pump: runs the thread's messages through
+// g_platform->PumpMessages with the install dialog, and asks a file to stop
+// once a Cancel is confirmed, unless it is the uninstaller's.
+extern const PumpControl kInstallPump;
+
 // Copies `storedSize` bytes at the absolute `offset` of `payload` into a new
-// `target`, pumping after the first block and every further kPumpStep bytes;
-// a confirmed Cancel stops the copy at a pump unless g_uninstaller is set.
-int CopyStoredEntry(OsFile payload, std::uint32_t offset, std::uint32_t storedSize,
-                    const char* target);
+// `target`, running `control` after the first block and every further
+// kPumpStep bytes, and stopping there when it says so.
+int CopyStoredEntry(OsFile payload, std::uint32_t offset, std::uint32_t storedSize, const char* target,
+                    const PumpControl* control);

@@ -4,20 +4,24 @@
 
 #include "dialogs/resource_ids.h"
 #include "install/extraction.h"
-#include "shell/globals.h"
+#include "install/install_state.h"
 
 namespace {
+
+// The request of the running dialog, from its creation parameter.
+const InstallRequest* g_request;
 
 // Shows the dialog when prompts are on (the template is hidden), makes it the
 // window the UI pump serves, labels it and posts the start command, so that
 // the work begins as soon as the dialog's own message loop runs.
-INT_PTR OnInitDialog(HWND dialog) {
-    if (g_showPrompts == 2) ShowWindow(dialog, SW_SHOW);
+INT_PTR OnInitDialog(HWND dialog, const InstallRequest* request) {
+    g_request = request;
+    if (request->showPrompts == 2) ShowWindow(dialog, SW_SHOW);
     g_installDialog = reinterpret_cast<OsWindow>(dialog);
     char text[kCaptionSize];
-    FormInstallCaption(text);
+    FormInstallCaption(request->title, text);
     SetWindowTextA(dialog, text);
-    FormScreenSaverLabel(text);
+    FormScreenSaverLabel(request->title, text);
     SetDlgItemTextA(dialog, IDC_INSTALL_TITLE, text);
     PostMessageA(dialog, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
     return TRUE;
@@ -29,7 +33,7 @@ INT_PTR OnInitDialog(HWND dialog) {
 void OnStart(HWND dialog) {
     static int ended;
     if (ended) return;
-    int result = StartInstall();
+    int result = StartInstall(*g_request);
     if (result == 0) return;
     ended = 1;
     EndDialog(dialog, result);
@@ -37,10 +41,10 @@ void OnStart(HWND dialog) {
 
 }  // namespace
 
-INT_PTR CALLBACK InstallDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK InstallDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
-        return OnInitDialog(dialog);
+        return OnInitDialog(dialog, reinterpret_cast<const InstallRequest*>(lParam));
     case WM_COMMAND:
         if (wParam == IDOK) {
             OnStart(dialog);
@@ -51,4 +55,9 @@ INT_PTR CALLBACK InstallDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
     default:
         return FALSE;
     }
+}
+
+std::intptr_t RunInstallDialogWin32(OsWindow owner, const void* request) {
+    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_INSTALL), reinterpret_cast<HWND>(owner),
+                           InstallDialogProc, reinterpret_cast<LPARAM>(request));
 }

@@ -4,6 +4,15 @@
 // it may not be done, 3 when a fault stopped it (already reported).
 #pragma once
 
+#include <cstdint>
+
+#include "platform/platform.h"
 #include "platform/winapi_win32.h"
 
+// The creation parameter is the address of the InstallRequest, which
+// outlives the dialog.
 INT_PTR CALLBACK InstallDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The install dialog run modally over `owner` for `request` (an
+// InstallRequest): the platform's RunInstallDialog.
+std::intptr_t RunInstallDialogWin32(OsWindow owner, const void* request);

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "install/paths.h"
-#include "shell/globals.h"
+#include "install/install_state.h"
 
 void MediaCheck(const char* targetPath) {
     char shortPath[kPathSize];

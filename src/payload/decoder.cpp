@@ -447,7 +447,7 @@ std::int32_t DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std:
             chunkEnd = chunkStart + s.chunk;
         }
         if (produced > pumpMark) {
-            g_platform->PumpMessages();
+            g_platform->PumpMessages(g_installDialog);
             if (g_cancel && !g_uninstaller) break;
             // Zero bits taken: a check has its answer, whatever follows.
             if (s.output == kCheckOnly && s.zeroBits > static_cast<std::uint64_t>(b.count)) break;

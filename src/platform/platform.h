@@ -128,20 +128,21 @@ struct Platform {
 
     // ---- User interface ---------------------------------------------------------
     // The UI pump: drain the thread's message queue (PeekMessageA PM_REMOVE),
-    // offering each message to IsDialogMessageA with the install dialog
-    // window and dispatching the rest. Runs the cancel question when the user
-    // pressed Cancel, so it may set the cancel flag.
-    void (*PumpMessages)();
+    // offering each message to IsDialogMessageA with `dialog` (0: none) and
+    // dispatching the rest. The dialog's own procedure runs from here, so a
+    // Cancel pressed in it is handled inside the pump.
+    void (*PumpMessages)(OsWindow dialog);
     // MessageBoxA; returns the button pressed (kIdOk, kIdYes, ...), 0 on
     // failure.
     int (*MessageBox)(OsWindow owner, const char* text, const char* caption, std::uint32_t style);
     // The license dialog (template 106, no owner) showing `text`; returns the
     // dialog result: 1 Accept, 2 Decline, -1 when it cannot be created.
     std::intptr_t (*RunLicenseDialog)(const char* text);
-    // The install dialog (template 103, owner the backdrop window); returns
-    // the dialog result (1 done or cancelled, 2 no right to install, -1 when
-    // it cannot be created).
-    std::intptr_t (*RunInstallDialog)(OsWindow owner);
+    // The install dialog (template 103, owner the backdrop window), given
+    // `request` as its creation parameter; returns the dialog result (see
+    // kInstallDone and the others in install/extraction.h), -1 when it cannot
+    // be created.
+    std::intptr_t (*RunInstallDialog)(OsWindow owner, const void* request);
     // The credits dialog (template 104, owner the backdrop window).
     std::intptr_t (*RunCreditsDialog)(OsWindow owner);
     // KillTimer on the backdrop window.
@@ -151,8 +152,7 @@ struct Platform {
     void (*SetClassArrowCursor)(OsWindow window);
     // SetCursor to the hourglass (wait = 1) or the arrow (wait = 0).
     void (*SetCursorShape)(int wait);
-    // DestroyWindow; ends the message loop and with it the program, whose
-    // exit code is g_exitCode at that moment.
+    // DestroyWindow; ends the message loop and with it the program.
     void (*DestroyWindow)(OsWindow window);
 
     // ---- Memory for the license text ----------------------------------------------
@@ -183,6 +183,8 @@ struct Platform {
 };
 
 // The table in use. Set once at start (the stub, glimmer-pack) or per test.
+// The Win32 table's three dialog operations are filled in by the stub's
+// entry, from the dialogs' own files above this layer.
 extern const Platform* g_platform;
 
 #ifndef _WIN32

@@ -71,10 +71,11 @@ int NoFreeSpace(const char*, std::uint32_t*, std::uint32_t*, std::uint32_t*) { r
 std::int32_t NoRegCreate(const char*, OsKey*) { return kErrorAccessDenied; }
 std::int32_t NoRegSet(OsKey, const char*, std::uint32_t, const void*, std::uint32_t) { return kErrorAccessDenied; }
 void NoRegClose(OsKey) {}
-void NoPump() {}
+void NoPump(OsWindow) {}
 int NoMessageBox(OsWindow, const char*, const char*, std::uint32_t) { return 0; }
 std::intptr_t NoLicenseDialog(const char*) { return -1; }
 std::intptr_t NoDialog(OsWindow) { return -1; }
+std::intptr_t NoInstallDialog(OsWindow, const void*) { return -1; }
 void NoKillTimer(OsWindow, std::uintptr_t) {}
 void NoClassCursor(OsWindow) {}
 void NoCursor(int) {}
@@ -97,7 +98,7 @@ const Platform kPosixPlatform = {
     NoName,           NoName,         NoCommonAppData, NoShortPath,      NoFreeSpaceEx,
     NoFreeSpace,
     NoRegCreate,      NoRegSet,       NoRegClose,
-    NoPump,           NoMessageBox,   NoLicenseDialog, NoDialog,         NoDialog,
+    NoPump,           NoMessageBox,   NoLicenseDialog, NoInstallDialog,  NoDialog,
     NoKillTimer,      NoClassCursor,  NoCursor,        NoDestroy,
     HeapTextAlloc,    HeapTextFree,
     NoShellOpen,      NoWinExec,

@@ -15,10 +15,6 @@
 
 #include <cstring>
 
-#include "dialogs/dialogs_win32.h"
-#include "dialogs/resource_ids.h"
-#include "install/install_dialog_win32.h"
-#include "shell/globals.h"
 
 const Platform* g_platform = &kWin32Platform;
 
@@ -292,9 +288,7 @@ void Win32RegCloseKey(OsKey key) {
 
 // ---- User interface --------------------------------------------------------------
 
-HINSTANCE OwnModule() { return GetModuleHandleA(nullptr); }
-
-void Win32PumpMessages() {
+void Win32PumpMessages(OsWindow dialogWindow) {
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
@@ -303,7 +297,7 @@ void Win32PumpMessages() {
             PostQuitMessage(static_cast<int>(message.wParam));
             return;
         }
-        HWND dialog = reinterpret_cast<HWND>(g_installDialog);
+        HWND dialog = reinterpret_cast<HWND>(dialogWindow);
         if (dialog && IsDialogMessageA(dialog, &message)) continue;
         TranslateMessage(&message);
         DispatchMessageA(&message);
@@ -314,20 +308,6 @@ int Win32MessageBox(OsWindow owner, const char* text, const char* caption, std::
     return MessageBoxA(reinterpret_cast<HWND>(owner), text, caption, style);
 }
 
-std::intptr_t Win32RunLicenseDialog(const char* text) {
-    return DialogBoxParamA(OwnModule(), MAKEINTRESOURCEA(IDD_LICENSE), nullptr, LicenseDialogProc,
-                           reinterpret_cast<LPARAM>(text));
-}
-
-std::intptr_t Win32RunInstallDialog(OsWindow owner) {
-    return DialogBoxParamA(OwnModule(), MAKEINTRESOURCEA(IDD_INSTALL), reinterpret_cast<HWND>(owner),
-                           InstallDialogProc, 0);
-}
-
-std::intptr_t Win32RunCreditsDialog(OsWindow owner) {
-    return DialogBoxParamA(OwnModule(), MAKEINTRESOURCEA(IDD_CREDITS), reinterpret_cast<HWND>(owner),
-                           CreditsDialogProc, 0);
-}
 
 void Win32KillTimer(OsWindow window, std::uintptr_t id) { KillTimer(reinterpret_cast<HWND>(window), id); }
 
@@ -467,9 +447,9 @@ const Platform kWin32Platform = {
     .RegCloseKey = Win32RegCloseKey,
     .PumpMessages = Win32PumpMessages,
     .MessageBox = Win32MessageBox,
-    .RunLicenseDialog = Win32RunLicenseDialog,
-    .RunInstallDialog = Win32RunInstallDialog,
-    .RunCreditsDialog = Win32RunCreditsDialog,
+    .RunLicenseDialog = nullptr,
+    .RunInstallDialog = nullptr,
+    .RunCreditsDialog = nullptr,
     .KillTimer = Win32KillTimer,
     .SetClassArrowCursor = Win32SetClassArrowCursor,
     .SetCursorShape = Win32SetCursorShape,

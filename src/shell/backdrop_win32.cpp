@@ -7,6 +7,8 @@
 #include "platform/winapi_win32.h"
 
 #include "payload/payload.h"
+#include "dialogs/dialogs_win32.h"
+#include "install/install_dialog_win32.h"
 #include "shell/backdrop_geometry.h"
 #include "shell/globals.h"
 #include "shell/sequence.h"
@@ -133,7 +135,12 @@ LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     HardenLibraryLoading();
-    g_platform = &kWin32Platform;
+    // The platform's operations, and the dialogs, which live above it.
+    static Platform platform = kWin32Platform;
+    platform.RunLicenseDialog = RunLicenseDialogWin32;
+    platform.RunInstallDialog = RunInstallDialogWin32;
+    platform.RunCreditsDialog = RunCreditsDialogWin32;
+    g_platform = &platform;
 
     WNDCLASSA windowClass = {};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;

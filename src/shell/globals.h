@@ -1,14 +1,12 @@
-// Shared state of the installer. It lives for the whole process and exists
-// once; every part of the program reads and writes it directly. One thread
-// only, so no locks: the flags are plain integers.
+// Shared state of the installer shell: the title, the base name, the
+// prompts setting and the exit code. It lives for the whole process and
+// exists once; the installation's own state is in install/install_state.h.
 #pragma once
 
 #include <cstdint>
 
+#include "install/install_state.h"
 #include "platform/platform.h"
-
-// Capacity of the missing-types list, terminating zero included.
-inline constexpr int kMissingTypesSize = 256;
 
 // The screen saver's title as read from the catalogue, 259 characters at
 // most; zero until the backdrop window reads it. The install sequence strips
@@ -19,23 +17,6 @@ extern char g_title[kPathSize];
 // screen-saver path.
 extern char g_baseName[kPathSize];
 
-// Common application data \Tarnwell\Glimmerwick\<stem>\, always ending with
-// a backslash once formed by the extraction.
-extern char g_dataFolder[kPathSize];
-
-// 1 once the user has confirmed Cancel in the install dialog; never reset.
-extern int g_cancel;
-
-// 1 while record 2, the uninstaller, is written: a confirmed Cancel then does
-// not cut the current file short.
-extern int g_uninstaller;
-
-// The install dialog while it exists; the UI pump offers messages to it.
-extern OsWindow g_installDialog;
-
-// Extensions of media files that failed to open, each followed by "\r\n".
-extern char g_missingTypes[kMissingTypesSize];
-
 // The show-prompts setting, fixed when the stub is built (2 in the shipped
 // stub); only ever compared with 2. Defined in show_prompts.cpp, which each
 // program compiles with its own GLIMMER_SHOW_PROMPTS.
@@ -45,6 +26,6 @@ extern std::int32_t g_showPrompts;
 // install. The backdrop window posts it with its quit message.
 extern int g_exitCode;
 
-// Puts every global back to its start value (tests run many installs in one
+// Puts every global, the installation's too, back to its start value (tests run many installs in one
 // process; the program itself never calls this).
 void ResetGlobals();

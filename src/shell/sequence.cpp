@@ -62,9 +62,9 @@ void StartUninstaller() {
         g_platform->ShellOpen(uninstaller, "/s", kSwShowNormal);
 }
 
-// Step 14.4 and 14.5: the screen-saver path becomes the base name, and the
-// screen saver is started by its short path, or by its long path, quoted,
-// when the system has no short form for it.
+// The screen-saver path becomes the base name, and the screen saver is
+// started by its short path, or by its long path, quoted, when the system
+// has no short form for it.
 void StartScreenSaver() {
     char folder[kPathSize];
     char path[kPathSize] = {};
@@ -82,7 +82,8 @@ void StartScreenSaver() {
     g_platform->WinExec(quoted, kSwShow);
 }
 
-// Step 13: the codec message and the offer of the download page.
+// The codec message, naming the missing media types, and the offer of the
+// download page.
 void OfferMediaPlayer(OsWindow backdrop) {
     char text[kCodecSize];
     FormatText(text, sizeof text, kCodecHead);
@@ -113,13 +114,13 @@ void InstallSequence(OsWindow backdrop) {
         return End(backdrop);
     }
 
-    if (!OverwriteCheck()) return End(backdrop);
+    if (!OverwriteCheck(g_showPrompts)) return End(backdrop);
     std::uint64_t byteTotal = 0;
     if (!SpaceCheck(&byteTotal)) return End(backdrop);
 
     StripTrailingBlanks(g_title);
     char caption[kCaptionSize];
-    FormInstallCaption(caption);
+    FormInstallCaption(g_title, caption);
     FormatText(g_baseName, kPathSize, "%s.scr", g_title);
 
     if (g_showPrompts == 2) {
@@ -138,7 +139,8 @@ void InstallSequence(OsWindow backdrop) {
     if (!ShowLicenseStep(self)) return End(backdrop);
 
     g_platform->SetCursorShape(1);
-    std::intptr_t result = g_platform->RunInstallDialog(backdrop);
+    const InstallRequest request = {g_title, g_baseName, g_showPrompts};
+    std::intptr_t result = g_platform->RunInstallDialog(backdrop, &request);
     g_platform->SetCursorShape(0);
 
     if (result == kInstallDenied) {

@@ -123,7 +123,7 @@ void MemClose(OsFile file) {
     ++g_memoryStats.closes;
 }
 
-void MemPump() {
+void MemPump(OsWindow) {
     MemoryFileStats& s = g_memoryStats;
     ++s.pumps;
     if (s.pumps == s.cancelAtPump) g_cancel = 1;

@@ -48,7 +48,7 @@ InstallRun RunInstaller(const std::string& bytes) {
     g_fake.moduleFileName = kInstaller;
     // A runaway decode must fail on a full disk rather than fill the host's.
     g_fake.diskBytesLeft = 64 << 20;
-    g_fake.installDialog = [](OsWindow) -> std::intptr_t { return StartInstall(); };
+    g_fake.installDialog = [](OsWindow, const InstallRequest& r) -> std::intptr_t { return StartInstall(r); };
     g_showPrompts = 2;  // as shipped: every question and message
     char self[kPathSize];
     if (GetOwnPath(self)) ReadTitle(self, g_title);

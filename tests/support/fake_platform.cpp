@@ -226,7 +226,7 @@ std::int32_t FakeRegSet(OsKey key, const char* name, std::uint32_t type, const v
 
 void FakeRegClose(OsKey key) { Record("RegCloseKey", std::to_string(key)); }
 
-void FakePump() {
+void FakePump(OsWindow) {
     Record("Pump");
     ++g_fake.pumps;
     if (g_fake.onPump) g_fake.onPump(g_fake.pumps);
@@ -247,9 +247,9 @@ std::intptr_t FakeLicenseDialog(const char* text) {
     return g_fake.licenseResult;
 }
 
-std::intptr_t FakeInstallDialog(OsWindow owner) {
+std::intptr_t FakeInstallDialog(OsWindow owner, const void* request) {
     if (Record("RunInstallDialog") || !g_fake.installDialog) return -1;
-    return g_fake.installDialog(owner);
+    return g_fake.installDialog(owner, *static_cast<const InstallRequest*>(request));
 }
 
 std::intptr_t FakeCreditsDialog(OsWindow) {
@@ -344,3 +344,5 @@ void InstallFakePlatform() {
     g_platform = &kFakePlatform;
     ResetGlobals();
 }
+
+InstallRequest TestRequest() { return InstallRequest{g_title, g_baseName, g_showPrompts}; }

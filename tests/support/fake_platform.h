@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "install/extraction.h"
 #include "platform/platform.h"
 
 struct FakeMessageBox {
@@ -63,7 +64,7 @@ struct FakePlatform {
     std::intptr_t licenseResult = 1;
     std::vector<std::string> licenseTexts;  // texts shown by the license dialog
     // The install dialog: what runs when the sequence shows it. Unset: -1.
-    std::function<std::intptr_t(OsWindow)> installDialog;
+    std::function<std::intptr_t(OsWindow, const InstallRequest&)> installDialog;
     int creditsShown = 0;
 
     // The UI pump: `pumps` counts them; `onPump` runs inside each (for
@@ -114,3 +115,7 @@ void InstallFakePlatform();
 
 // A fresh empty folder under the system's temporary folder.
 std::string MakeTempFolder();
+
+// The request the install sequence hands the install dialog, from the
+// globals as the sequence sets them.
+InstallRequest TestRequest();

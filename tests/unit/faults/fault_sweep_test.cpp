@@ -95,7 +95,7 @@ Outcome Install(const TestPackage& package, const std::function<void()>& setUp) 
     InstallFakePlatform();
     g_fake.WriteFile(kInstaller, BuildPackageBytes(package));
     g_fake.moduleFileName = kInstaller;
-    g_fake.installDialog = [](OsWindow) -> std::intptr_t { return StartInstall(); };
+    g_fake.installDialog = [](OsWindow, const InstallRequest& r) -> std::intptr_t { return StartInstall(r); };
     g_showPrompts = 2;
     char self[kPathSize];
     if (GetOwnPath(self)) ReadTitle(self, g_title);

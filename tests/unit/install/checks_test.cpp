@@ -70,7 +70,7 @@ protected:
 
 TEST_F(OverwriteCheckTest, NoScreenSaverOfTheInstallersNameAsksNothing) {
     g_fake.WriteFile("C:\\WINDOWS\\Aurora.scr", "x");  // the title's name is not tested
-    EXPECT_EQ(OverwriteCheck(), 1);
+    EXPECT_EQ(OverwriteCheck(g_showPrompts), 1);
     EXPECT_TRUE(g_fake.messageBoxes.empty());
     EXPECT_EQ(g_fake.CallsStartingWith("FileExists").at(0), "FileExists C:\\WINDOWS\\Sunset.SCR");
 }
@@ -78,8 +78,8 @@ TEST_F(OverwriteCheckTest, NoScreenSaverOfTheInstallersNameAsksNothing) {
 TEST_F(OverwriteCheckTest, AsksWithTheTestedNameAndStopsOnNo) {
     g_fake.WriteFile("C:\\WINDOWS\\Sunset.SCR", "old");
     g_fake.answers = {kIdNo, kIdYes};
-    EXPECT_EQ(OverwriteCheck(), 0);
-    EXPECT_EQ(OverwriteCheck(), 1);
+    EXPECT_EQ(OverwriteCheck(g_showPrompts), 0);
+    EXPECT_EQ(OverwriteCheck(g_showPrompts), 1);
     ASSERT_EQ(g_fake.messageBoxes.size(), 2u);
     const FakeMessageBox& box = g_fake.messageBoxes[0];
     EXPECT_EQ(box.owner, 0u);
@@ -93,7 +93,7 @@ TEST_F(OverwriteCheckTest, AsksWithTheTestedNameAndStopsOnNo) {
 TEST_F(OverwriteCheckTest, WithoutPromptsReplacesSilently) {
     g_fake.WriteFile("C:\\WINDOWS\\Sunset.SCR", "old");
     g_showPrompts = 0;
-    EXPECT_EQ(OverwriteCheck(), 1);
+    EXPECT_EQ(OverwriteCheck(g_showPrompts), 1);
     EXPECT_TRUE(g_fake.messageBoxes.empty());
 }
 
@@ -101,19 +101,19 @@ TEST_F(OverwriteCheckTest, OnlyTheLastExtensionIsRemovedAndANameWithoutOneIsKept
     g_fake.moduleFileName = "C:\\Setup\\my.saver.exe";
     g_fake.WriteFile("C:\\WINDOWS\\my.saver.SCR", "old");
     g_fake.defaultAnswer = kIdNo;
-    EXPECT_EQ(OverwriteCheck(), 0);
+    EXPECT_EQ(OverwriteCheck(g_showPrompts), 0);
     g_fake.moduleFileName = "C:\\my.dir\\setup";
-    OverwriteCheck();
+    OverwriteCheck(g_showPrompts);
     EXPECT_EQ(g_fake.CallsStartingWith("FileExists").back(), "FileExists C:\\WINDOWS\\setup.SCR");
 }
 
 TEST_F(OverwriteCheckTest, GoesOnWhenTheSystemCannotAnswer) {
     g_fake.WriteFile("C:\\WINDOWS\\Sunset.SCR", "old");
     g_fake.windowsFolder = "";
-    EXPECT_EQ(OverwriteCheck(), 1);
+    EXPECT_EQ(OverwriteCheck(g_showPrompts), 1);
     g_fake.windowsFolder = "C:\\WINDOWS";
     g_fake.moduleFileName = "";
-    EXPECT_EQ(OverwriteCheck(), 1);
+    EXPECT_EQ(OverwriteCheck(g_showPrompts), 1);
     EXPECT_TRUE(g_fake.messageBoxes.empty());
 }
 

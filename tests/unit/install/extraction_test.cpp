@@ -32,7 +32,7 @@ TEST(Extraction, PutsEveryRecordInItsPlaceUnderItsName) {
     p.base = 14;
     p.entries[1].pack = true;
     PrepareInstall(p);
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     EXPECT_EQ(g_fake.ReadFile("C:\\WINDOWS\\Aurora.scr"), p.entries[0].data);
     EXPECT_EQ(g_fake.ReadFile(Data("Aurora.dat")), p.entries[1].data);
     EXPECT_EQ(g_fake.ReadFile(Data("UNINSTAL.EXE")), p.entries[2].data);
@@ -52,7 +52,7 @@ TEST(Extraction, NumbersGrowPastFourDigits) {
     TestPackage p = MakePackage("Aurora", {Media(".MP3"), Media(".MP3"), Media(".MP3")});
     p.base = 9998;
     PrepareInstall(p);
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     EXPECT_TRUE(g_fake.Exists(Data("FILE9998.MP3")));
     EXPECT_TRUE(g_fake.Exists(Data("FILE9999.MP3")));
     EXPECT_EQ(g_fake.ReadFile(Data("FILE10000.MP3")), p.entries[5].data);
@@ -63,7 +63,7 @@ TEST(Extraction, TheLogListsEveryTargetAndKeepsEarlierRuns) {
     PrepareInstall(p);
     g_fake.windowsFolder = "C:\\";  // a drive root gets no second backslash
     g_fake.commonAppData = "";       // the data folder then lies in the Windows folder
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     const std::string data = "C:\\All Users\\Application Data\\Tarnwell\\Glimmerwick\\Aurora\\";
     const std::string run = "C:\\Aurora.scr\r\n" + data + "Aurora.dat\r\n" + data + "UNINSTAL.EXE\r\n" + data +
                             "FILE0001.MP3\r\n";
@@ -75,13 +75,13 @@ TEST(Extraction, TheLogListsEveryTargetAndKeepsEarlierRuns) {
     EXPECT_EQ(g_fake.CallsStartingWith("CreateFolder"), folders);
 
     g_cancel = 0;
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     EXPECT_EQ(g_fake.ReadFile(data + "INSTALL.LOG"), run + run);
 }
 
 TEST(Extraction, WritesTheSevenUninstallValuesBeforeTheUninstaller) {
     PrepareInstall(MakePackage("Aurora"));
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     ASSERT_EQ(g_fake.registry.count(kKey), 1u);
     const auto& values = g_fake.registry[kKey];
     ASSERT_EQ(values.size(), 7u);
@@ -114,7 +114,7 @@ TEST(Extraction, WritesTheSevenUninstallValuesBeforeTheUninstaller) {
 
 TEST(Extraction, AnUninstallerPathWithBlanksIsQuoted) {
     PrepareInstall(MakePackage("Mr. X Borealis"));
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     const auto& values = g_fake.registry["Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Mr. X Borealis"];
     const std::string folder = "C:\\ProgramData\\Tarnwell\\Glimmerwick\\Mr. X Borealis";
     EXPECT_EQ(values.at("UninstallString").data, "\"" + folder + "\\UNINSTAL.EXE\"" + '\0');
@@ -127,7 +127,7 @@ TEST(Extraction, CatalogueWithoutFilesOrUninstaller) {
     TestPackage empty;
     empty.title = "Aurora";
     PrepareInstall(empty);
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     EXPECT_TRUE(g_fake.Exists(Data("INSTALL.LOG")));
     EXPECT_EQ(g_fake.ReadFile(Data("INSTALL.LOG")), "");
     EXPECT_EQ(g_fake.registry.count(kKey), 1u);
@@ -137,7 +137,7 @@ TEST(Extraction, CatalogueWithoutFilesOrUninstaller) {
     TestPackage two = MakePackage("Aurora");
     two.entries.pop_back();
     PrepareInstall(two);
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     EXPECT_FALSE(g_fake.Exists(Data("UNINSTAL.EXE")));
     EXPECT_TRUE(g_fake.registry[kKey].empty());
 }
@@ -147,7 +147,7 @@ TEST(Extraction, StoredCopiesPumpAfterTheFirstBlockAndEveryFurther100KB) {
     p.title = "Aurora";
     p.entries.push_back({std::string(2048, 's')});
     PrepareInstall(p);
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     EXPECT_EQ(g_fake.pumps, 1);
     EXPECT_EQ(g_fake.CallsStartingWith("FileWrite 2048").size(), 1u);
 
@@ -156,7 +156,7 @@ TEST(Extraction, StoredCopiesPumpAfterTheFirstBlockAndEveryFurther100KB) {
     std::vector<std::int64_t> pumpedAt;
     g_fake.onPump = [&](int) { pumpedAt.push_back(static_cast<std::int64_t>(
                                    std::filesystem::file_size(g_fake.HostPath("C:\\WINDOWS\\Aurora.scr")))); };
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     EXPECT_EQ(pumpedAt, (std::vector<std::int64_t>{2048, 104448, 206848}));
     EXPECT_EQ(g_fake.ReadFile("C:\\WINDOWS\\Aurora.scr"), p.entries[0].data);
 }
@@ -178,7 +178,7 @@ TEST(Extraction, StoredCopiesReadWholeBlocksUntilTheCountPassesTheStoredSize) {
     TestPackage p = MakePackage("Aurora");
     p.entries[0].data = SampleNoise(kPumpStep, 5);
     PrepareInstall(p);
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     std::vector<std::string> copy = CallsWhileCopying("C:\\WINDOWS\\Aurora.scr");
     EXPECT_EQ(std::count(copy.begin(), copy.end(), "Pump"), 2);
     EXPECT_EQ(std::count(copy.begin(), copy.end(), "FileRead 2048"), 51);
@@ -190,7 +190,7 @@ TEST(Extraction, StoredCopiesReadWholeBlocksUntilTheCountPassesTheStoredSize) {
     // with the count below the mark; only its first 2047 bytes are written.
     p.entries[0].data.pop_back();
     PrepareInstall(p);
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     copy = CallsWhileCopying("C:\\WINDOWS\\Aurora.scr");
     EXPECT_EQ(std::count(copy.begin(), copy.end(), "Pump"), 1);
     EXPECT_EQ(std::count(copy.begin(), copy.end(), "FileRead 2048"), 50);
@@ -201,7 +201,7 @@ TEST(Extraction, StoredCopiesReadWholeBlocksUntilTheCountPassesTheStoredSize) {
     // no fault.
     p = MakePackage("Aurora", {Media(".MP3", 4096)});
     PrepareInstall(p);
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     copy = CallsWhileCopying(Data("FILE0001.MP3"));
     EXPECT_EQ(std::count(copy.begin(), copy.end(), "FileRead 2048"), 3);
     EXPECT_EQ(g_fake.ReadFile(Data("FILE0001.MP3")), p.entries[3].data);
@@ -225,7 +225,7 @@ TEST_F(CancelTest, DuringTheFirstFileCutsItAndEveryLaterFileButTheUninstaller) {
     PrepareInstall(p);
     g_fake.answers = {kIdYes};
     PressCancelAt(1);
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     EXPECT_EQ(g_cancel, 1);
     EXPECT_EQ(g_fake.ReadFile("C:\\WINDOWS\\Aurora.scr"), p.entries[0].data.substr(0, 2048));
     EXPECT_EQ(g_fake.ReadFile(Data("Aurora.dat")), p.entries[1].data.substr(0, 2048));
@@ -255,7 +255,7 @@ TEST_F(CancelTest, DuringTheUninstallerFinishesItAndCutsTheMediaAfterIt) {
     PrepareInstall(p);
     g_fake.answers = {kIdYes};
     PressCancelAt(4);
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     EXPECT_EQ(g_fake.ReadFile("C:\\WINDOWS\\Aurora.scr"), p.entries[0].data);
     EXPECT_EQ(g_fake.ReadFile(Data("Aurora.dat")), p.entries[1].data);
     EXPECT_EQ(g_fake.ReadFile(Data("UNINSTAL.EXE")), p.entries[2].data);
@@ -268,7 +268,7 @@ TEST_F(CancelTest, AnsweredNoChangesNothingAndAConfirmedCancelIsNotAskedAgain) {
     PrepareInstall(p);
     g_fake.answers = {kIdNo};
     PressCancelAt(1);
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     EXPECT_EQ(g_cancel, 0);
     EXPECT_EQ(g_fake.ReadFile(Data("FILE0001.MP3")), p.entries[3].data);
     EXPECT_EQ(g_fake.CallsStartingWith("MciOpen").size(), 1u);
@@ -276,7 +276,7 @@ TEST_F(CancelTest, AnsweredNoChangesNothingAndAConfirmedCancelIsNotAskedAgain) {
     PrepareInstall(p);
     g_fake.answers = {kIdYes};
     PressCancelAt(1, true);  // Cancel pressed at every pump
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     EXPECT_GE(g_fake.pumps, 4);
     EXPECT_EQ(CountBoxes(kCancelCaption), 1);
 }
@@ -284,21 +284,21 @@ TEST_F(CancelTest, AnsweredNoChangesNothingAndAConfirmedCancelIsNotAskedAgain) {
 TEST(Extraction, AStartCommandDuringTheWorkDoesNotStartItAgain) {
     PrepareInstall(MakePackage("Aurora", {Media(".MP3")}));
     std::vector<int> nested;
-    g_fake.onPump = [&nested](int) { nested.push_back(StartInstall()); };
-    EXPECT_EQ(StartInstall(), kInstallDone);
+    g_fake.onPump = [&nested](int) { nested.push_back(StartInstall(TestRequest())); };
+    EXPECT_EQ(StartInstall(TestRequest()), kInstallDone);
     EXPECT_EQ(nested, std::vector<int>(4, 0));
     EXPECT_EQ(g_fake.CallsStartingWith("FileOpenAppend").size(), 1u);
     EXPECT_EQ(g_fake.CallsStartingWith("RegCreateKey").size(), 2u);
     // Once it has ended, the work can be started again (a new install).
     g_fake.onPump = nullptr;
-    EXPECT_EQ(StartInstall(), kInstallDone);
+    EXPECT_EQ(StartInstall(TestRequest()), kInstallDone);
     EXPECT_EQ(g_fake.CallsStartingWith("FileOpenAppend").size(), 2u);
 }
 
 TEST(Extraction, AccessDeniedStopsBeforeAnythingIsWritten) {
     PrepareInstall(MakePackage("Aurora"));
     g_fake.registryDenied = true;
-    EXPECT_EQ(RunExtraction(), kInstallDenied);
+    EXPECT_EQ(RunExtraction(TestRequest()), kInstallDenied);
     ExpectNothingWritten();
     ASSERT_EQ(g_fake.messageBoxes.size(), 1u);
     const FakeMessageBox& box = g_fake.messageBoxes[0];
@@ -314,7 +314,7 @@ TEST(Extraction, AFailingMediaFileIsListedAndBlocksTheActivation) {
     PrepareInstall(MakePackage("Aurora", {Media(".OGG"), Media(".MP3")}));
     g_fake.mciFailsByExtension = {".OGG"};
     g_fake.mciFailsWithType = {".OGG"};
-    ASSERT_EQ(RunExtraction(), kInstallDone);
+    ASSERT_EQ(RunExtraction(TestRequest()), kInstallDone);
     EXPECT_STREQ(g_missingTypes, ".OGG\r\n");
     EXPECT_TRUE(g_fake.profileWrites.empty());
     EXPECT_EQ(g_fake.screenSaveActivations, 0);
@@ -345,7 +345,7 @@ TEST(ExtractionFault, ADiskFullBeforeTheUninstallerStopsWithoutRollback) {
     PrepareInstall(MakePackage("Aurora", {Media(".MP3")}));
     g_installDialog = 77;
     g_fake.diskBytesLeft = 1000;
-    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
     EXPECT_EQ(g_uninstallerReady, 0);
     ExpectOneFault(WriteFault("C:\\WINDOWS\\Aurora.scr", kStopEnding));
     EXPECT_FALSE(g_fake.Exists(Data("Aurora.dat")));
@@ -358,7 +358,7 @@ TEST(ExtractionFault, ATargetThatCannotBeCreatedAfterTheUninstallerIsRolledBack)
     g_fake.failWhen = [](const std::string& op, std::size_t) {
         return op == "FileCreate" && g_fake.calls.back().find("FILE0001.MP3") != std::string::npos;
     };
-    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
     EXPECT_EQ(g_uninstallerReady, 1);
     ExpectOneFault(WriteFault(Data("FILE0001.MP3"), kRollbackEnding));
     EXPECT_FALSE(g_fake.Exists(Data("FILE0002.AVI")));
@@ -379,7 +379,7 @@ TEST(ExtractionFault, AShortWriteInsideThePackedUninstallerIsNoRollback) {
         if (op == "FileCreate") armed = g_fake.calls.back().find("UNINSTAL.EXE") != std::string::npos;
         return armed && op == "FileWrite";
     };
-    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
     EXPECT_EQ(g_uninstallerReady, 0);
     ExpectOneFault(WriteFault(Data("UNINSTAL.EXE"), kStopEnding));
 }
@@ -392,7 +392,7 @@ TEST(ExtractionFault, AnInstallerThatCannotBeReadStopsBeforeAnythingIsWritten) {
     PrepareInstall(MakePackage("Aurora"));
     g_installDialog = 77;
     g_fake.failWhen = [](const std::string& op, std::size_t) { return op == "FileOpenRead"; };
-    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
     ExpectOneFault(ReadFault(kStopEnding));
     ExpectNothingWritten();
     EXPECT_TRUE(g_fake.CallsStartingWith("RegCreateKey").empty());
@@ -404,7 +404,7 @@ TEST(ExtractionFault, AnEntryCutShortInTheInstallerFileIsNotTakenAsWritten) {
     g_installDialog = 77;
     std::string bytes = BuildPackageBytes(p);
     g_fake.WriteFile(kInstallerPath, bytes.substr(0, bytes.size() - 100));  // the uninstaller's end
-    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
     EXPECT_EQ(g_uninstallerReady, 0);
     ExpectOneFault(ReadFault(kStopEnding));
 }
@@ -420,7 +420,7 @@ TEST(ExtractionFault, AReadFaultInsideAPackedEntryIsNotTakenAsWritten) {
         if (op == "FileCreate") decoding = g_fake.calls.back().find("Aurora.dat") != std::string::npos;
         return decoding && op == "FileRead";
     };
-    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
     ExpectOneFault(ReadFault(kStopEnding));
     EXPECT_FALSE(g_fake.Exists(Data("UNINSTAL.EXE")));
 }
@@ -434,7 +434,7 @@ TEST(ExtractionFault, ACatalogueThatCannotBeWalkedIsNoSuccess) {
         if (op == "FileCreate") afterUninstaller = g_fake.calls.back().find("UNINSTAL.EXE") != std::string::npos;
         return afterUninstaller && op == "FileSeek" && g_fake.calls.back() != "FileSeek 0";
     };
-    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
     EXPECT_EQ(g_uninstallerReady, 1);
     ExpectOneFault(ReadFault(kRollbackEnding));
     EXPECT_FALSE(g_fake.Exists(Data("FILE0001.MP3")));
@@ -444,7 +444,7 @@ TEST(ExtractionFault, TheLogThatCannotBeOpenedOrWrittenStopsTheInstall) {
     PrepareInstall(MakePackage("Aurora"));
     g_installDialog = 77;
     g_fake.failWhen = [](const std::string& op, std::size_t) { return op == "FileOpenAppend"; };
-    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
     ExpectOneFault(WriteFault(Data("INSTALL.LOG"), kStopEnding));
     EXPECT_TRUE(g_fake.CallsStartingWith("FileCreate").empty());
 
@@ -454,7 +454,7 @@ TEST(ExtractionFault, TheLogThatCannotBeOpenedOrWrittenStopsTheInstall) {
     g_fake.failWhen = [&line](const std::string& op, std::size_t i) {
         return op == "FileWrite" && g_fake.calls[i] == "FileWrite " + std::to_string(line.size());
     };
-    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
     ExpectOneFault(WriteFault(Data("INSTALL.LOG"), kStopEnding));
     EXPECT_FALSE(g_fake.Exists(Data("Aurora.dat")));
 }
@@ -463,7 +463,7 @@ TEST(ExtractionFault, ARedirectedDataFolderIsRefusedBeforeAnythingIsCreated) {
     PrepareInstall(MakePackage("Aurora"));
     g_installDialog = 77;
     g_fake.linkFolders = {"C:\\ProgramData\\Tarnwell"};
-    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
     ExpectOneFault("Il percorso C:\\ProgramData\\Tarnwell rimanda a un\x92" "altra posizione: per "
                    "sicurezza l\x92installazione non pu\xf2 continuare.");
     ExpectNothingWritten();
@@ -477,7 +477,7 @@ TEST(ExtractionFault, AnInstallLogThatIsALinkIsNeverOpened) {
     g_fake.WriteFile(Data("placeholder"), "");
     std::filesystem::create_symlink(g_fake.HostPath("C:\\elsewhere\\victim.txt"),
                                     g_fake.HostPath(Data("INSTALL.LOG")));
-    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
     EXPECT_EQ(g_fake.messageBoxes.size(), 1u);
     EXPECT_TRUE(g_fake.CallsStartingWith("FileOpenAppend").empty());
     EXPECT_EQ(g_fake.ReadFile("C:\\elsewhere\\victim.txt"), "keep");
@@ -487,7 +487,7 @@ TEST(ExtractionFault, AnEmptyStemWritesNothingAndTouchesNoKey) {
     PrepareInstall(MakePackage("Aurora"));
     std::strcpy(g_baseName, ".scr");
     g_installDialog = 77;
-    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
     ExpectNothingWritten();
     EXPECT_TRUE(g_fake.CallsStartingWith("RegCreateKey").empty());
 }
@@ -498,7 +498,7 @@ TEST(ExtractionFault, ATargetPathTooLongForItsBufferStopsAtThatRecord) {
     g_fake.commonAppData = "C:\\" + std::string(214, 'p');
     std::filesystem::create_directories(g_fake.HostPath(g_fake.commonAppData));
     g_installDialog = 77;
-    EXPECT_EQ(RunExtraction(), kInstallFailed);
+    EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
     ASSERT_EQ(g_fake.messageBoxes.size(), 1u);
     EXPECT_NE(g_fake.messageBoxes[0].text.find("259 caratteri"), std::string::npos);
     EXPECT_EQ(g_uninstallerReady, 1);

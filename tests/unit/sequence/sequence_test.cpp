@@ -28,12 +28,12 @@ protected:
 
     // The install dialog runs the real extraction.
     static void RealDialog() {
-        g_fake.installDialog = [](OsWindow) -> std::intptr_t { return StartInstall(); };
+        g_fake.installDialog = [](OsWindow, const InstallRequest& r) -> std::intptr_t { return StartInstall(r); };
     }
     // The install dialog ends with `result` after setting the globals as
     // `effect` says.
     static void ScriptedDialog(std::intptr_t result, void (*effect)() = nullptr) {
-        g_fake.installDialog = [result, effect](OsWindow) {
+        g_fake.installDialog = [result, effect](OsWindow, const InstallRequest&) {
             std::strcpy(g_dataFolder, kAuroraData);
             if (effect) effect();
             return result;

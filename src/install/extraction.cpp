@@ -116,7 +116,9 @@ void WriteUninstallEntry(const char* keyPath, const char* stem, const char* unin
     g_platform->RegCloseKey(key);
 }
 
+// 1 when the line was written whole, or there is no log to write it to.
 int WriteLogLine(OsFile log, const char* path) {
+    if (log == kNoFile) return 1;
     char line[kPathSize + 2];
     FormatText(line, sizeof line, "%s\r\n", path);
     std::uint32_t size = static_cast<std::uint32_t>(std::strlen(line));
@@ -315,14 +317,11 @@ int RunExtraction(const InstallRequest& request) {
     if (access == kErrorSuccess) g_platform->RegCloseKey(key);
 
     CreateDataFolder(plan.ownFrom);
+    // A log that cannot be opened leaves the install without one; the files
+    // themselves are what the install must not lose.
     OsFile log = g_platform->FileOpenAppend(plan.logPath);
-    if (log == kNoFile) {
-        CloseCatalogue(&cursor);
-        ShowFault(kWriteFaultText, plan.logPath);
-        return kInstallFailed;
-    }
     int ok = WalkRecords(plan, &cursor, log);
-    g_platform->FileClose(log);
+    if (log != kNoFile) g_platform->FileClose(log);
     if (!ok) return kInstallFailed;
     Activate(plan.screenSaverPath);
     return kInstallDone;

@@ -67,26 +67,23 @@ Function LookUp(HMODULE module, const char* name) {
 
 OsFile Win32FileOpenRead(const char* path) { return _lopen(path, OF_READ | OF_SHARE_DENY_NONE); }
 
-// The last two parts of a path (its folder's name and its own name), for
-// comparing without regard to case: a pointer into `path`.
-const char* LastTwoParts(const char* path) {
-    const char* last = nullptr;
-    const char* before = nullptr;
-    for (const char* p = path; *p; ++p)
-        if (*p == '\\') {
-            before = last;
-            last = p;
-        }
-    return before ? before + 1 : last ? last + 1 : path;
+// The system's final name of a file without its "\\?\" prefix ("\\?\UNC\"
+// becomes "\\"), for comparing with a path as the installer formed it.
+const char* WithoutLongPrefix(char* final) {
+    if (std::strncmp(final, "\\\\?\\UNC\\", 8) == 0) {
+        final[6] = '\\';
+        return final + 6;
+    }
+    return std::strncmp(final, "\\\\?\\", 4) == 0 ? final + 4 : final;
 }
 
 // 1 when the file opened as `path` is that file and no other: it has no
 // other name (a hard link would carry the installer's writes to a file
-// elsewhere), and the system's name for it ends as `path` does (a symbolic
-// link would lead to another file, a junction swapped in for a folder since
-// the folders were checked to another place). Only the folder's name and
-// the file's own are compared, so a relocated system folder passes.
-// GetFinalPathNameByHandleA is looked up at run time: Windows XP lacks it.
+// elsewhere), and the system's final name for it is `path` itself, compared
+// whole and without regard to case (a symbolic link would lead to another
+// file, a junction swapped in for a folder since the folders were checked to
+// another place). GetFinalPathNameByHandleA is looked up at run time:
+// Windows XP lacks it.
 int OpenedWhereAsked(HANDLE file, const char* path) {
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileInformationByHandle(file, &info) && info.nNumberOfLinks > 1) return 0;
@@ -97,7 +94,7 @@ int OpenedWhereAsked(HANDLE file, const char* path) {
     char final[MAX_PATH + 8];
     DWORD n = finalPathName(file, final, sizeof final, 0);
     if (n == 0 || n >= sizeof final) return 1;  // no name to compare with
-    return lstrcmpiA(LastTwoParts(final), LastTwoParts(path)) == 0 ? 1 : 0;
+    return lstrcmpiA(WithoutLongPrefix(final), path) == 0 ? 1 : 0;
 }
 
 // Opens the file at `path` for writing, creating it when missing, but never

@@ -72,7 +72,7 @@ struct ResourceReader {
         name->name.clear();
         for (std::uint32_t i = 0; i < length; ++i)
             name->name.push_back(static_cast<char16_t>(Get16(file, base + at + 2 + 2 * i)));
-        Note(structure, base + at, 2 + 2 * length, "resource name " + Describe(*name));
+        Note(structure, base + at, 2 + 2 * length, "resource name \"" + Describe(*name) + "\"");
         return true;
     }
 
@@ -234,7 +234,7 @@ std::string Describe(const ResourceName& name) {
         return number;
     }
     std::string text;
-    for (char16_t c : name.name) text.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    for (char16_t c : name.name) text.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
     return text;
 }
 

@@ -139,7 +139,8 @@ bool ParseResources(const Bytes& file, const PeImage& image, ResourceNode* root,
 // on the way (type, name, language); nullptr for an empty tree.
 const ResourceNode* FirstResource(const ResourceNode& root, std::vector<const ResourceNode*>* path = nullptr);
 
-// "LASTRES", or "#1000" for a numbered name.
+// "LASTRES", or "#1000" for a numbered name; '?' stands for a character
+// outside printable ASCII.
 std::string Describe(const ResourceName& name);
 
 // Lays out the tree as a resource section that will sit at `sectionRva`:

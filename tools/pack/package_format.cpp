@@ -32,7 +32,6 @@ std::string ReadStub(const Bytes& file, PeImage* image, std::vector<FileRange>* 
     if (image->sizeOfOptionalHeader != kOptionalHeaderSize)
         return "optional header is " + std::to_string(image->sizeOfOptionalHeader) +
                " bytes, not the 224 the installer expects";
-    if (!image->Find(".rsrc")) return "has no \".rsrc\" section";
     if (!ParseResources(file, *image, root, &problem, structure, data)) return problem;
     return "";
 }

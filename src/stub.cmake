@@ -48,6 +48,8 @@ add_custom_command(
     DEPENDS ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.h ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.cpp
     COMMENT "Building the host PE reader"
     VERBATIM)
+# One target builds it, so that the two programs never build it at once.
+add_custom_target(host_pe_layout DEPENDS ${GLIMMER_PE_LAYOUT})
 
 add_custom_command(
     OUTPUT ${GLIMMER_HOST_DIR}/stublayout
@@ -58,6 +60,7 @@ add_custom_command(
     COMMENT "Building the host stub layout tool"
     VERBATIM)
 add_custom_target(stublayout DEPENDS ${GLIMMER_HOST_DIR}/stublayout)
+add_dependencies(stublayout host_pe_layout)
 add_dependencies(stub stublayout)
 add_custom_command(TARGET stub POST_BUILD
     COMMAND ${GLIMMER_HOST_DIR}/stublayout $<TARGET_FILE:stub>
@@ -74,6 +77,7 @@ add_custom_command(
     COMMENT "Building the host check of stub.exe"
     VERBATIM)
 add_custom_target(check_stub_exe ALL DEPENDS ${GLIMMER_HOST_DIR}/check_stub_exe)
+add_dependencies(check_stub_exe host_pe_layout)
 
 # The check reads the built stub; a missing stub.exe fails it.
 add_test(NAME stub_exe_layout

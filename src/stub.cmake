@@ -32,23 +32,35 @@ set_source_files_properties(${PROJECT_SOURCE_DIR}/res/stub.rc PROPERTIES OBJECT_
     "${PROJECT_SOURCE_DIR}/res/glimmer.ico;${PROJECT_SOURCE_DIR}/res/stub.manifest;${PROJECT_SOURCE_DIR}/src/dialogs/resource_ids.h")
 
 # Host programs, built with the build machine's compiler inside this cross
-# build: the post-link layout step and the check of the finished stub.
+# build: the post-link layout step and the check of the finished stub, both
+# linked with the tools' PE reader (the glimmer_pe_layout library of the
+# native build, tools/stublayout), compiled once here.
 find_program(GLIMMER_HOST_CXX NAMES g++ c++ clang++ REQUIRED)
 set(GLIMMER_HOST_DIR ${CMAKE_BINARY_DIR}/host)
 set(GLIMMER_HOST_FLAGS -std=c++20 -O2 -Wall -Wextra)
-set(GLIMMER_PE_LAYOUT
-    ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.h
-    ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.cpp)
+set(GLIMMER_PE_LAYOUT ${GLIMMER_HOST_DIR}/pe_layout.o)
+
+add_custom_command(
+    OUTPUT ${GLIMMER_PE_LAYOUT}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${GLIMMER_HOST_DIR}
+    COMMAND ${GLIMMER_HOST_CXX} ${GLIMMER_HOST_FLAGS} -c -o ${GLIMMER_PE_LAYOUT}
+            ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.cpp
+    DEPENDS ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.h ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.cpp
+    COMMENT "Building the host PE reader"
+    VERBATIM)
+# One target builds it, so that the two programs never build it at once.
+add_custom_target(host_pe_layout DEPENDS ${GLIMMER_PE_LAYOUT})
 
 add_custom_command(
     OUTPUT ${GLIMMER_HOST_DIR}/stublayout
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${GLIMMER_HOST_DIR}
     COMMAND ${GLIMMER_HOST_CXX} ${GLIMMER_HOST_FLAGS} -o ${GLIMMER_HOST_DIR}/stublayout
-            ${PROJECT_SOURCE_DIR}/tools/stublayout/stublayout.cpp ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.cpp
-    DEPENDS ${PROJECT_SOURCE_DIR}/tools/stublayout/stublayout.cpp ${GLIMMER_PE_LAYOUT}
+            ${PROJECT_SOURCE_DIR}/tools/stublayout/stublayout.cpp ${GLIMMER_PE_LAYOUT}
+    DEPENDS ${PROJECT_SOURCE_DIR}/tools/stublayout/stublayout.cpp ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.h
+            ${GLIMMER_PE_LAYOUT}
     COMMENT "Building the host stub layout tool"
     VERBATIM)
 add_custom_target(stublayout DEPENDS ${GLIMMER_HOST_DIR}/stublayout)
+add_dependencies(stublayout host_pe_layout)
 add_dependencies(stub stublayout)
 add_custom_command(TARGET stub POST_BUILD
     COMMAND ${GLIMMER_HOST_DIR}/stublayout $<TARGET_FILE:stub>
@@ -57,14 +69,15 @@ add_custom_command(TARGET stub POST_BUILD
 
 add_custom_command(
     OUTPUT ${GLIMMER_HOST_DIR}/check_stub_exe
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${GLIMMER_HOST_DIR}
     COMMAND ${GLIMMER_HOST_CXX} ${GLIMMER_HOST_FLAGS} -I${PROJECT_SOURCE_DIR}/tools/stublayout
             -o ${GLIMMER_HOST_DIR}/check_stub_exe
-            ${PROJECT_SOURCE_DIR}/tests/stub/check_stub_exe.cpp ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.cpp
-    DEPENDS ${PROJECT_SOURCE_DIR}/tests/stub/check_stub_exe.cpp ${GLIMMER_PE_LAYOUT}
+            ${PROJECT_SOURCE_DIR}/tests/stub/check_stub_exe.cpp ${GLIMMER_PE_LAYOUT}
+    DEPENDS ${PROJECT_SOURCE_DIR}/tests/stub/check_stub_exe.cpp ${PROJECT_SOURCE_DIR}/tools/stublayout/pe_layout.h
+            ${GLIMMER_PE_LAYOUT}
     COMMENT "Building the host check of stub.exe"
     VERBATIM)
 add_custom_target(check_stub_exe ALL DEPENDS ${GLIMMER_HOST_DIR}/check_stub_exe)
+add_dependencies(check_stub_exe host_pe_layout)
 
 # The check reads the built stub; a missing stub.exe fails it.
 add_test(NAME stub_exe_layout

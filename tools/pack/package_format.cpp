@@ -3,42 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <stdexcept>
 
 #include "payload/encoder.h"
 #include "payload/naming.h"
 #include "payload/pe_format.h"
+#include "pe_layout.h"
 
 namespace {
-
-constexpr std::uint32_t kSymbolSize = 18;
-constexpr std::uint32_t kDebugEntrySize = 28;
-
-// Data directory slots whose value is not an RVA or is checked elsewhere.
-constexpr std::uint32_t kResourceDirectory = 2;
-constexpr std::uint32_t kCertificateDirectory = 4;
-constexpr std::uint32_t kDebugDirectory = 6;
-
-const char* const kDirectoryNames[16] = {
-    "export",       "import",       "resource",     "exception",
-    "certificate",  "base relocation", "debug",     "architecture",
-    "global pointer", "TLS",        "load configuration", "bound import",
-    "import address", "delay import", "CLR runtime", "reserved",
-};
-
-bool Has(const std::string& bytes, std::uint64_t offset, std::uint64_t size) {
-    return offset <= bytes.size() && size <= bytes.size() - offset;
-}
-
-std::uint16_t U16(const std::string& b, std::uint64_t at) {
-    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(b[at]) |
-                                      static_cast<std::uint8_t>(b[at + 1]) << 8);
-}
-
-std::uint32_t U32(const std::string& b, std::uint64_t at) {
-    return static_cast<std::uint32_t>(U16(b, at)) | static_cast<std::uint32_t>(U16(b, at + 2)) << 16;
-}
 
 void PutU16(std::string& out, std::uint16_t v) {
     out.push_back(static_cast<char>(v & 0xFF));
@@ -50,130 +22,18 @@ void PutU32(std::string& out, std::uint32_t v) {
     PutU16(out, static_cast<std::uint16_t>(v >> 16));
 }
 
-std::string Hex(std::uint64_t v) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(v));
-    return text;
-}
-
-struct Section {
-    std::string name;
-    std::uint32_t virtualSize;
-    std::uint32_t virtualAddress;
-    std::uint32_t rawSize;
-    std::uint32_t rawPointer;
-};
-
-// The parts of a stub's headers that the checks need.
-struct StubHeaders {
-    std::uint32_t peOffset = 0;
-    std::uint16_t optionalHeaderSize = 0;
-    std::uint32_t symbolTable = 0;
-    std::uint32_t symbolCount = 0;
-    std::uint32_t sizeOfHeaders = 0;
-    std::uint32_t directoryCount = 0;
-    std::uint32_t directories[16][2] = {};
-    std::vector<Section> sections;
-    int rsrc = -1;  // index of the first ".rsrc" section
-};
-
-std::string ParseHeaders(const std::string& stub, StubHeaders* h) {
-    if (!Has(stub, 0, 64)) return "too short for a DOS header";
-    if (stub[0] != 'M' || stub[1] != 'Z') return "not an executable (no \"MZ\" signature)";
-    h->peOffset = U32(stub, kLfanewOffset);
-    std::uint64_t fileHeader = static_cast<std::uint64_t>(h->peOffset) + 4;
-    if (!Has(stub, h->peOffset, 4 + kFileHeaderSize + kOptionalHeaderSize))
-        return "ends inside its PE headers";
-    if (stub.compare(h->peOffset, 4, std::string("PE\0\0", 4)) != 0)
-        return "not a PE file (no \"PE\" signature)";
-    std::uint16_t sectionCount = U16(stub, fileHeader + 2);
-    h->symbolTable = U32(stub, fileHeader + 8);
-    h->symbolCount = U32(stub, fileHeader + 12);
-    h->optionalHeaderSize = U16(stub, fileHeader + 16);
-    std::uint64_t optional = fileHeader + kFileHeaderSize;
-    if (U16(stub, optional) != 0x10B) return "not a 32-bit image (optional header magic is not 0x10B)";
-    if (h->optionalHeaderSize != kOptionalHeaderSize)
-        return "optional header is " + std::to_string(h->optionalHeaderSize) +
+// The stub read with the tools' PE reader, with what the installer's own
+// walk assumes of it: a 224-byte optional header (it reads the section
+// table right after one, whatever SizeOfOptionalHeader says) and a
+// resource tree in the first ".rsrc" section.
+std::string ReadStub(const Bytes& file, PeImage* image, std::vector<FileRange>* structure,
+                     std::vector<FileRange>* data, ResourceNode* root) {
+    std::string problem;
+    if (!ParsePe(file, image, &problem)) return problem;
+    if (image->sizeOfOptionalHeader != kOptionalHeaderSize)
+        return "optional header is " + std::to_string(image->sizeOfOptionalHeader) +
                " bytes, not the 224 the installer expects";
-    h->sizeOfHeaders = U32(stub, optional + 60);
-    h->directoryCount = std::min<std::uint32_t>(U32(stub, optional + 92), 16);
-    for (std::uint32_t i = 0; i < h->directoryCount; ++i) {
-        h->directories[i][0] = U32(stub, optional + 96 + 8 * i);
-        h->directories[i][1] = U32(stub, optional + 96 + 8 * i + 4);
-    }
-    std::uint64_t table = optional + kOptionalHeaderSize;
-    for (std::uint16_t i = 0; i < sectionCount; ++i) {
-        std::uint64_t at = table + static_cast<std::uint64_t>(i) * kSectionHeaderSize;
-        if (!Has(stub, at, kSectionHeaderSize)) return "ends inside its section table";
-        Section s;
-        s.name = std::string(stub.data() + at, 8).c_str();
-        s.virtualSize = U32(stub, at + 8);
-        s.virtualAddress = U32(stub, at + 12);
-        s.rawSize = U32(stub, at + 16);
-        s.rawPointer = U32(stub, at + 20);
-        if (h->rsrc < 0 && s.name == ".rsrc") h->rsrc = static_cast<int>(h->sections.size());
-        h->sections.push_back(s);
-    }
-    if (h->rsrc < 0) return "has no \".rsrc\" section";
-    return "";
-}
-
-// The file offset of an RVA, or false when no section's raw data hold it.
-bool RvaToFile(const StubHeaders& h, std::uint32_t rva, std::uint64_t* file) {
-    if (rva < h.sizeOfHeaders) {
-        *file = rva;
-        return true;
-    }
-    for (const Section& s : h.sections) {
-        if (rva >= s.virtualAddress && rva - s.virtualAddress < s.rawSize) {
-            *file = static_cast<std::uint64_t>(s.rawPointer) + (rva - s.virtualAddress);
-            return true;
-        }
-    }
-    return false;
-}
-
-// Walks the resource tree below `directory` (offset from the section start)
-// and reports the first structure or data that lies at or after the cut.
-std::string CheckResourceDirectory(const std::string& stub, const StubHeaders& h,
-                                   std::uint32_t directory, int level,
-                                   std::uint64_t anchorEntry, std::uint64_t cut,
-                                   std::set<std::uint32_t>& seen) {
-    const Section& rsrc = h.sections[static_cast<std::size_t>(h.rsrc)];
-    std::uint64_t base = rsrc.rawPointer;
-    if (level > 3 || !seen.insert(directory).second) return "the resource tree loops or is too deep";
-    std::uint64_t at = base + directory;
-    if (!Has(stub, at, kResourceDirectorySize)) return "the resource tree runs past the end of the stub";
-    std::uint32_t count = static_cast<std::uint32_t>(U16(stub, at + 12)) + U16(stub, at + 14);
-    std::uint64_t end = at + kResourceDirectorySize + static_cast<std::uint64_t>(count) * kResourceEntrySize;
-    if (end > cut) return "a resource directory lies at or after the payload anchor's data";
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint64_t entry = at + kResourceDirectorySize + static_cast<std::uint64_t>(i) * kResourceEntrySize;
-        std::uint32_t name = U32(stub, entry);
-        std::uint32_t offset = U32(stub, entry + 4);
-        if (name & kSubdirectoryFlag) {
-            std::uint64_t text = base + (name & ~kSubdirectoryFlag);
-            if (!Has(stub, text, 2)) return "a resource name lies past the end of the stub";
-            if (text + 2 + 2ull * U16(stub, text) > cut)
-                return "a resource name lies at or after the payload anchor's data";
-        }
-        if (offset & kSubdirectoryFlag) {
-            std::string problem = CheckResourceDirectory(stub, h, offset & ~kSubdirectoryFlag, level + 1,
-                                                         anchorEntry, cut, seen);
-            if (!problem.empty()) return problem;
-            continue;
-        }
-        std::uint64_t dataEntry = base + offset;
-        if (!Has(stub, dataEntry, kResourceDataEntrySize)) return "a resource entry lies past the end of the stub";
-        if (dataEntry + kResourceDataEntrySize > cut)
-            return "a resource data entry lies at or after the payload anchor's data";
-        if (dataEntry == anchorEntry) continue;
-        std::uint64_t file = 0;
-        std::uint32_t size = U32(stub, dataEntry + 4);
-        if (size != 0 && RvaToFile(h, U32(stub, dataEntry), &file) && file + size > cut)
-            return "another resource's data (file offset " + Hex(file) + ", " + std::to_string(size) +
-                   " bytes) lie at or after the payload anchor's data at " + Hex(cut);
-    }
+    if (!ParseResources(file, *image, root, &problem, structure, data)) return problem;
     return "";
 }
 
@@ -236,96 +96,37 @@ void AppendUtf8(std::string& out, std::uint32_t c) {
 }  // namespace
 
 std::string FindStubAnchor(const std::string& stub, StubAnchor* anchor) {
-    StubHeaders h;
-    std::string problem = ParseHeaders(stub, &h);
+    const Bytes file(stub.begin(), stub.end());
+    PeImage image;
+    ResourceNode root;
+    std::string problem = ReadStub(file, &image, nullptr, nullptr, &root);
     if (!problem.empty()) return problem;
-    const Section& rsrc = h.sections[static_cast<std::size_t>(h.rsrc)];
-    // The first entry at each level; offsets masked at the type and name
-    // levels, used as they stand at the language level.
-    std::uint64_t base = rsrc.rawPointer;
-    std::uint64_t entry = base + kResourceDirectorySize;
-    for (int level = 1; level <= 3; ++level) {
-        if (!Has(stub, entry, kResourceEntrySize)) return "its resource tree runs past the end of the file";
-        std::uint32_t offset = U32(stub, entry + 4);
-        if (level < 3) {
-            if (!(offset & kSubdirectoryFlag))
-                return "its first resource is not three levels deep (type, name, language)";
-            entry = base + kResourceDirectorySize + (offset & ~kSubdirectoryFlag);
-        } else {
-            if (offset & kSubdirectoryFlag) return "its first resource is more than three levels deep";
-            entry = base + offset;
-        }
-    }
-    if (!Has(stub, entry, kResourceDataEntrySize)) return "its resource tree runs past the end of the file";
-    std::int64_t data = static_cast<std::int64_t>(U32(stub, entry)) - rsrc.virtualAddress + rsrc.rawPointer;
+    // The installer takes the first entry at the type, name and language
+    // levels: the root's first entry and each directory's first entry are
+    // the 8 bytes right after its 16-byte header, whatever the entry counts
+    // say. On a tree read whole, with a directory at the first two levels
+    // and a data entry at the third, that is the tree's first resource.
+    std::vector<const ResourceNode*> path;
+    const ResourceNode* first = FirstResource(root, &path);
+    if (!first || path.size() != 3) return "its first resource is not three levels deep (type, name, language)";
+    // The installer places the data by the first ".rsrc" section's address
+    // and file offset alone; CheckStubCut makes sure they lie in it.
+    const PeSection& rsrc = *image.Find(".rsrc");
+    const std::int64_t data = static_cast<std::int64_t>(first->dataRva) - rsrc.virtualAddress + rsrc.pointerToRawData;
     if (data < 0 || static_cast<std::uint64_t>(data) > stub.size())
         return "its first resource's data lie outside the file";
     anchor->dataOffset = static_cast<std::uint32_t>(data);
-    anchor->dataSize = U32(stub, entry + 4);
     return "";
 }
 
 std::string CheckStubCut(const std::string& stub, const StubAnchor& anchor) {
-    StubHeaders h;
-    std::string problem = ParseHeaders(stub, &h);
+    const Bytes file(stub.begin(), stub.end());
+    PeImage image;
+    ResourceNode root;
+    std::vector<FileRange> structure, data;
+    std::string problem = ReadStub(file, &image, &structure, &data, &root);
     if (!problem.empty()) return problem;
-    const std::uint64_t cut = anchor.dataOffset;
-    std::uint64_t headersEnd = static_cast<std::uint64_t>(h.peOffset) + 4 + kFileHeaderSize +
-                               kOptionalHeaderSize + h.sections.size() * kSectionHeaderSize;
-    if (cut < headersEnd) return "the payload anchor's data lie inside the PE headers";
-
-    for (std::size_t i = 0; i < h.sections.size(); ++i) {
-        const Section& s = h.sections[i];
-        if (s.rawSize == 0) continue;
-        std::uint64_t end = static_cast<std::uint64_t>(s.rawPointer) + s.rawSize;
-        if (static_cast<int>(i) == h.rsrc) {
-            if (cut < s.rawPointer || cut > end)
-                return "the payload anchor's data lie outside the \".rsrc\" section";
-            continue;  // its bytes after the anchor are checked resource by resource
-        }
-        if (end > cut)
-            return "section \"" + s.name + "\" has data (file offsets " + Hex(s.rawPointer) + " to " +
-                   Hex(end) + ") at or after the payload anchor's data at " + Hex(cut);
-    }
-
-    if (h.symbolTable != 0) {
-        std::uint64_t end = static_cast<std::uint64_t>(h.symbolTable) +
-                            static_cast<std::uint64_t>(h.symbolCount) * kSymbolSize;
-        if (Has(stub, end, 4)) end += U32(stub, end);  // the string table follows
-        if (end > cut) return "its symbol table lies at or after the payload anchor's data (strip the stub)";
-    }
-
-    for (std::uint32_t i = 0; i < h.directoryCount; ++i) {
-        std::uint32_t rva = h.directories[i][0], size = h.directories[i][1];
-        if (rva == 0 || size == 0 || i == kResourceDirectory) continue;
-        std::uint64_t file = 0;
-        if (i == kCertificateDirectory) {
-            file = rva;  // a file offset, not an RVA
-        } else if (!RvaToFile(h, rva, &file)) {
-            continue;  // not backed by file data
-        }
-        if (file + size > cut)
-            return std::string("its ") + kDirectoryNames[i] + " data directory points at or after the payload "
-                   "anchor's data at " + Hex(cut);
-        if (i == kDebugDirectory && Has(stub, file, size)) {
-            for (std::uint64_t d = file; d + kDebugEntrySize <= file + size; d += kDebugEntrySize) {
-                std::uint64_t raw = U32(stub, d + 24), rawSize = U32(stub, d + 16);
-                if (raw != 0 && rawSize != 0 && raw + rawSize > cut)
-                    return "its debug data lie at or after the payload anchor's data (strip the stub)";
-            }
-        }
-    }
-
-    // The anchor's data entry, as FindStubAnchor reached it.
-    const Section& rsrc = h.sections[static_cast<std::size_t>(h.rsrc)];
-    std::uint64_t base = rsrc.rawPointer;
-    std::uint64_t entry = base + kResourceDirectorySize;
-    for (int level = 1; level <= 3 && Has(stub, entry, kResourceEntrySize); ++level) {
-        std::uint32_t offset = U32(stub, entry + 4);
-        entry = level < 3 ? base + kResourceDirectorySize + (offset & ~kSubdirectoryFlag) : base + offset;
-    }
-    std::set<std::uint32_t> seen;
-    return CheckResourceDirectory(stub, h, 0, 1, entry, cut, seen);
+    return FindCutFault(file, image, structure, data, anchor.dataOffset);
 }
 
 CatalogueEntry PrepareEntry(const std::string& data, PackChoice choice, const std::string& extension,
@@ -372,11 +173,13 @@ std::string LayOutPayload(std::uint64_t payloadStart, const std::string& title, 
 }
 
 std::uint64_t SectionsEnd(const std::string& stub) {
-    StubHeaders h;
-    if (!ParseHeaders(stub, &h).empty()) return 0;
+    PeImage image;
+    std::string problem;
+    if (!ParsePe(Bytes(stub.begin(), stub.end()), &image, &problem)) return 0;
     std::uint64_t end = 0;
-    for (const Section& s : h.sections)
-        if (s.rawSize != 0) end = std::max<std::uint64_t>(end, static_cast<std::uint64_t>(s.rawPointer) + s.rawSize);
+    for (const PeSection& s : image.sections)
+        if (s.sizeOfRawData != 0)
+            end = std::max<std::uint64_t>(end, static_cast<std::uint64_t>(s.pointerToRawData) + s.sizeOfRawData);
     return end;
 }
 

@@ -18,21 +18,23 @@
 #include "payload/payload.h"
 
 // Where the payload of a stub begins, found the way OpenPayload finds it:
-// the first entry at each level of the ".rsrc" section's resource tree.
+// the first entry at each level of the first ".rsrc" section's resource
+// tree, its data placed by that section's address and file offset.
 struct StubAnchor {
     std::uint32_t dataOffset = 0;  // file offset of the anchor's data
-    std::uint32_t dataSize = 0;    // the anchor's declared size (not used)
 };
 
-// Finds the anchor in the stub's bytes. Returns "" on success, else a short
-// description of why the stub is not usable.
+// Reads the stub with the tools' PE reader (tools/stublayout) and finds the
+// anchor. Returns "" on success, else a short description of why the stub
+// is not usable: its headers or its resource tree cannot be read whole, its
+// optional header is not the 224 bytes the installer assumes, or its first
+// resource is not a type, a name and a language.
 std::string FindStubAnchor(const std::string& stub, StubAnchor* anchor);
 
-// Checks that nothing the stub needs lies at or after the anchor's data:
-// no section raw data (other than the resource section's own padding), no
-// other resource data or resource directory, no symbol table, no data
-// directory (relocations, certificates, ...). Returns "" when the stub may be
-// cut at the anchor, else the first problem found.
+// Checks that the anchor's data lie in the resource section and nothing the
+// stub needs lies at or after them (see FindCutFault in pe_layout.h).
+// Returns "" when the stub may be cut at the anchor, else the first problem
+// found.
 std::string CheckStubCut(const std::string& stub, const StubAnchor& anchor);
 
 // How an entry goes into the package.

@@ -65,19 +65,19 @@ struct ResourceReader {
             return true;
         }
         const std::uint32_t at = field & 0x7FFFFFFFu;
-        if (!Inside(at, 2)) return Fail(&error, "resource name string outside .rsrc");
+        if (!Inside(at, 2)) return Fail(&error, "a resource name lies outside the resource section");
         const std::uint32_t length = Get16(file, base + at);
-        if (!Inside(at, 2 + 2 * length)) return Fail(&error, "resource name string outside .rsrc");
+        if (!Inside(at, 2 + 2 * length)) return Fail(&error, "a resource name lies outside the resource section");
         name->named = true;
         name->name.clear();
         for (std::uint32_t i = 0; i < length; ++i)
             name->name.push_back(static_cast<char16_t>(Get16(file, base + at + 2 + 2 * i)));
-        Note(structure, base + at, 2 + 2 * length, "resource name " + Describe(*name));
+        Note(structure, base + at, 2 + 2 * length, "resource name \"" + Describe(*name) + "\"");
         return true;
     }
 
     bool ReadLeaf(std::uint32_t at, ResourceNode* node) {
-        if (!Inside(at, 16)) return Fail(&error, "resource data entry outside .rsrc");
+        if (!Inside(at, 16)) return Fail(&error, "a resource data entry lies outside the resource section");
         node->isDirectory = false;
         node->dataRva = Get32(file, base + at);
         const std::uint32_t size = Get32(file, base + at + 4);
@@ -86,23 +86,25 @@ struct ResourceReader {
         Note(structure, base + at, 16, "resource data entry");
         std::uint32_t offset = 0;
         if (!image.FileOffsetOf(node->dataRva, &offset) || !Fits(file, offset, size))
-            return Fail(&error, "resource data outside the file's sections");
+            return Fail(&error, "a resource's data lie outside the file's sections");
         node->data.assign(file.begin() + offset, file.begin() + offset + size);
         Note(data, offset, size, "resource data");
         return true;
     }
 
     bool ReadDirectory(std::uint32_t at, int depth, ResourceNode* node) {
-        if (depth > 8) return Fail(&error, "resource tree deeper than 8 levels");
-        if (!visited.insert(at).second) return Fail(&error, "resource directory reached twice");
-        if (!Inside(at, 16)) return Fail(&error, "resource directory outside .rsrc");
+        // The root is depth 0; type, name and language entries are the
+        // three levels, so no directory lies deeper than 2.
+        if (depth > 2) return Fail(&error, "the resource tree is more than three levels deep");
+        if (!visited.insert(at).second) return Fail(&error, "the resource tree loops (a directory is reached twice)");
+        if (!Inside(at, 16)) return Fail(&error, "a resource directory lies outside the resource section");
         node->isDirectory = true;
         node->characteristics = Get32(file, base + at);
         node->timeDateStamp = Get32(file, base + at + 4);
         node->majorVersion = Get16(file, base + at + 8);
         node->minorVersion = Get16(file, base + at + 10);
         const std::uint32_t count = static_cast<std::uint32_t>(Get16(file, base + at + 12)) + Get16(file, base + at + 14);
-        if (!Inside(at, 16 + 8 * count)) return Fail(&error, "resource directory entries outside .rsrc");
+        if (!Inside(at, 16 + 8 * count)) return Fail(&error, "a resource directory lies outside the resource section");
         Note(structure, base + at, 16 + 8 * count, "resource directory");
         node->children.resize(count);
         for (std::uint32_t i = 0; i < count; ++i) {
@@ -141,6 +143,10 @@ const PeSection* PeImage::SectionOf(std::uint32_t rva) const {
 }
 
 bool PeImage::FileOffsetOf(std::uint32_t rva, std::uint32_t* offset) const {
+    if (rva < sizeOfHeaders) {
+        *offset = rva;
+        return true;
+    }
     const PeSection* s = SectionOf(rva);
     if (!s || rva - s->virtualAddress >= s->sizeOfRawData) return false;
     *offset = s->pointerToRawData + (rva - s->virtualAddress);
@@ -149,21 +155,24 @@ bool PeImage::FileOffsetOf(std::uint32_t rva, std::uint32_t* offset) const {
 
 bool ParsePe(const Bytes& file, PeImage* image, std::string* error) {
     *image = PeImage{};
-    if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') return Fail(error, "not an MZ executable");
+    if (file.size() < 64) return Fail(error, "too short for a DOS header");
+    if (file[0] != 'M' || file[1] != 'Z') return Fail(error, "not an executable (no \"MZ\" signature)");
     image->peOffset = Get32(file, 60);
-    if (!Fits(file, image->peOffset, 24) || Get32(file, image->peOffset) != 0x00004550u)
-        return Fail(error, "no PE signature");
+    if (!Fits(file, image->peOffset, 24)) return Fail(error, "ends inside its PE headers");
+    if (Get32(file, image->peOffset) != 0x00004550u) return Fail(error, "not a PE file (no \"PE\" signature)");
     const std::size_t fileHeader = image->peOffset + 4;
     image->machine = Get16(file, fileHeader);
     const std::uint16_t sectionCount = Get16(file, fileHeader + 2);
     image->pointerToSymbolTable = Get32(file, fileHeader + 8);
     image->numberOfSymbols = Get32(file, fileHeader + 12);
     const std::uint16_t optionalSize = Get16(file, fileHeader + 16);
+    image->sizeOfOptionalHeader = optionalSize;
     image->characteristics = Get16(file, fileHeader + 18);
     image->optionalOffset = fileHeader + 20;
     const std::size_t opt = image->optionalOffset;
-    if (optionalSize < 96 || !Fits(file, opt, optionalSize)) return Fail(error, "optional header truncated");
-    if (Get16(file, opt) != 0x010B) return Fail(error, "not a 32-bit (PE32) image");
+    if (!Fits(file, opt, std::max<std::uint16_t>(optionalSize, 2))) return Fail(error, "ends inside its PE headers");
+    if (Get16(file, opt) != 0x010B) return Fail(error, "not a 32-bit image (optional header magic is not 0x10B)");
+    if (optionalSize < 96) return Fail(error, "its optional header is too short for a 32-bit image");
     image->sizeOfInitializedData = Get32(file, opt + 8);
     image->sectionAlignment = Get32(file, opt + 32);
     image->fileAlignment = Get32(file, opt + 36);
@@ -173,12 +182,12 @@ bool ParsePe(const Bytes& file, PeImage* image, std::string* error) {
     image->subsystem = Get16(file, opt + 68);
     image->dllCharacteristics = Get16(file, opt + 70);
     const std::uint32_t directoryCount = std::min<std::uint32_t>(Get32(file, opt + 92), 16);
-    if (96 + 8 * directoryCount > optionalSize) return Fail(error, "data directories truncated");
+    if (96 + 8 * directoryCount > optionalSize) return Fail(error, "its data directories run past its optional header");
     for (std::uint32_t i = 0; i < directoryCount; ++i)
         image->directories.push_back({Get32(file, opt + 96 + 8 * i), Get32(file, opt + 100 + 8 * i)});
     image->directories.resize(16);
     const std::size_t table = opt + optionalSize;
-    if (!Fits(file, table, 40ull * sectionCount)) return Fail(error, "section table truncated");
+    if (!Fits(file, table, 40ull * sectionCount)) return Fail(error, "ends inside its section table");
     for (std::uint16_t i = 0; i < sectionCount; ++i) {
         const std::size_t at = table + 40ull * i;
         PeSection s;
@@ -198,8 +207,8 @@ bool ParseResources(const Bytes& file, const PeImage& image, ResourceNode* root,
                     std::vector<FileRange>* structure, std::vector<FileRange>* data) {
     *root = ResourceNode{};
     const PeSection* rsrc = image.Find(".rsrc");
-    if (!rsrc) return Fail(error, "no .rsrc section");
-    if (rsrc->pointerToRawData > file.size()) return Fail(error, ".rsrc raw data outside the file");
+    if (!rsrc) return Fail(error, "has no \".rsrc\" section");
+    if (rsrc->pointerToRawData > file.size()) return Fail(error, "its resource section lies past the end of the file");
     const std::uint32_t present =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(rsrc->sizeOfRawData, file.size() - rsrc->pointerToRawData));
     ResourceReader reader{file, image, rsrc->pointerToRawData, present, structure, data, {}, {}};
@@ -225,7 +234,7 @@ std::string Describe(const ResourceName& name) {
         return number;
     }
     std::string text;
-    for (char16_t c : name.name) text.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    for (char16_t c : name.name) text.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
     return text;
 }
 
@@ -354,7 +363,7 @@ bool MakeAnchorLast(Bytes& file, const std::string& anchorType, std::string* err
     // must be the last in the table, in address order and in the file.
     const std::size_t count = image.sections.size();
     std::size_t rsrcIndex = count;
-    for (std::size_t i = 0; i < count; ++i)
+    for (std::size_t i = 0; i < count && rsrcIndex == count; ++i)
         if (image.sections[i].name == ".rsrc") rsrcIndex = i;
     if (rsrcIndex == count) return Fail(error, "no .rsrc section");
     const bool relocFollows = rsrcIndex + 1 < count && image.sections[rsrcIndex + 1].name == ".reloc";
@@ -474,6 +483,70 @@ bool MakeAnchorLast(Bytes& file, const std::string& anchorType, std::string* err
     return true;
 }
 
+std::string FindCutFault(const Bytes& file, const PeImage& image, const std::vector<FileRange>& structure,
+                         const std::vector<FileRange>& data, std::uint64_t cut) {
+    static const char* const kDirectoryNames[16] = {
+        "export",         "import",        "resource",           "exception",
+        "certificate",    "base relocation", "debug",            "architecture",
+        "global pointer", "TLS",           "load configuration", "bound import",
+        "import address", "delay import",  "CLR runtime",        "reserved",
+    };
+    auto hex = [](std::uint64_t v) {
+        char text[24];
+        std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(v));
+        return std::string(text);
+    };
+    if (cut < image.HeadersEnd()) return "the payload anchor's data lie inside the PE headers";
+
+    const PeSection* rsrc = image.Find(".rsrc");
+    for (const PeSection& s : image.sections) {
+        if (s.sizeOfRawData == 0) continue;
+        const std::uint64_t end = static_cast<std::uint64_t>(s.pointerToRawData) + s.sizeOfRawData;
+        if (&s == rsrc) {
+            if (cut < s.pointerToRawData || cut > end)
+                return "the payload anchor's data lie outside the \".rsrc\" section";
+            continue;  // its bytes after the anchor are checked resource by resource
+        }
+        if (end > cut)
+            return "section \"" + s.name + "\" has data (file offsets " + hex(s.pointerToRawData) + " to " +
+                   hex(end) + ") at or after the payload anchor's data at " + hex(cut);
+    }
+
+    if (image.pointerToSymbolTable != 0) {
+        std::uint64_t end = image.pointerToSymbolTable + 18ull * image.numberOfSymbols;
+        if (Fits(file, end, 4)) end += Get32(file, static_cast<std::size_t>(end));  // the string table follows
+        if (end > cut) return "its symbol table lies at or after the payload anchor's data (strip the stub)";
+    }
+
+    for (int i = 0; i < 16; ++i) {
+        const PeDirectory& d = image.directories[static_cast<std::size_t>(i)];
+        if (d.virtualAddress == 0 || d.size == 0 || i == kDirResource) continue;
+        std::uint32_t at = d.virtualAddress;  // the certificate's is a file offset
+        if (i != kDirSecurity && !image.FileOffsetOf(d.virtualAddress, &at)) continue;  // no file data
+        if (static_cast<std::uint64_t>(at) + d.size > cut)
+            return std::string("its ") + kDirectoryNames[i] + " data directory points at or after the payload "
+                   "anchor's data at " + hex(cut);
+        if (i != kDirDebug || !Fits(file, at, d.size)) continue;
+        // Each 28-byte debug entry names the file offset of its data.
+        for (std::uint64_t e = at; e + 28 <= static_cast<std::uint64_t>(at) + d.size; e += 28) {
+            const std::uint64_t size = Get32(file, static_cast<std::size_t>(e + 16));
+            const std::uint64_t raw = Get32(file, static_cast<std::size_t>(e + 24));
+            if (raw != 0 && size != 0 && raw + size > cut)
+                return "its debug data lie at or after the payload anchor's data (strip the stub)";
+        }
+    }
+
+    for (const FileRange& r : structure)
+        if (r.end > cut) return "a " + r.what + " lies at or after the payload anchor's data";
+    // data.front() is the anchor itself.
+    for (std::size_t i = 1; i < data.size(); ++i)
+        if (data[i].end > data[i].begin && data[i].end > cut)
+            return "another resource's data (file offset " + hex(data[i].begin) + ", " +
+                   std::to_string(data[i].end - data[i].begin) + " bytes) lie at or after the payload anchor's data at " +
+                   hex(cut);
+    return "";
+}
+
 std::string FindLayoutFault(const Bytes& file, std::uint32_t* anchorFileOffset) {
     PeImage image;
     std::string error;
@@ -482,34 +555,15 @@ std::string FindLayoutFault(const Bytes& file, std::uint32_t* anchorFileOffset) 
     std::vector<FileRange> structure, data;
     if (!ParseResources(file, image, &root, &error, &structure, &data)) return error;
     if (!FirstResource(root) || data.empty()) return "the resource tree holds no resource";
-    // The first leaf in tree order is the first resource, so its data are
-    // the first data range.
     const std::uint64_t anchor = data.front().begin;
-    const std::uint64_t anchorEnd = data.front().end;
     if (anchorFileOffset) *anchorFileOffset = static_cast<std::uint32_t>(anchor);
-
-    if (image.pointerToSymbolTable != 0 && image.pointerToSymbolTable >= anchor)
-        return "the symbol table lies after the payload anchor";
-    const PeDirectory& certificate = image.directories[kDirSecurity];
-    if (certificate.size != 0 && static_cast<std::uint64_t>(certificate.virtualAddress) + certificate.size > anchor)
-        return "a certificate lies after the payload anchor";
-    for (const PeSection& s : image.sections) {
-        if (s.name == ".rsrc" || s.sizeOfRawData == 0) continue;
-        if (static_cast<std::uint64_t>(s.pointerToRawData) + s.sizeOfRawData > anchor)
-            return "section " + s.name + " has raw data after the payload anchor";
-    }
-    for (const FileRange& r : structure)
-        if (r.end > anchor) return r.what + " lies after the payload anchor";
-    for (std::size_t i = 1; i < data.size(); ++i)
-        if (data[i].end > anchor) return "resource data of another resource lie after the payload anchor";
-    for (int i = 0; i < 16; ++i) {
-        const PeDirectory& d = image.directories[static_cast<std::size_t>(i)];
-        if (i == kDirSecurity || d.size == 0) continue;
-        std::uint32_t offset = 0;
-        if (!image.FileOffsetOf(d.virtualAddress, &offset)) continue;  // not in raw data
-        const std::uint64_t end = static_cast<std::uint64_t>(offset) + d.size;
-        if (end > (i == kDirResource ? anchorEnd : anchor))
-            return "data directory " + std::to_string(i) + " reaches past the payload anchor";
-    }
+    const std::string fault = FindCutFault(file, image, structure, data, anchor);
+    if (!fault.empty()) return fault;
+    // The resource directory may span the anchor's data, not more.
+    const PeDirectory& resources = image.directories[kDirResource];
+    std::uint32_t offset = 0;
+    if (resources.size != 0 && image.FileOffsetOf(resources.virtualAddress, &offset) &&
+        static_cast<std::uint64_t>(offset) + resources.size > data.front().end)
+        return "the resource data directory reaches past the payload anchor's data";
     return "";
 }

@@ -1,5 +1,6 @@
-// Reading and rearranging the 32-bit PE image of the installer stub, for the
-// post-link layout step and for the checks of the built stub. Host code: it
+// Reading and rearranging the 32-bit PE image of the installer stub: the one
+// PE reader of the tools, shared by the post-link layout step, the checks of
+// the built stub and glimmer-pack's check of the stub it cuts. Host code: it
 // runs on the build machine, never inside the stub.
 //
 // The installer finds its payload at the data of the first resource of its
@@ -23,6 +24,7 @@ using Bytes = std::vector<std::uint8_t>;
 inline constexpr int kDirResource = 2;
 inline constexpr int kDirSecurity = 4;  // a file offset, not an address
 inline constexpr int kDirBaseReloc = 5;
+inline constexpr int kDirDebug = 6;
 
 // DllCharacteristics flags.
 inline constexpr std::uint16_t kDynamicBase = 0x0040;
@@ -53,6 +55,7 @@ struct PeImage {
     std::size_t peOffset = 0;        // e_lfanew: "PE\0\0"
     std::size_t optionalOffset = 0;  // start of the optional header
     std::uint16_t machine = 0;
+    std::uint16_t sizeOfOptionalHeader = 0;
     std::uint16_t characteristics = 0;
     std::uint32_t pointerToSymbolTable = 0;
     std::uint32_t numberOfSymbols = 0;
@@ -73,15 +76,20 @@ struct PeImage {
     std::size_t CheckSumOffset() const { return optionalOffset + 64; }
     std::size_t DirectoryOffset(int index) const { return optionalOffset + 96 + 8 * static_cast<std::size_t>(index); }
 
-    // The section named `name`, or nullptr.
+    // The first section named `name` in table order, or nullptr.
     const PeSection* Find(const std::string& name) const;
     // The section whose virtual range holds `rva`, or nullptr.
     const PeSection* SectionOf(std::uint32_t rva) const;
-    // File offset of `rva`; false when no section's raw data hold it.
+    // File offset of `rva`: inside the headers (below SizeOfHeaders) the
+    // same number, else inside a section's raw data; false when neither
+    // holds it.
     bool FileOffsetOf(std::uint32_t rva, std::uint32_t* offset) const;
+    // The end of the headers proper: the last section header's end.
+    std::uint64_t HeadersEnd() const { return optionalOffset + sizeOfOptionalHeader + 40ull * sections.size(); }
 };
 
-// Parses the DOS, file, optional (PE32) and section headers.
+// Parses the DOS, file, optional (PE32) and section headers. The errors
+// complete a sentence about the file ("ends inside its section table").
 bool ParsePe(const Bytes& file, PeImage* image, std::string* error);
 
 // ---- Resources --------------------------------------------------------------
@@ -117,9 +125,13 @@ struct FileRange {
     std::string what;
 };
 
-// Reads the whole resource tree of the ".rsrc" section. `structure`, when
-// given, receives the file ranges of every directory table, name string and
-// data entry; `data` those of every leaf's data (in tree order).
+// Reads the whole resource tree of the first ".rsrc" section in the table
+// (the one the installer reads), at most three levels of directories below
+// the root's entries (type, name, language), every structure and every
+// leaf's data inside the file. `structure`, when given, receives the file
+// ranges of every directory table, name string (with its 2-byte length) and
+// data entry; `data` those of every leaf's data (in tree order, so the
+// first resource's come first).
 bool ParseResources(const Bytes& file, const PeImage& image, ResourceNode* root, std::string* error,
                     std::vector<FileRange>* structure = nullptr, std::vector<FileRange>* data = nullptr);
 
@@ -127,7 +139,8 @@ bool ParseResources(const Bytes& file, const PeImage& image, ResourceNode* root,
 // on the way (type, name, language); nullptr for an empty tree.
 const ResourceNode* FirstResource(const ResourceNode& root, std::vector<const ResourceNode*>* path = nullptr);
 
-// "LASTRES", or "#1000" for a numbered name.
+// "LASTRES", or "#1000" for a numbered name; '?' stands for a character
+// outside printable ASCII.
 std::string Describe(const ResourceName& name);
 
 // Lays out the tree as a resource section that will sit at `sectionRva`:
@@ -151,9 +164,18 @@ std::uint32_t PeChecksum(const Bytes& file, std::size_t checkSumOffset);
 // be of type `anchorType`. Running it on its own output changes nothing.
 bool MakeAnchorLast(Bytes& file, const std::string& anchorType, std::string* error);
 
+// Whether `file` may be cut at file offset `cut`, the first byte of the
+// first resource's data (data.front(); `structure` and `data` as
+// ParseResources gives them): "" when the cut lies inside the resource
+// section's raw data and nothing the program needs lies at or after it (the
+// headers, other sections' raw data, the symbol and string tables, what a
+// data directory or a debug directory entry points at, the certificate,
+// other resource structures or non-empty data), else a description of the
+// first fault found.
+std::string FindCutFault(const Bytes& file, const PeImage& image, const std::vector<FileRange>& structure,
+                         const std::vector<FileRange>& data, std::uint64_t cut);
+
 // Where the first resource's data lie in `file` (file offset), and whether
-// they are the last bytes needed: an empty result when nothing the program
-// needs lies at or after them (section raw data, the relocation table, the
-// symbol table, a certificate, other resource structures or data, data
-// directories), else a description of the first fault found.
+// they are the last bytes needed: FindCutFault at them, and the resource
+// directory ending no later than they do.
 std::string FindLayoutFault(const Bytes& file, std::uint32_t* anchorFileOffset = nullptr);

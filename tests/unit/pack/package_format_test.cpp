@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "package_format.h"
@@ -12,67 +13,85 @@
 
 namespace {
 
-TEST(StubCheck, DefaultTestStubMayBeCutAtItsAnchor) {
-    std::string stub = MakeTestStub();
-    StubAnchor anchor;
-    ASSERT_EQ(FindStubAnchor(stub, &anchor), "");
-    EXPECT_EQ(anchor.dataOffset, stub.size() - 4);
-    EXPECT_EQ(anchor.dataSize, 4u);
-    EXPECT_EQ(CheckStubCut(stub, anchor), "");
-}
-
-TEST(StubCheck, NamedTypeFirstIsTheAnchorAndMayBeCut) {
-    TestStubOptions options;
-    options.namedTypeFirst = true;
-    std::string stub = MakeTestStub(options);
-    StubAnchor anchor;
-    ASSERT_EQ(FindStubAnchor(stub, &anchor), "");
-    EXPECT_EQ(anchor.dataOffset, stub.size() - 4);
-    EXPECT_EQ(CheckStubCut(stub, anchor), "") << "LASTRES's data lie before the cut";
-}
-
-TEST(StubCheck, AnythingTheStubNeedsBehindTheAnchorIsRefused) {
+// The test stub's layout: PE header at 0x40, file header at 0x44, optional
+// header at 0x58 with its data directories at 0xB8, section headers from
+// 0x138; ".text" at RVA 0x1000, file 0x200, ".rsrc" at RVA 0x2000, file
+// 0x400, 0x200 bytes each; headers 0x200 bytes. With one resource, its name
+// string is at 0x458 and its data entry at 0x448; with "AAAA" first,
+// "LASTRES"'s language directory is at 0x478 and its data entry at 0x490.
+// The anchor's data are the file's last 4 bytes, at 0x5FC.
+TEST(StubCheck, EditsToTheStubThatDecideWhetherItMayBeCut) {
+    auto put32 = [](std::size_t at, std::uint32_t v) { return [=](std::string& s) { PokeU32(s, at, v); }; };
     struct Case {
         const char* what;
         TestStubOptions options;
-        const char* expected;
+        std::function<void(std::string&)> edit;
+        const char* refusal;  // "" when the stub may be cut at its last 4 bytes
     };
-    Case cases[3];
-    cases[0] = {"resource behind the anchor", {}, "resource"};
-    cases[0].options.resourceAfterAnchor = true;
-    cases[1] = {"relocation section behind the anchor", {}, ".reloc"};
-    cases[1].options.relocAfterAnchor = true;
-    cases[2] = {"symbol table behind the anchor", {}, "symbol table"};
-    cases[2].options.symbolTable = true;
+    const Case cases[] = {
+        {"as built", {}, nullptr, ""},
+        {"a named type sorting first is the anchor", {.namedTypeFirst = true}, nullptr, ""},
+        {"a later section also named .rsrc is not read", {.rsrcFirst = true},
+         [](std::string& s) { s.replace(0x160, 8, std::string(".rsrc\0\0\0", 8)); }, ""},
+        {"a directory at a section's raw end is not in its raw data", {},
+         [&](std::string& s) { put32(0x138 + 8, 0x300)(s); put32(0xB8 + 8, 0x1200)(s); put32(0xBC + 8, 0x200)(s); }, ""},
+        {"a directory at a section's last raw byte is", {},
+         [&](std::string& s) { put32(0x138 + 8, 0x300)(s); put32(0xB8 + 8, 0x11FF)(s); put32(0xBC + 8, 0x200)(s); },
+         "import data directory"},
+        {"an import directory before the anchor", {},
+         [&](std::string& s) { put32(0xB8 + 8, 0x1000)(s); put32(0xBC + 8, 0x40)(s); }, ""},
+        {"a resource ends exactly at the anchor", {.namedTypeFirst = true}, put32(0x490 + 4, 12), ""},
+        {"a resource ends one byte into the anchor", {.namedTypeFirst = true}, put32(0x490 + 4, 13),
+         "another resource's data"},
+        {"a resource behind the anchor", {.resourceAfterAnchor = true}, nullptr, "another resource's data"},
+        {"a fourth level in another resource", {.namedTypeFirst = true},
+         [&](std::string& s) {
+             put32(0x478 + 20, 0x80000000u | 0x100)(s);  // the language entry leads to a directory
+             put32(0x500 + 12, 0x10000)(s);               // of one numbered entry
+             put32(0x500 + 16, 1033)(s);
+             put32(0x500 + 20, 0x90)(s);
+         },
+         "three levels"},
+        {"a name whose length prefix reaches the anchor", {},
+         [&](std::string& s) { put32(0x410, 0x80000000u | 0x1EE)(s); PokeU16(s, 0x5EE, 7); }, "resource name"},
+        {"an anchor placed by its address in another section", {},
+         [&](std::string& s) {
+             put32(0x138 + 12, 0x2200)(s);  // .text right behind .rsrc's addresses
+             put32(0x448, 0x2300)(s);       // the anchor's data in .text by address, 0x700 by .rsrc
+             s.append(0x200, '\0');
+         },
+         "outside the \".rsrc\" section"},
+        {"a relocation section behind the anchor", {.relocAfterAnchor = true}, nullptr, ".reloc"},
+        {"a symbol table behind the anchor", {.symbolTable = true}, nullptr, "symbol table"},
+        {"a string table reaching the anchor", {},
+         [&](std::string& s) { put32(0x4C, 0x5C0)(s); put32(0x50, 1)(s); put32(0x5C0 + 18, 0x40)(s); },
+         "symbol table"},
+        {"a certificate at the anchor (a file offset)", {},
+         [&](std::string& s) { put32(0xB8 + 32, 0x5FC)(s); put32(0xBC + 32, 4)(s); }, "certificate"},
+        {"a debug directory at the anchor", {},
+         [&](std::string& s) { put32(0xB8 + 48, 0x21FC)(s); put32(0xBC + 48, 4)(s); }, "debug data directory"},
+        {"debug data at the anchor", {},
+         [&](std::string& s) {
+             put32(0xB8 + 48, 0x1100)(s);  // one 28-byte entry in .text, at 0x300
+             put32(0xBC + 48, 28)(s);
+             put32(0x300 + 16, 0x10)(s);   // SizeOfData
+             put32(0x300 + 24, 0x5F8)(s);  // PointerToRawData
+         },
+         "debug data lie"},
+    };
     for (const Case& c : cases) {
         std::string stub = MakeTestStub(c.options);
+        if (c.edit) c.edit(stub);
         StubAnchor anchor;
-        ASSERT_EQ(FindStubAnchor(stub, &anchor), "") << c.what;
-        std::string problem = CheckStubCut(stub, anchor);
-        EXPECT_NE(problem.find(c.expected), std::string::npos) << c.what << ": " << problem;
+        std::string problem = FindStubAnchor(stub, &anchor);
+        if (problem.empty()) problem = CheckStubCut(stub, anchor);
+        if (*c.refusal == '\0') {
+            EXPECT_EQ(problem, "") << c.what;
+            EXPECT_EQ(anchor.dataOffset, 0x5FCu) << c.what;
+        } else {
+            EXPECT_NE(problem.find(c.refusal), std::string::npos) << c.what << ": " << problem;
+        }
     }
-}
-
-TEST(StubCheck, DataDirectoryPointingBehindTheAnchorIsRefused) {
-    std::string stub = MakeTestStub();
-    StubAnchor anchor;
-    ASSERT_EQ(FindStubAnchor(stub, &anchor), "");
-    // The optional header starts at 0x58; its data directories at +96. A
-    // certificate directory holds a file offset, here the anchor's data.
-    std::string withCertificate = stub;
-    PokeU32(withCertificate, 0x58 + 96 + 8 * 4, anchor.dataOffset);
-    PokeU32(withCertificate, 0x58 + 96 + 8 * 4 + 4, 4);
-    EXPECT_NE(CheckStubCut(withCertificate, anchor).find("certificate"), std::string::npos);
-    // A debug directory inside ".rsrc" at the anchor's RVA.
-    std::string withDebug = stub;
-    PokeU32(withDebug, 0x58 + 96 + 8 * 6, 0x2000 + 0x1FC);
-    PokeU32(withDebug, 0x58 + 96 + 8 * 6 + 4, 4);
-    EXPECT_NE(CheckStubCut(withDebug, anchor).find("debug"), std::string::npos);
-    // Directories wholly before the anchor are fine.
-    std::string withImport = stub;
-    PokeU32(withImport, 0x58 + 96 + 8 * 1, 0x1000);
-    PokeU32(withImport, 0x58 + 96 + 8 * 1 + 4, 0x40);
-    EXPECT_EQ(CheckStubCut(withImport, anchor), "");
 }
 
 TEST(StubCheck, BrokenStubsAreDescribed) {

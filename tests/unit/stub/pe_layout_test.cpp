@@ -190,7 +190,7 @@ TEST(PeLayout, LinkerLayoutIsFoundWrong) {
     // still a fault.
     Image swapped = MakeImage(false);
     fault = FindLayoutFault(swapped.file);
-    EXPECT_NE(fault.find("resource data"), std::string::npos) << fault;
+    EXPECT_NE(fault.find("another resource's data"), std::string::npos) << fault;
 }
 
 TEST(PeLayout, MovesRelocationsInFrontAndTheAnchorDataLast) {

@@ -431,6 +431,17 @@ TEST(ExtractionFault, AReadFaultInsideAPackedEntryIsNotTakenAsWritten) {
     EXPECT_FALSE(g_fake.Exists(Data("UNINSTAL.EXE")));
 }
 
+TEST(ExtractionFault, StoredBytesLeftOverAfterAPackedStreamAreAReadFault) {
+    TestPackage p = MakePackage("Aurora", {Media(".MP3", 3000, ' ', true)});
+    for (std::uint32_t extra : {8u, 9u}) {  // up to 8 are an encoder's padding
+        PrepareInstall(p);
+        g_fake.WriteFile(kInstallerPath, PaddedPackageBytes(p, extra));
+        g_installDialog = 77;
+        EXPECT_EQ(RunExtraction(), extra == 8 ? kInstallDone : kInstallFailed) << extra;
+    }
+    ExpectOneFault(ReadFault(kRollbackEnding));
+}
+
 TEST(ExtractionFault, ACatalogueThatCannotBeWalkedIsNoSuccess) {
     PrepareInstall(MakePackage("Aurora", {Media(".MP3")}));
     g_installDialog = 77;

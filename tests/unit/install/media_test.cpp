@@ -62,6 +62,22 @@ TEST(MissingTypes, AFullListNeverOverflowsAndKeepsAMarkForWhatDidNotFit) {
     }
 }
 
+TEST(MissingTypes, AnEntryThatFillsTheListExactlyIsKeptWhole) {
+    for (std::size_t length : {7u, 8u}) {  // 41 entries of 6, then 7 + 2: 255 characters
+        InstallFakePlatform();
+        for (int i = 0; i < 41; ++i) {
+            char type[8];
+            std::snprintf(type, sizeof type, ".T%02d", i);
+            AddMissingType(type);
+        }
+        std::string type(length, 'Z');
+        type[0] = '.';
+        AddMissingType(type.c_str());
+        const std::string list = g_missingTypes;
+        EXPECT_EQ(list.substr(246), length == 7 ? type + "\r\n" : kMissingTypesMore) << length;
+    }
+}
+
 TEST(MissingTypes, ATypeTooLongForAnEmptyListStillMarksTheFailure) {
     InstallFakePlatform();
     std::string huge = "." + std::string(258, 'x');

@@ -66,7 +66,7 @@ TEST(MissingTypes, AnEntryThatFillsTheListExactlyIsKeptWhole) {
     for (std::size_t length : {7u, 8u}) {  // 41 entries of 6, then 7 + 2: 255 characters
         InstallFakePlatform();
         for (int i = 0; i < 41; ++i) {
-            char type[8];
+            char type[16];
             std::snprintf(type, sizeof type, ".T%02d", i);
             AddMissingType(type);
         }

@@ -27,7 +27,7 @@ TEST(MissingTypes, AFullListNeverOverflowsAndKeepsAMarkForWhatDidNotFit) {
     InstallFakePlatform();
     // 25 entries of ".T00".."T24" take 6 bytes each: 150 bytes.
     for (int i = 0; i < 25; ++i) {
-        char type[8];
+        char type[16];
         std::snprintf(type, sizeof type, ".T%02d", i);
         AddMissingType(type);
     }
@@ -46,7 +46,7 @@ TEST(MissingTypes, AFullListNeverOverflowsAndKeepsAMarkForWhatDidNotFit) {
 
     // Filling the list to the brim drops whole entries for the mark.
     for (int i = 0; i < 40; ++i) {
-        char type[8];
+        char type[16];
         std::snprintf(type, sizeof type, ".U%02d", i);
         AddMissingType(type);
     }

@@ -325,11 +325,9 @@ TEST_F(PackTool, TitleIsStoredInCodePage1252) {
 TEST_F(PackTool, TitlesAreCheckedAsWindowsFileNames) {
     std::string package = dir + "/t.exe";
     EXPECT_EQ(Run(BuildArgs(package, std::string(259, 'a'))).status, 0);
-    for (const std::string& bad : {std::string(260, 'a'), std::string(""), std::string("   "), std::string("."),
-                                   std::string(".."), std::string("Aurora."), std::string("a/b"),
-                                   std::string("a\\b"), std::string("a:b"), std::string("a*b"), std::string("a?b"),
-                                   std::string("a\"b"), std::string("a<b"), std::string("a>b"), std::string("a|b"),
-                                   std::string("a\tb"), std::string("CON")}) {
+    // One of each kind of refusal; the title rules themselves are pinned by
+    // the Names tests.
+    for (const std::string& bad : {std::string(260, 'a'), std::string("a/b"), std::string("CON")}) {
         Outcome o = Run(BuildArgs(dir + "/bad.exe", bad));
         EXPECT_EQ(o.status, 1) << "title '" << bad << "'";
         EXPECT_NE(o.err.find("title"), std::string::npos) << o.err;

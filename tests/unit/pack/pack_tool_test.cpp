@@ -514,7 +514,8 @@ TEST_F(PackTool, DamagedPackagesAreRefusedByEveryReader) {
     EXPECT_NE(padded.err.find("left over"), std::string::npos) << padded.err;
 }
 
-// Packages made by hand (not by the tool) whose names would leave the folder.
+// Packages made by hand (not by the tool) whose names would leave the folder
+// or fall on one another.
 TEST_F(PackTool, ExtractNeverLeavesItsFolder) {
     std::string out = dir + "/box/inner";
     fs::create_directories(out);

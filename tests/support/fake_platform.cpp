@@ -77,7 +77,9 @@ OsFile AsFile(std::FILE* stream) { return stream ? reinterpret_cast<OsFile>(stre
 
 OsFile Open(const char* op, const char* path, const char* mode) {
     if (Record(op, path)) return kNoFile;
-    return AsFile(std::fopen(g_fake.HostPath(path).c_str(), mode));
+    OsFile file = AsFile(std::fopen(g_fake.HostPath(path).c_str(), mode));
+    if (file != kNoFile) ++g_fake.openHandles;
+    return file;
 }
 
 OsFile FakeOpenRead(const char* path) { return Open("FileOpenRead", path, "rb"); }
@@ -121,7 +123,9 @@ std::int64_t FakeSize(OsFile file) {
 
 void FakeClose(OsFile file) {
     Record("FileClose");
-    if (file != kNoFile) std::fclose(AsStream(file));
+    if (file == kNoFile) return;
+    std::fclose(AsStream(file));
+    --g_fake.openHandles;
 }
 
 int FakeFileExists(const char* path) {
@@ -212,6 +216,7 @@ std::int32_t FakeRegCreate(const char* subKey, OsKey* key) {
     g_fake.registry[subKey];
     g_openKeys.push_back(subKey);
     *key = g_openKeys.size();
+    ++g_fake.openHandles;
     return kErrorSuccess;
 }
 
@@ -224,7 +229,10 @@ std::int32_t FakeRegSet(OsKey key, const char* name, std::uint32_t type, const v
     return kErrorSuccess;
 }
 
-void FakeRegClose(OsKey key) { Record("RegCloseKey", std::to_string(key)); }
+void FakeRegClose(OsKey key) {
+    Record("RegCloseKey", std::to_string(key));
+    if (key != 0 && key <= g_openKeys.size()) --g_fake.openHandles;
+}
 
 void FakePump(OsWindow) {
     Record("Pump");

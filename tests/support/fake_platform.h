@@ -93,6 +93,8 @@ struct FakePlatform {
     // its 0-based position in `calls`; true makes that call fail the way
     // the real one would (open -> kNoFile, write -> short, ...).
     std::function<bool(const std::string& op, std::size_t index)> failWhen;
+    // Files and registry keys opened and not yet closed.
+    int openHandles = 0;
     // Disk full: FileWrite refuses once this many bytes have been written in
     // total (all files); negative means no limit.
     std::int64_t diskBytesLeft = -1;

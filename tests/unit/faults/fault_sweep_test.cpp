@@ -83,6 +83,7 @@ struct Outcome {
     std::vector<std::string> targets;   // the package's files in their places
     std::vector<std::string> contents;  // of `targets` afterwards ("" when missing)
     std::string log;
+    int openHandles = 0;  // files and keys left open
 
     bool Shown(const std::string& text) const {
         return std::any_of(boxes.begin(), boxes.end(), [&](const FakeMessageBox& b) { return b.text == text; });
@@ -105,6 +106,7 @@ Outcome Install(const TestPackage& package, const std::function<void()>& setUp) 
     InstallSequence(kBackdrop);
 
     Outcome o;
+    o.openHandles = g_fake.openHandles;
     g_fake.failWhen = nullptr;  // reading the results back must not fail
     o.calls = g_fake.calls;
     o.boxes = g_fake.messageBoxes;
@@ -164,6 +166,7 @@ TEST(FaultSweep, EveryFailedCallEndsTheProgramAndNeverPassesForComplete) {
         ASSERT_FALSE(o.calls.empty());
         EXPECT_EQ(o.calls.back(), "DestroyWindow");
         EXPECT_EQ(o.outside, std::vector<std::string>{});
+        EXPECT_EQ(o.openHandles, 0);
         if (o.Shown(kCompletion)) {
             // Complete means whole: every file in place with its bytes,
             // every path logged, a zero exit code.
@@ -227,6 +230,7 @@ TEST(FaultSweep, ACancelAtEveryPumpLeavesAWholeUninstallerAndAFullLog) {
         });
         EXPECT_TRUE(o.destroyed);
         EXPECT_EQ(o.outside, std::vector<std::string>{});
+        EXPECT_EQ(o.openHandles, 0);
         EXPECT_FALSE(o.Shown(kCompletion));
         EXPECT_EQ(o.winExecs, 0u);
         // The uninstaller is whole and started silently, once.

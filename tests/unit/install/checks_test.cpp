@@ -117,6 +117,22 @@ TEST_F(OverwriteCheckTest, GoesOnWhenTheSystemCannotAnswer) {
     EXPECT_TRUE(g_fake.messageBoxes.empty());
 }
 
+TEST_F(OverwriteCheckTest, AnOwnPathCutByTheSystemNamesNoFile) {
+    g_fake.WriteFile("C:\\WINDOWS\\Sunset.SCR", "old");
+    // 259 characters come whole; at 260 the system hands back "...\\Sunset.ex",
+    // which must not be taken for the installer's name.
+    for (std::size_t length : {259u, 260u}) {
+        g_fake.messageBoxes.clear();
+        g_fake.moduleFileName = "C:\\" + std::string(length - 14, 'd') + "\\Sunset.exe";
+        EXPECT_EQ(OverwriteCheck(g_showPrompts), 1);
+        EXPECT_EQ(g_fake.messageBoxes.size(), length == 259 ? 1u : 0u) << length;
+    }
+    // A file name of 256 characters gives a tested name of 260, one more
+    // than its buffer holds (a memory checker sees any byte written past it).
+    g_fake.moduleFileName = "C:\\" + std::string(256, 'n');
+    EXPECT_EQ(OverwriteCheck(g_showPrompts), 1);
+}
+
 // A package whose records need `kilobytes` KB in total (1 KB each for the
 // three files, the rest in one media file).
 void UsePackageNeeding(std::uint32_t kilobytes) {

@@ -24,6 +24,7 @@ void ExpectNothingWritten() {
         EXPECT_NE(call.rfind("RegSetValue", 0), 0u) << call;
         EXPECT_NE(call.rfind("WriteProfileString", 0), 0u) << call;
     }
+    EXPECT_EQ(g_fake.openHandles, 0);
 }
 
 TEST(Extraction, PutsEveryRecordInItsPlaceUnderItsName) {
@@ -46,6 +47,7 @@ TEST(Extraction, PutsEveryRecordInItsPlaceUnderItsName) {
     ASSERT_EQ(g_fake.profileWrites.size(), 1u);
     EXPECT_EQ(g_fake.profileWrites[0], "boot|SCRNSAVE.EXE|C:\\WINDOWS\\~SAurora.scr|system.ini");
     EXPECT_EQ(g_fake.screenSaveActivations, 1);
+    EXPECT_EQ(g_fake.openHandles, 0);
 }
 
 TEST(Extraction, NumbersGrowPastFourDigits) {
@@ -339,6 +341,7 @@ void ExpectOneFault(const std::string& text) {
     EXPECT_EQ(g_fake.messageBoxes[0].owner, 77u);
     EXPECT_TRUE(g_fake.profileWrites.empty());
     EXPECT_EQ(g_fake.screenSaveActivations, 0);
+    EXPECT_EQ(g_fake.openHandles, 0);  // every file and key opened is closed
 }
 
 TEST(ExtractionFault, ADiskFullBeforeTheUninstallerStopsWithoutRollback) {
@@ -353,19 +356,22 @@ TEST(ExtractionFault, ADiskFullBeforeTheUninstallerStopsWithoutRollback) {
 }
 
 TEST(ExtractionFault, ATargetThatCannotBeCreatedAfterTheUninstallerIsRolledBack) {
-    PrepareInstall(MakePackage("Aurora", {Media(".MP3"), Media(".AVI")}));
-    g_installDialog = 77;
-    g_fake.failWhen = [](const std::string& op, std::size_t) {
-        return op == "FileCreate" && g_fake.calls.back().find("FILE0001.MP3") != std::string::npos;
-    };
-    EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
-    EXPECT_EQ(g_uninstallerReady, 1);
-    ExpectOneFault(WriteFault(Data("FILE0001.MP3"), kRollbackEnding));
-    EXPECT_FALSE(g_fake.Exists(Data("FILE0002.AVI")));
-    // The failed target is logged with the others, for the uninstaller.
-    EXPECT_EQ(g_fake.ReadFile(Data("INSTALL.LOG")),
-              "C:\\WINDOWS\\Aurora.scr\r\n" + Data("Aurora.dat\r\n") + Data("UNINSTAL.EXE\r\n") +
-                  Data("FILE0001.MP3\r\n"));
+    for (bool packed : {false, true}) {  // a write fault, never a read fault of the installer
+        SCOPED_TRACE(packed ? "packed" : "stored");
+        PrepareInstall(MakePackage("Aurora", {Media(".MP3", 1000, ' ', packed), Media(".AVI")}));
+        g_installDialog = 77;
+        g_fake.failWhen = [](const std::string& op, std::size_t) {
+            return op == "FileCreate" && g_fake.calls.back().find("FILE0001.MP3") != std::string::npos;
+        };
+        EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
+        EXPECT_EQ(g_uninstallerReady, 1);
+        ExpectOneFault(WriteFault(Data("FILE0001.MP3"), kRollbackEnding));
+        EXPECT_FALSE(g_fake.Exists(Data("FILE0002.AVI")));
+        // The failed target is logged with the others, for the uninstaller.
+        EXPECT_EQ(g_fake.ReadFile(Data("INSTALL.LOG")),
+                  "C:\\WINDOWS\\Aurora.scr\r\n" + Data("Aurora.dat\r\n") + Data("UNINSTAL.EXE\r\n") +
+                      Data("FILE0001.MP3\r\n"));
+    }
 }
 
 TEST(ExtractionFault, AShortWriteInsideThePackedUninstallerIsNoRollback) {
@@ -423,6 +429,17 @@ TEST(ExtractionFault, AReadFaultInsideAPackedEntryIsNotTakenAsWritten) {
     EXPECT_EQ(RunExtraction(TestRequest()), kInstallFailed);
     ExpectOneFault(ReadFault(kStopEnding));
     EXPECT_FALSE(g_fake.Exists(Data("UNINSTAL.EXE")));
+}
+
+TEST(ExtractionFault, StoredBytesLeftOverAfterAPackedStreamAreAReadFault) {
+    TestPackage p = MakePackage("Aurora", {Media(".MP3", 3000, ' ', true)});
+    for (std::uint32_t extra : {8u, 9u}) {  // up to 8 are an encoder's padding
+        PrepareInstall(p);
+        g_fake.WriteFile(kInstallerPath, PaddedPackageBytes(p, extra));
+        g_installDialog = 77;
+        EXPECT_EQ(RunExtraction(TestRequest()), extra == 8 ? kInstallDone : kInstallFailed) << extra;
+    }
+    ExpectOneFault(ReadFault(kRollbackEnding));
 }
 
 TEST(ExtractionFault, ACatalogueThatCannotBeWalkedIsNoSuccess) {

@@ -59,6 +59,15 @@ inline TestEntry Media(const std::string& extension, std::size_t size = 1000, st
     return e;
 }
 
+// The bytes of `package` with `extra` bytes behind its last entry, counted
+// in that entry's stored size: left over after a packed stream.
+inline std::string PaddedPackageBytes(const TestPackage& package, std::uint32_t extra) {
+    std::string bytes = BuildPackageBytes(package) + std::string(extra, 'x');
+    const std::size_t at = RecordOffsetOf(bytes, package.entries.size() - 1) + 4;
+    PokeU32(bytes, at, PeekU32(bytes, at) + extra);
+    return bytes;
+}
+
 // Message boxes shown so far, by caption.
 inline int CountBoxes(const std::string& caption) {
     int n = 0;

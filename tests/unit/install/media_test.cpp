@@ -27,7 +27,7 @@ TEST(MissingTypes, AFullListNeverOverflowsAndKeepsAMarkForWhatDidNotFit) {
     InstallFakePlatform();
     // 25 entries of ".T00".."T24" take 6 bytes each: 150 bytes.
     for (int i = 0; i < 25; ++i) {
-        char type[8];
+        char type[16];
         std::snprintf(type, sizeof type, ".T%02d", i);
         AddMissingType(type);
     }
@@ -46,7 +46,7 @@ TEST(MissingTypes, AFullListNeverOverflowsAndKeepsAMarkForWhatDidNotFit) {
 
     // Filling the list to the brim drops whole entries for the mark.
     for (int i = 0; i < 40; ++i) {
-        char type[8];
+        char type[16];
         std::snprintf(type, sizeof type, ".U%02d", i);
         AddMissingType(type);
     }
@@ -59,6 +59,22 @@ TEST(MissingTypes, AFullListNeverOverflowsAndKeepsAMarkForWhatDidNotFit) {
         ASSERT_NE(end, std::string::npos);
         EXPECT_EQ(end - at, 4u) << list;
         at = end + 2;
+    }
+}
+
+TEST(MissingTypes, AnEntryThatFillsTheListExactlyIsKeptWhole) {
+    for (std::size_t length : {7u, 8u}) {  // 41 entries of 6, then 7 + 2: 255 characters
+        InstallFakePlatform();
+        for (int i = 0; i < 41; ++i) {
+            char type[16];
+            std::snprintf(type, sizeof type, ".T%02d", i);
+            AddMissingType(type);
+        }
+        std::string type(length, 'Z');
+        type[0] = '.';
+        AddMissingType(type.c_str());
+        const std::string list = g_missingTypes;
+        EXPECT_EQ(list.substr(246), length == 7 ? type + "\r\n" : kMissingTypesMore) << length;
     }
 }
 

@@ -32,13 +32,20 @@ TEST(PackageCheck, ASoundPackagePassesSilently) {
 }
 
 TEST(PackageCheck, RefusesADamagedPayload) {
-    TestPackage p = MakePackage("Aurora");
+    TestPackage p = MakePackage("Aurora", {Media(".MP3", 3000, ' ', true)});
+    const std::string bytes = BuildPackageBytes(p);
+    // The last entry cut short; more stored bytes behind its packed stream
+    // than an encoder's padding of 8.
+    for (const std::string& damaged : {bytes.substr(0, bytes.size() - 10), PaddedPackageBytes(p, 9)}) {
+        UsePackage(p);
+        g_fake.WriteFile(kInstallerPath, damaged);
+        EXPECT_EQ(Check("Aurora"), 0);
+        ExpectRefusal("Il pacchetto di installazione \xe8 danneggiato o incompleto: l\x92installazione non "
+                      "pu\xf2 continuare.");
+    }
     UsePackage(p);
-    std::string bytes = BuildPackageBytes(p);
-    g_fake.WriteFile(kInstallerPath, bytes.substr(0, bytes.size() - 10));  // last entry cut short
-    EXPECT_EQ(Check("Aurora"), 0);
-    ExpectRefusal("Il pacchetto di installazione \xe8 danneggiato o incompleto: l\x92installazione non "
-                  "pu\xf2 continuare.");
+    g_fake.WriteFile(kInstallerPath, PaddedPackageBytes(p, 8));
+    EXPECT_EQ(Check("Aurora"), 1);
 }
 
 TEST(PackageCheck, RefusesAnInstallerWithoutPayload) {

@@ -171,8 +171,9 @@ protected:
         return path;
     }
 
-    Outcome Run(const std::vector<std::string>& args) {
-        std::string command = Quote(GLIMMER_BINARY_DIR "/bin/glimmer-pack");
+    // `prefix`: shell text run first (limits, environment) in the same shell.
+    Outcome Run(const std::vector<std::string>& args, const std::string& prefix = "") {
+        std::string command = prefix + Quote(GLIMMER_BINARY_DIR "/bin/glimmer-pack");
         for (const std::string& a : args) command.append(" ").append(Quote(a));
         command.append(" >").append(Quote(dir + "/stdout"));
         command.append(" 2>").append(Quote(dir + "/stderr"));
@@ -215,6 +216,7 @@ TEST_F(PackTool, BuildListExtractVerifyRoundTrip) {
                                                                         "--kind", "underscore"});
     ASSERT_EQ(built.status, 0) << built.err;
     EXPECT_EQ(built.err, "");
+    EXPECT_NE(fs::status(package).permissions() & fs::perms::owner_exec, fs::perms::none);
 
     Outcome listed = Run({"list", package, "--json"});
     ASSERT_EQ(listed.status, 0) << listed.err;
@@ -397,6 +399,19 @@ TEST_F(PackTool, LicenseAndExtensionLimits) {
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find(over), std::string::npos) << o.err;
     EXPECT_EQ(Run(BuildArgs(dir + "/c.exe") + std::vector<std::string>{"--license", grows}).status, 1);
+    // Not UTF-8: taken as code page 1252 as it stands. A NUL would end the
+    // text the installer shows.
+    std::string cp1252 = Put("cp1252.txt", "Perch\xe8 no\n");
+    ASSERT_EQ(Run(BuildArgs(dir + "/g.exe") + std::vector<std::string>{"--license", cp1252}).status, 0);
+    std::uint32_t length = 0;
+    char* text = ReadLicenseText((dir + "/g.exe").c_str(), &length);
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "Perch\xe8 no\r\n");
+    g_platform->TextFree(text);
+    std::string nul = Put("nul.txt", std::string("Licenza\0segreta", 15));
+    o = Run(BuildArgs(dir + "/h.exe") + std::vector<std::string>{"--license", nul});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("NUL"), std::string::npos) << o.err;
 
     std::string fifteen = Put("clip.abcdefghijklmn", "x");   // ".ABCDEFGHIJKLMN", 15 characters
     std::string sixteen = Put("clip.abcdefghijklmno", "x");  // 16
@@ -406,7 +421,7 @@ TEST_F(PackTool, LicenseAndExtensionLimits) {
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find(sixteen), std::string::npos) << o.err;
     EXPECT_EQ(Run(BuildArgs(dir + "/f.exe") + std::vector<std::string>{"--media", colon}).status, 1);
-    for (const char* name : {"b.exe", "c.exe", "e.exe", "f.exe"}) EXPECT_FALSE(fs::exists(dir + "/" + name));
+    for (const char* name : {"b.exe", "c.exe", "e.exe", "f.exe", "h.exe"}) EXPECT_FALSE(fs::exists(dir + "/" + name));
 }
 
 TEST_F(PackTool, StubsThatCannotBeCutAreRefused) {
@@ -463,6 +478,30 @@ TEST_F(PackTool, FailedBuildLeavesNothingAndKeepsAnOldPackage) {
     Outcome noFolder = Run(BuildArgs(dir + "/no/such/folder/p.exe"));
     EXPECT_EQ(noFolder.status, 1);
     EXPECT_EQ(Files(), before);
+
+    // Failures once the temporary file exists: a write (files limited to
+    // 1 KB), the check of what was written, the rename onto a folder.
+    const std::string limit = "trap '' XFSZ; ulimit -f 2; ";
+    const std::string preload = "LD_PRELOAD=" + Quote(GLIMMER_FAULT_PRELOAD) +
+                                " ASAN_OPTIONS=verify_asan_link_order=0 GLIMMER_FAIL_OPEN=" + Quote(package + ".") + " ";
+    for (const auto& [prefix, reason] : {std::pair{limit, "write failed"}, std::pair{preload, "does not validate"}}) {
+        Outcome o = Run(BuildArgs(package), prefix);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_NE(o.err.find(reason), std::string::npos) << o.err;
+        EXPECT_EQ(ReadBytesFile(package), "old package");
+        EXPECT_EQ(Files(), before);
+    }
+    fs::create_directories(dir + "/folder.exe/inside");
+    before = Files();
+    Outcome o = Run(BuildArgs(dir + "/folder.exe"));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("rename"), std::string::npos) << o.err;
+    EXPECT_EQ(Files(), before);
+
+    // An extraction whose write fails leaves no part of that file.
+    ASSERT_EQ(Run(BuildArgs(package)).status, 0);
+    EXPECT_EQ(Run({"extract", package, dir + "/out"}, limit).status, 1);
+    EXPECT_TRUE(fs::is_empty(dir + "/out"));
 }
 
 TEST_F(PackTool, UsageErrorsExitWith2) {
@@ -520,15 +559,25 @@ TEST_F(PackTool, DamagedPackagesAreRefusedByEveryReader) {
         }
     }
     EXPECT_FALSE(fs::exists(dir + "/out"));
+
+    // One stored byte left over behind the last packed stream.
+    ASSERT_EQ(Run(BuildArgs(package) + std::vector<std::string>{"--pack"}).status, 0);
+    bytes = ReadBytesFile(package) + "x";
+    PokeU32(bytes, RecordOffsetOf(bytes, 2) + 4, PeekU32(bytes, RecordOffsetOf(bytes, 2) + 4) + 1);
+    Outcome padded = Run({"verify", Put("padded.exe", bytes)});
+    EXPECT_EQ(padded.status, 1);
+    EXPECT_NE(padded.err.find("left over"), std::string::npos) << padded.err;
 }
 
-// Packages made by hand (not by the tool) whose names would leave the folder.
+// Packages made by hand (not by the tool) whose names would leave the folder
+// or fall on one another.
 TEST_F(PackTool, ExtractNeverLeavesItsFolder) {
     std::string out = dir + "/box/inner";
     fs::create_directories(out);
     struct Case {
         const char* what;
         TestPackage package;
+        const char* refusal = "leave";
     };
     std::vector<Case> cases;
     TestPackage base;
@@ -540,17 +589,25 @@ TEST_F(PackTool, ExtractNeverLeavesItsFolder) {
     cases.back().package.title = "a\\b";
     cases.push_back({"extension with a separator", base});
     cases.back().package.entries[3].extension = "/../../../x";
+    cases.push_back({"a media file named as the data file", base, "share"});
+    cases.back().package.title = "FILE0001";
+    cases.back().package.entries[3].extension = ".dat";
     for (const Case& c : cases) {
         std::string package = Put("hostile.exe", BuildPackageBytes(c.package));
         Outcome o = Run({"extract", package, out});
         EXPECT_EQ(o.status, 1) << c.what;
-        EXPECT_NE(o.err.find("leave"), std::string::npos) << c.what << ": " << o.err;
+        EXPECT_NE(o.err.find(c.refusal), std::string::npos) << c.what << ": " << o.err;
         EXPECT_TRUE(fs::is_empty(out)) << c.what << ": nothing is written once a name is refused";
     }
     std::vector<std::string> expected = {"aurora.dat", "aurora.scr", "box", "hostile.exe", "song.mp3",
                                          "Sound.Wav", "stub.exe", "uninst.exe"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Files(), expected);
+    // Listed, the backslash of a title is escaped in JSON.
+    Json json;
+    Outcome listed = Run({"list", Put("hostile.exe", BuildPackageBytes(cases[1].package)), "--json"});
+    ASSERT_TRUE(ParseJson(listed.out, &json)) << listed.out;
+    EXPECT_EQ(json["title"].text, "a\\b");
 
     // A link planted where a file is to be written is not followed.
     std::string victim = Put("victim.txt", "keep me");

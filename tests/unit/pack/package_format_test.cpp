@@ -237,7 +237,13 @@ TEST(TextConversion, Utf8AndCodePage1252) {
     EXPECT_FALSE(Utf8ToCp1252("\xc2\x81", &out));       // U+0081, not in the code page
     EXPECT_FALSE(Utf8ToCp1252("caf\xe8", &out));        // code page 1252, not UTF-8
     EXPECT_FALSE(Utf8ToCp1252("\xc3", &out));           // cut short
-    EXPECT_FALSE(Utf8ToCp1252("\xc0\xaf", &out));       // overlong
+    // Overlong forms, each one step below the least value of its length.
+    for (const char* overlong : {"\xc0\xaf", "\xc1\xbf", "\xe0\x80\xaf", "\xe0\x9f\xbf", "\xf0\x80\x80\xaf",
+                                 "\xf0\x8f\xbf\xbf"}) {
+        EXPECT_FALSE(Utf8ToCp1252(overlong, &out)) << overlong;
+        EXPECT_FALSE(IsValidUtf8(overlong)) << overlong;
+    }
+    EXPECT_TRUE(IsValidUtf8("\xe0\xa0\x80 \xf0\x90\x80\x80"));  // U+0800 and U+10000: the least
     EXPECT_TRUE(IsValidUtf8("\xe4\xb8\xad \xf0\x9f\x8c\x8c"));
     EXPECT_FALSE(IsValidUtf8("caf\xe8"));
     EXPECT_FALSE(IsValidUtf8("\xed\xa0\x80"));  // a surrogate

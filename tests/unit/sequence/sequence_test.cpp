@@ -216,12 +216,13 @@ TEST_F(SequenceTest, MissingTypesOfferTheDownloadPageAndNeverStartTheScreenSaver
 
 TEST_F(SequenceTest, AFullMissingTypesListIsQuotedWhole) {
     auto full = [] {
-        for (int i = 0; i < 42; ++i) {  // 42 entries of 6 bytes: 252 of 255
-            char type[8];
+        for (int i = 0; i < 41; ++i) {  // 41 entries of 6 bytes and one of 9: 255 of 255
+            char type[16];
             std::snprintf(type, sizeof type, ".X%02d", i);
             std::strcat(g_missingTypes, type);
             std::strcat(g_missingTypes, "\r\n");
         }
+        std::strcat(g_missingTypes, ".ZZZZZZ\r\n");
     };
     ScriptedDialog(kInstallDone, full);
     InstallSequence(kBackdrop);

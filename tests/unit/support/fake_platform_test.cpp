@@ -59,9 +59,9 @@ TEST(Naming, TargetPathsOfEveryRole) {
 
 TEST(Naming, PathsThatWouldNotFitAreRefused) {
     FileRecord r{};
-    std::string folder(250, 'a');
+    std::string folder(260 - 12, 'a');  // with "\\0123456.scr": 260 characters
     char out[kPathSize] = "unchanged";
-    EXPECT_FALSE(FormTargetPath(out, 0, r, 1, folder.c_str(), "", "0123456789.scr"));
+    EXPECT_FALSE(FormTargetPath(out, 0, r, 1, folder.c_str(), "", "0123456.scr"));
     EXPECT_STREQ(out, "");
     std::string fits(259 - 12, 'a');
     EXPECT_TRUE(FormTargetPath(out, 0, r, 1, fits.c_str(), "", "0123456.scr"));

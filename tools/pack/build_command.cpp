@@ -18,19 +18,23 @@
 #include "commands.h"
 #include "package_format.h"
 #include "payload/payload.h"
+#include "signing.h"
+#include "stub_location.h"
 
 const char* const kBuildHelp =
-    "Usage: glimmer-pack build -o OUT.exe --stub STUB.exe --title TITLE\n"
+    "Usage: glimmer-pack build -o OUT.exe [--stub STUB.exe] --title TITLE\n"
     "                          --saver FILE --data FILE --uninstaller FILE\n"
     "                          [--media FILE]... [--license FILE] [--base N]\n"
     "                          [--kind blank|zero|underscore] [--store | --pack]\n"
+    "                          [--sign-cert CERT.pem --sign-key KEY.pem [--timestamp URL]]\n"
     "\n"
     "Joins the payload to the installer stub. Records 0 to 2 are the screen saver,\n"
     "its data file and the uninstaller; the media files follow in the order given.\n"
     "\n"
     "  -o OUT.exe          the package to write (typically the title with \".exe\")\n"
     "  --stub STUB.exe     the installer stub; its first resource's data must be its\n"
-    "                      last bytes\n"
+    "                      last bytes (default: the installed one,\n"
+    "                      ../share/glimmer-pack/stub.exe from the program's folder)\n"
     "  --title TITLE       the screen saver's name (UTF-8, stored in code page 1252,\n"
     "                      at most 259 bytes, a valid Windows file name)\n"
     "  --saver FILE        the screen saver, installed as TITLE.scr\n"
@@ -44,7 +48,10 @@ const char* const kBuildHelp =
     "                      underscore JUK_\n"
     "  --store             store every file verbatim\n"
     "  --pack              pack every file (default: pack a file when that makes it\n"
-    "                      smaller)\n";
+    "                      smaller)\n"
+    "  --sign-cert CERT.pem  sign the package as 'glimmer-pack sign' does, with this\n"
+    "  --sign-key KEY.pem    certificate and key\n"
+    "  --timestamp URL     the time-stamping server for the signature\n";
 
 namespace {
 
@@ -58,6 +65,7 @@ void RemoveTemporaryAndExit(int signal) {
 
 struct BuildOptions {
     std::string output, stub, title, saver, data, uninstaller, license;
+    std::string signCert, signKey, timestamp;
     std::vector<std::string> media;
     std::uint16_t base = 1;
     std::uint8_t kind = ' ';
@@ -114,6 +122,12 @@ int ParseBuild(const std::vector<std::string>& args, BuildOptions* options) {
             } else {
                 return UsageError("--kind is blank, zero or underscore, not '" + value + "'");
             }
+        } else if (option("--sign-cert")) {
+            options->signCert = value;
+        } else if (option("--sign-key")) {
+            options->signKey = value;
+        } else if (option("--timestamp")) {
+            options->timestamp = value;
         } else if (args[i] == "--store") {
             store = true;
         } else if (args[i] == "--pack") {
@@ -125,7 +139,9 @@ int ParseBuild(const std::vector<std::string>& args, BuildOptions* options) {
     }
     if (store && pack) return UsageError("build: --store and --pack exclude each other");
     options->choice = store ? PackChoice::Store : pack ? PackChoice::Pack : PackChoice::Smaller;
-    for (const char* name : {"--stub", "--title", "--saver", "--data", "--uninstaller"})
+    if (given.count("--sign-cert") != given.count("--sign-key") || (given.count("--timestamp") && !given.count("--sign-cert")))
+        return UsageError("build: --sign-cert and --sign-key go together (and --timestamp with them)");
+    for (const char* name : {"--title", "--saver", "--data", "--uninstaller"})
         if (!given.count(name)) return UsageError(std::string("build: ") + name + " is required");
     if (!given.count("-o") && !given.count("--output")) return UsageError("build: -o is required");
     return kExitOk;
@@ -224,6 +240,11 @@ int RunBuild(const std::vector<std::string>& args) {
     if (usage != kExitOk) return usage;
 
     std::string stub, problem;
+    if (options.stub.empty()) {
+        options.stub = InstalledStub(&problem);
+        if (options.stub.empty()) return UsageError("build: --stub is required: no installed stub (" + problem + ")");
+    }
+    if (!options.signCert.empty() && !(problem = SignerProblem()).empty()) return Fail("--sign-cert", problem);
     if (!ReadWholeFile(options.stub, &stub, &problem)) return Fail(options.stub, problem);
     StubAnchor anchor;
     problem = FindStubAnchor(stub, &anchor);
@@ -308,5 +329,13 @@ int RunBuild(const std::vector<std::string>& args) {
     std::signal(SIGHUP, RemoveTemporaryAndExit);
     if (!WriteAtomically(options.output, {&head, &payload, &padding}, &problem))
         return Fail(options.output, problem);
+    if (!options.signCert.empty()) {
+        problem = SignPackage({options.output, options.output, options.signCert, options.signKey, options.timestamp});
+        if (!problem.empty()) {
+            unlink(options.output.c_str());
+            std::cerr << "glimmer-pack: " << problem << "\n";
+            return kExitFailed;
+        }
+    }
     return kExitOk;
 }

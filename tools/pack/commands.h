@@ -9,12 +9,14 @@ int RunBuild(const std::vector<std::string>& args);
 int RunList(const std::vector<std::string>& args);
 int RunExtract(const std::vector<std::string>& args);
 int RunVerify(const std::vector<std::string>& args);
+int RunSign(const std::vector<std::string>& args);
 
 // Help texts, printed on --help.
 extern const char* const kBuildHelp;
 extern const char* const kListHelp;
 extern const char* const kExtractHelp;
 extern const char* const kVerifyHelp;
+extern const char* const kSignHelp;
 
 // Splits "--name=value"; true when `arg` is `name` (value in the next
 // argument, taken and `i` advanced) or "name=value". Sets *missing when the

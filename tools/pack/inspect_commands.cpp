@@ -14,6 +14,7 @@
 #include "package_format.h"
 #include "payload/decoder.h"
 #include "payload/payload.h"
+#include "signing.h"
 
 const char* const kListHelp =
     "Usage: glimmer-pack list PACKAGE [--json]\n"
@@ -42,7 +43,8 @@ const char* const kVerifyHelp =
     "extensions as the installer does before it writes anything, and decodes every\n"
     "packed file in full: its stream must take exactly its stored bytes, end at its\n"
     "unpacked size and never read what it has not written. Exit status 0 when the\n"
-    "package is sound.\n";
+    "package is sound. A signed package's certificate table must follow every\n"
+    "file's data; the signer is named, but the signature is not checked.\n";
 
 namespace {
 
@@ -280,6 +282,11 @@ int RunVerify(const std::vector<std::string>& args) {
     std::string problem = LoadCatalogue(path, &c);
     if (!problem.empty()) return Fail(path, problem);
 
+    PackageSignature signature;
+    problem = ReadPackageSignature(path, &signature);
+    if (problem.empty()) problem = CheckRecordsBeforeSignature(signature, c.records);
+    if (!problem.empty()) return Fail(path, problem);
+
     // The installer refuses these before it writes anything.
     TitleFault titleFault = CheckTitle(c.title.c_str());
     if (titleFault != kTitleSound)
@@ -322,5 +329,6 @@ int RunVerify(const std::vector<std::string>& args) {
     EndProgress(progress);
     if (!problem.empty()) return Fail(path, problem);
     std::printf("%s: sound: %zu files, %zu packed and decoded in full\n", path.c_str(), c.records.size(), packed);
+    std::printf("%s: %s\n", path.c_str(), SignatureLine(signature).c_str());
     return kExitOk;
 }

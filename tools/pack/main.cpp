@@ -21,6 +21,7 @@ const char* const kHelp =
     "  list     show a package's catalogue\n"
     "  extract  write every file of a package into a folder under its installed name\n"
     "  verify   check a package's catalogue and decode every packed file\n"
+    "  sign     sign a package with Authenticode (through osslsigncode)\n"
     "\n"
     "'glimmer-pack COMMAND --help' describes each command.\n"
     "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
         {"list", RunList, kListHelp},
         {"extract", RunExtract, kExtractHelp},
         {"verify", RunVerify, kVerifyHelp},
+        {"sign", RunSign, kSignHelp},
     };
     for (const Command& c : commands) {
         if (command != c.name) continue;

@@ -1,0 +1,212 @@
+// Signed packages: glimmer-pack sign and build --sign-cert with a throw-away
+// certificate made here by openssl, checked by osslsigncode itself, and read
+// by the installer's catalogue walk and by list, extract and verify exactly
+// as the unsigned package.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "payload/catalogue.h"
+#include "payload/payload.h"
+#include "support/fake_platform.h"
+#include "support/package_builder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::string Quote(const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+class SignedPackage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
+            GTEST_SKIP() << "osslsigncode or openssl is not installed";
+        dir = MakeTempFolder();
+        Put("stub.exe", MakeTestStub());
+        Put("aurora.scr", SampleText(20000, 1));
+        Put("aurora.dat", "dati");
+        Put("uninst.exe", SampleNoise(3000, 2));
+        Put("song.mp3", SampleText(6000, 3));
+        Put("license.txt", "Licenza d'uso\n");
+        // A self-signed code-signing certificate: its own authority.
+        ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Prova Firma/O=Tarnwell' "
+                        "-addext extendedKeyUsage=codeSigning -keyout key.pem -out cert.pem")
+                      .status,
+                  0);
+    }
+    void TearDown() override {
+        std::error_code error;
+        if (!dir.empty()) fs::remove_all(dir, error);
+    }
+
+    std::string Put(const std::string& name, const std::string& bytes) {
+        WriteBytesFile(bytes, dir + "/" + name);
+        return dir + "/" + name;
+    }
+
+    // Runs a shell command in the test's folder.
+    Outcome Shell(const std::string& command) {
+        std::string line = "cd " + Quote(dir) + " && " + command + " >stdout 2>stderr </dev/null";
+        Outcome o;
+        int raw = std::system(line.c_str());
+        o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        o.out = ReadBytesFile(dir + "/stdout");
+        o.err = ReadBytesFile(dir + "/stderr");
+        return o;
+    }
+
+    Outcome Pack(const std::vector<std::string>& args, const std::string& prefix = "") {
+        std::string command = prefix + Quote(GLIMMER_BINARY_DIR "/bin/glimmer-pack");
+        std::string command = prefix;
+        command += Quote(GLIMMER_BINARY_DIR "/bin/glimmer-pack");
+        return Shell(command);
+    }
+
+    std::vector<std::string> BuildArgs(const std::string& output) {
+        return {"build", "-o", output, "--stub", "stub.exe", "--title", "Aurora", "--saver", "aurora.scr",
+                "--data", "aurora.dat", "--uninstaller", "uninst.exe", "--media", "song.mp3",
+                "--license", "license.txt", "--store"};
+    }
+
+    std::vector<FileRecord> Records(const std::string& name) {
+        std::vector<FileRecord> records;
+        CatalogueCursor cursor;
+        if (!OpenCatalogue((dir + "/" + name).c_str(), &cursor)) return records;
+        while (NextRecord(&cursor)) records.push_back(cursor.record);
+        CloseCatalogue(&cursor);
+        return records;
+    }
+
+    std::string dir;
+};
+
+// The certificate data directory of a 32-bit image: offset and size.
+std::uint32_t CertificateTableAt(const std::string& bytes) { return PeekU32(bytes, PeekU32(bytes, 60) + 24 + 128); }
+
+TEST_F(SignedPackage, ReadsAsTheUnsignedPackageAndOsslsigncodeAcceptsIt) {
+    ASSERT_EQ(Pack(BuildArgs("plain.exe")).status, 0);
+    Outcome signedNow = Pack({"sign", "-o", "signed.exe", "--cert", "cert.pem", "--key", "key.pem", "plain.exe"});
+    ASSERT_EQ(signedNow.status, 0) << signedNow.err;
+    Outcome builtSigned = Pack(BuildArgs("one-step.exe") + std::vector<std::string>{"--sign-cert", "cert.pem",
+                                                                                   "--sign-key", "key.pem"});
+    ASSERT_EQ(builtSigned.status, 0) << builtSigned.err;
+
+    const std::string plain = ReadBytesFile(dir + "/plain.exe");
+    for (const char* name : {"signed.exe", "one-step.exe"}) {
+        SCOPED_TRACE(name);
+        const std::string bytes = ReadBytesFile(dir + "/" + name);
+        EXPECT_NE(fs::status(dir + "/" + name).permissions() & fs::perms::owner_exec, fs::perms::none);
+        Outcome checked = Shell(std::string("osslsigncode verify -CAfile cert.pem -in ") + name);
+        EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
+
+        // The signature follows the payload: the package's bytes are kept
+        // apart from the PE checksum and the certificate directory, and the
+        // installer's walk gives the same records, ending before the table.
+        const std::uint32_t table = CertificateTableAt(bytes);
+        ASSERT_GE(table, plain.size());
+        EXPECT_LT(table - plain.size(), 8u);
+        std::string kept = bytes.substr(0, plain.size()), expected = plain;
+        for (std::string* b : {&kept, &expected}) {
+            const std::uint32_t optional = PeekU32(*b, 60) + 24;
+            PokeU32(*b, optional + 64, 0);   // checksum
+            PokeU32(*b, optional + 128, 0);  // certificate directory
+            PokeU32(*b, optional + 132, 0);
+        }
+        EXPECT_TRUE(kept == expected);
+        char message[256];
+        EXPECT_EQ(ValidatePayload((dir + "/" + name).c_str(), message, sizeof message), 1) << message;
+        std::vector<FileRecord> records = Records(name), plainRecords = Records("plain.exe");
+        ASSERT_EQ(records.size(), 4u);
+        ASSERT_EQ(records.size(), plainRecords.size());
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            EXPECT_EQ(records[i].offset, plainRecords[i].offset);
+            EXPECT_EQ(records[i].storedSize, plainRecords[i].storedSize);
+        }
+        EXPECT_EQ(records.back().offset + records.back().storedSize, plain.size());
+
+        EXPECT_EQ(Pack({"list", name, "--json"}).out, Pack({"list", "plain.exe", "--json"}).out);
+        ASSERT_EQ(Pack({"extract", name, std::string("out-") + name}).status, 0);
+        Outcome verified = Pack({"verify", name});
+        EXPECT_EQ(verified.status, 0) << verified.err;
+        EXPECT_NE(verified.out.find("signed (Authenticode) by \"CN = Prova Firma, O = Tarnwell\""),
+                  std::string::npos)
+            << verified.out;
+        EXPECT_NE(verified.out.find("not checked here"), std::string::npos) << verified.out;
+    }
+    ASSERT_EQ(Pack({"extract", "plain.exe", "out-plain"}).status, 0);
+    for (const char* file : {"Aurora.scr", "Aurora.dat", "UNINSTAL.EXE", "FILE0001.MP3"}) {
+        EXPECT_EQ(ReadBytesFile(dir + "/out-signed.exe/" + file), ReadBytesFile(dir + "/out-plain/" + file)) << file;
+        EXPECT_EQ(ReadBytesFile(dir + "/out-one-step.exe/" + file), ReadBytesFile(dir + "/out-plain/" + file)) << file;
+    }
+    EXPECT_NE(Pack({"verify", "plain.exe"}).out.find("plain.exe: not signed"), std::string::npos);
+
+    // One byte of a file changed after signing: osslsigncode says so.
+    std::string changed = ReadBytesFile(dir + "/signed.exe");
+    changed[Records("signed.exe")[0].offset + 10] ^= 1;
+    Put("changed.exe", changed);
+    Outcome modified = Shell("osslsigncode verify -CAfile cert.pem -in changed.exe");
+    EXPECT_NE(modified.status, 0);
+    EXPECT_NE(modified.out.find("MISMATCH"), std::string::npos) << modified.out;
+}
+
+TEST_F(SignedPackage, RecordsReachingIntoTheCertificateTableAreRefused) {
+    // The last record stretched over the padding and the table: bytes that
+    // the signature does not cover would be installed.
+    ASSERT_EQ(Pack(BuildArgs("plain.exe")).status, 0);
+    ASSERT_EQ(Pack({"sign", "-o", "signed.exe", "--cert", "cert.pem", "--key", "key.pem", "plain.exe"}).status, 0);
+    std::string bytes = ReadBytesFile(dir + "/signed.exe");
+    const std::uint32_t last = RecordOffsetOf(bytes, 3);
+    PokeU32(bytes, last + 4, static_cast<std::uint32_t>(bytes.size()) - PeekU32(bytes, last));
+    Put("stretched.exe", bytes);
+    Outcome verified = Pack({"verify", "stretched.exe"});
+    EXPECT_EQ(verified.status, 1);
+    EXPECT_NE(verified.err.find("record 3's data reach into the certificate table"), std::string::npos)
+        << verified.err;
+    // Re-signing the stretched package would hide the stretch: refused.
+    Outcome resigned = Pack({"sign", "-o", "again.exe", "--cert", "cert.pem", "--key", "key.pem", "stretched.exe"});
+    EXPECT_EQ(resigned.status, 1);
+    EXPECT_FALSE(fs::exists(dir + "/again.exe"));
+}
+
+TEST_F(SignedPackage, SigningFailuresLeaveNothing) {
+    ASSERT_EQ(Pack(BuildArgs("plain.exe")).status, 0);
+    Outcome usage = Pack({"sign", "plain.exe"});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_NE(usage.err.find("-o --cert --key"), std::string::npos) << usage.err;
+    EXPECT_EQ(Pack(BuildArgs("x.exe") + std::vector<std::string>{"--sign-cert", "cert.pem"}).status, 2);
+
+    Outcome noTool = Pack({"sign", "-o", "s.exe", "--cert", "cert.pem", "--key", "key.pem", "plain.exe"}, "PATH=/nonexistent ");
+    EXPECT_EQ(noTool.status, 1);
+    EXPECT_NE(noTool.err.find("osslsigncode, which signs packages, is not installed"), std::string::npos) << noTool.err;
+
+    Outcome badKey = Pack({"sign", "-o", "s.exe", "--cert", "cert.pem", "--key", "cert.pem", "plain.exe"});
+    EXPECT_EQ(badKey.status, 1);
+    EXPECT_NE(badKey.err.find("osslsigncode could not sign it"), std::string::npos) << badKey.err;
+    Outcome badBuild = Pack(BuildArgs("b.exe") + std::vector<std::string>{"--sign-cert", "cert.pem", "--sign-key",
+                                                                          "cert.pem"});
+    EXPECT_EQ(badBuild.status, 1);
+    for (const char* left : {"s.exe", "b.exe"}) EXPECT_FALSE(fs::exists(dir + "/" + left)) << left;
+    for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename().string().find(".glimmer-pack-sign"), std::string::npos) << entry.path();
+}
+
+}  // namespace

@@ -75,9 +75,9 @@ protected:
     }
 
     Outcome Pack(const std::vector<std::string>& args, const std::string& prefix = "") {
-        std::string command = prefix + Quote(GLIMMER_BINARY_DIR "/bin/glimmer-pack");
         std::string command = prefix;
         command += Quote(GLIMMER_BINARY_DIR "/bin/glimmer-pack");
+        for (const std::string& a : args) command += " " + Quote(a);
         return Shell(command);
     }
 

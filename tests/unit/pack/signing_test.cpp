@@ -77,7 +77,7 @@ protected:
     Outcome Pack(const std::vector<std::string>& args, const std::string& prefix = "") {
         std::string command = prefix;
         command += Quote(GLIMMER_BINARY_DIR "/bin/glimmer-pack");
-        for (const std::string& a : args) command += " " + Quote(a);
+        for (const std::string& a : args) command.append(" ").append(Quote(a));
         return Shell(command);
     }
 

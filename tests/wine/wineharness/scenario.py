@@ -39,6 +39,8 @@ PACKAGE_KEYS = {
     "generate": (2, 3),       # NAME BYTES [random|zero|wav]: a file made for the run
     "forge-title": (1, 1),    # the built package's title field overwritten with TEXT
     "cut": (1, 1),            # bytes cut from the end of the built package
+    "sign": (0, 0),           # the package signed (build --sign-cert) with a certificate
+                              # made for the run
     "link": (2, 2),           # WINPATH WINTARGET: WINPATH made a symbolic link to the file
                               # WINTARGET (put there) or folder WINTARGET (made when missing)
     "small-disk": (2, 2),     # WINPATH SIZE: folder WINPATH is a file system of its own,

@@ -1,0 +1,56 @@
+# Installing glimmer-pack, and its Debian package.
+#
+# `cmake --install` puts the tool in bin/, the installer stub (built by the
+# win32 preset) in share/glimmer-pack/stub.exe, where the tool looks for it
+# relative to its own location, the manual page in share/man/man1/ and the
+# bash completion in share/bash-completion/completions/. `cpack` makes a .deb
+# of the same tree (scripts/release does both builds and the package).
+include(GNUInstallDirs)
+
+if(NOT DEFINED GLIMMER_VERSION)
+    if(PROJECT_VERSION)
+        set(GLIMMER_VERSION ${PROJECT_VERSION})
+    else()
+        set(GLIMMER_VERSION 0.1.0)
+    endif()
+endif()
+
+set(GLIMMER_STUB_EXE "${PROJECT_SOURCE_DIR}/build/win32/bin/stub.exe" CACHE FILEPATH
+    "The installer stub (from the win32 build) installed beside glimmer-pack")
+
+# Debian compresses manual pages.
+set(glimmer_manual ${CMAKE_CURRENT_BINARY_DIR}/glimmer-pack.1.gz)
+add_custom_command(OUTPUT ${glimmer_manual}
+                   COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/docs/glimmer-pack.1 > ${glimmer_manual}
+                   DEPENDS ${PROJECT_SOURCE_DIR}/docs/glimmer-pack.1 VERBATIM)
+add_custom_target(glimmer-pack-manual ALL DEPENDS ${glimmer_manual})
+
+install(TARGETS glimmer-pack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The stub comes from another build: say which one is missing, and how to
+# make it, rather than install a tool without its stub.
+install(CODE "
+    if(NOT EXISTS \"${GLIMMER_STUB_EXE}\")
+        message(FATAL_ERROR \"The installer stub ${GLIMMER_STUB_EXE} does not exist: build it with \"
+                            \"'cmake --preset win32 && cmake --build --preset win32 --target stub', or name \"
+                            \"another one with -DGLIMMER_STUB_EXE=...\")
+    endif()")
+install(FILES ${GLIMMER_STUB_EXE} DESTINATION ${CMAKE_INSTALL_DATADIR}/glimmer-pack RENAME stub.exe)
+install(FILES ${glimmer_manual} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/tools/pack/glimmer-pack.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME glimmer-pack)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME glimmer-pack)
+set(CPACK_PACKAGE_VERSION ${GLIMMER_VERSION})
+set(CPACK_PACKAGE_VENDOR Tarnwell)
+set(CPACK_PACKAGE_CONTACT "Glimmer installer developers <glimmer@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "builds self-installing screen-saver packages for Windows")
+set(CPACK_PACKAGE_DESCRIPTION
+    "glimmer-pack joins a screen saver, its data file, an uninstaller, media files and a license text to an installer stub for 32-bit Windows (Italian user interface), and lists, extracts, verifies and signs (Authenticode, through osslsigncode) the packages it makes. The stub is included.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS osslsigncode)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "")
+include(CPack)

@@ -1,0 +1,43 @@
+# bash completion for glimmer-pack: its commands, each command's options,
+# the values of --kind, and file names where a file is expected.
+# Installed as share/bash-completion/completions/glimmer-pack; needs nothing
+# from the bash-completion package.
+
+_glimmer_pack()
+{
+    local cur=${COMP_WORDS[COMP_CWORD]}
+    local prev=${COMP_WORDS[COMP_CWORD-1]}
+    local commands="build list extract verify sign"
+    COMPREPLY=()
+
+    if [ "$COMP_CWORD" -eq 1 ]; then
+        COMPREPLY=($(compgen -W "$commands --help" -- "$cur"))
+        return
+    fi
+
+    case $prev in
+        --kind)
+            COMPREPLY=($(compgen -W "blank zero underscore" -- "$cur"))
+            return ;;
+        --title|--base|--timestamp)
+            return ;;
+    esac
+
+    local options
+    case ${COMP_WORDS[1]} in
+        build)
+            options="-o --stub --title --saver --data --uninstaller --media --license
+                     --base --kind --store --pack --sign-cert --sign-key --timestamp --help" ;;
+        list) options="--json --help" ;;
+        extract|verify) options="--help" ;;
+        sign) options="-o --cert --key --timestamp --help" ;;
+        *) return ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    else
+        compopt -o filenames 2>/dev/null
+        COMPREPLY=($(compgen -f -- "$cur"))
+    fi
+}
+complete -F _glimmer_pack glimmer-pack

@@ -244,7 +244,10 @@ int RunBuild(const std::vector<std::string>& args) {
         options.stub = InstalledStub(&problem);
         if (options.stub.empty()) return UsageError("build: --stub is required: no installed stub (" + problem + ")");
     }
-    if (!options.signCert.empty() && !(problem = SignerProblem()).empty()) return Fail("--sign-cert", problem);
+    if (!options.signCert.empty() && !(problem = SigningProblem(options.signCert, options.signKey)).empty()) {
+        std::cerr << "glimmer-pack: " << problem << "\n";
+        return kExitFailed;
+    }
     if (!ReadWholeFile(options.stub, &stub, &problem)) return Fail(options.stub, problem);
     StubAnchor anchor;
     problem = FindStubAnchor(stub, &anchor);

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <openssl/bio.h>
+#include <openssl/pem.h>
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
@@ -276,8 +277,28 @@ std::string SignerProblem() {
     return "osslsigncode, which signs packages, is not installed (on Debian: apt-get install osslsigncode)";
 }
 
-std::string SignPackage(const SignRequest& request) {
+std::string SigningProblem(const std::string& cert, const std::string& key) {
     std::string problem = SignerProblem();
+    if (!problem.empty()) return problem;
+    std::unique_ptr<BIO, decltype(&BIO_free)> certFile(BIO_new_file(cert.c_str(), "rb"), BIO_free);
+    if (!certFile) return cert + ": cannot open: " + std::strerror(errno);
+    std::unique_ptr<X509, decltype(&X509_free)> certificate(
+        PEM_read_bio_X509(certFile.get(), nullptr, nullptr, nullptr), X509_free);
+    if (!certificate) return cert + ": holds no PEM certificate";
+    std::unique_ptr<BIO, decltype(&BIO_free)> keyFile(BIO_new_file(key.c_str(), "rb"), BIO_free);
+    if (!keyFile) return key + ": cannot open: " + std::strerror(errno);
+    // An empty passphrase callback: a protected key is refused, not asked for.
+    auto noPassphrase = [](char*, int, int, void*) { return 0; };
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> privateKey(
+        PEM_read_bio_PrivateKey(keyFile.get(), nullptr, noPassphrase, nullptr), EVP_PKEY_free);
+    if (!privateKey) return key + ": holds no PEM private key without a passphrase";
+    if (X509_check_private_key(certificate.get(), privateKey.get()) != 1)
+        return key + ": is not the private key of the certificate in " + cert;
+    return "";
+}
+
+std::string SignPackage(const SignRequest& request) {
+    std::string problem = SigningProblem(request.cert, request.key);
     if (!problem.empty()) return problem;
     char message[256];
     if (!ValidatePayload(request.package.c_str(), message, sizeof message))

@@ -66,6 +66,11 @@ struct SignRequest {
 // says it is missing and how to install it.
 std::string SignerProblem();
 
+// "" when osslsigncode can be run, `cert` holds a PEM certificate and `key`
+// the PEM private key that belongs to it (without a passphrase); else the
+// first problem. Checked before anything is written.
+std::string SigningProblem(const std::string& cert, const std::string& key);
+
 // Signs `request.package` with osslsigncode into a temporary file beside
 // `request.output` and renames it into place once it reads back as a sound
 // signed package; the output keeps the package's permissions. Nothing is

@@ -198,13 +198,41 @@ TEST_F(SignedPackage, SigningFailuresLeaveNothing) {
     EXPECT_EQ(noTool.status, 1);
     EXPECT_NE(noTool.err.find("osslsigncode, which signs packages, is not installed"), std::string::npos) << noTool.err;
 
-    Outcome badKey = Pack({"sign", "-o", "s.exe", "--cert", "cert.pem", "--key", "cert.pem", "plain.exe"});
-    EXPECT_EQ(badKey.status, 1);
-    EXPECT_NE(badKey.err.find("osslsigncode could not sign it"), std::string::npos) << badKey.err;
-    Outcome badBuild = Pack(BuildArgs("b.exe") + std::vector<std::string>{"--sign-cert", "cert.pem", "--sign-key",
-                                                                          "cert.pem"});
-    EXPECT_EQ(badBuild.status, 1);
-    for (const char* left : {"s.exe", "b.exe"}) EXPECT_FALSE(fs::exists(dir + "/" + left)) << left;
+    ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Altro -keyout other.pem "
+                    "-out other-cert.pem")
+                  .status,
+              0);
+    const struct {
+        std::vector<std::string> signing;
+        const char* message;
+    } kRefused[] = {
+        {{"cert.pem", "cert.pem"}, "cert.pem: holds no PEM private key"},
+        {{"key.pem", "key.pem"}, "key.pem: holds no PEM certificate"},
+        {{"cert.pem", "other.pem"}, "other.pem: is not the private key of the certificate in cert.pem"},
+        {{"cert.pem", "missing.pem"}, "missing.pem: cannot open"},
+        // Nothing listens on port 9 (discard) here.
+        {{"cert.pem", "key.pem", "http://127.0.0.1:9/"}, "osslsigncode could not sign it"},
+    };
+    for (const auto& row : kRefused) {
+        SCOPED_TRACE(row.message);
+        std::vector<std::string> sign = {"sign", "-o", "s.exe", "--cert", row.signing[0], "--key", row.signing[1]};
+        std::vector<std::string> build = BuildArgs("b.exe") + std::vector<std::string>{
+                                             "--sign-cert", row.signing[0], "--sign-key", row.signing[1]};
+        if (row.signing.size() > 2) {
+            sign.insert(sign.end(), {"--timestamp", row.signing[2]});
+            build.insert(build.end(), {"--timestamp", row.signing[2]});
+        }
+        sign.push_back("plain.exe");
+        Put("s.exe", "an older file");
+        Outcome signing = Pack(sign);
+        EXPECT_EQ(signing.status, 1);
+        EXPECT_NE(signing.err.find(row.message), std::string::npos) << signing.err;
+        EXPECT_EQ(ReadBytesFile(dir + "/s.exe"), "an older file");
+        Outcome building = Pack(build);
+        EXPECT_EQ(building.status, 1);
+        EXPECT_NE(building.err.find(row.message), std::string::npos) << building.err;
+        EXPECT_FALSE(fs::exists(dir + "/b.exe"));
+    }
     for (const auto& entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().filename().string().find(".glimmer-pack-sign"), std::string::npos) << entry.path();
 }

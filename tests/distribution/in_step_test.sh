@@ -49,6 +49,7 @@ same "the completion of the first word" "$commands" "$(complete_words '' | grep 
 tool_options=$("$pack" --help | long_options)
 page_tool_options=$(echo "$roff" | awk '/^\.SH/ {inside = ($2 == "OPTIONS")} inside' | long_options)
 same "the manual page's OPTIONS" "$tool_options" "$page_tool_options"
+same "the completion of the first word's options" "$tool_options" "$(complete_words -- | long_options)"
 
 for command in $commands; do
     help=$("$pack" "$command" --help) || fault "'glimmer-pack $command --help' failed"

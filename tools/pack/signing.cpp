@@ -85,11 +85,17 @@ std::string ReadSigner(const std::string& der, PackageSignature* signature) {
 // ---- Running osslsigncode -----------------------------------------------------------
 
 // The temporary file and folder of a signing under way, removed if it is
-// interrupted.
+// interrupted, and osslsigncode while it runs, ended first so that it
+// writes nothing more there.
 char g_signedTemporary[4096];
 char g_signFolder[4096];
+volatile pid_t g_signer = 0;
 
 void RemoveSigningAndExit(int signal) {
+    if (g_signer > 0) {
+        kill(g_signer, SIGKILL);
+        waitpid(g_signer, nullptr, 0);
+    }
     if (g_signedTemporary[0] != '\0') unlink(g_signedTemporary);
     if (g_signFolder[0] != '\0') rmdir(g_signFolder);
     std::_Exit(128 + signal);
@@ -146,6 +152,7 @@ int RunCollecting(const std::vector<std::string>& args, std::string* output) {
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    g_signer = child;
     close(pipeEnds[1]);
     char buffer[4096];
     for (;;) {
@@ -156,8 +163,13 @@ int RunCollecting(const std::vector<std::string>& args, std::string* output) {
     }
     close(pipeEnds[0]);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0)
-        if (errno != EINTR) return -1;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            g_signer = 0;
+            return -1;
+        }
+    }
+    g_signer = 0;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -186,13 +186,13 @@ EncodeResult TimeEncode(const std::vector<std::uint8_t>& corpus, LzhufParse pars
 bool DecodeOnce(const std::vector<std::uint8_t>& packed, const std::vector<std::uint8_t>& corpus,
                 std::vector<std::uint8_t>& out, Timing* timing) {
     g_mem = MemFiles{packed.data(), packed.size(), 0, out.data(), out.size(), 0};
-    int failed = 0;
     Clock a = Now();
-    std::int32_t produced = DecodeStream(kMemInput, kMemOutput, static_cast<std::int32_t>(corpus.size()),
-                                         static_cast<std::int32_t>(packed.size()), &failed);
+    StreamResult result = DecodeStream(kMemInput, kMemOutput, static_cast<std::int32_t>(corpus.size()),
+                                       static_cast<std::int32_t>(packed.size()), nullptr);
     Clock b = Now();
     timing->Add(a, b);
-    return !failed && produced == static_cast<std::int32_t>(corpus.size()) && g_mem.outputSize == corpus.size() &&
+    std::int32_t produced = result.produced;
+    return !result.writeFailed && produced == static_cast<std::int32_t>(corpus.size()) && g_mem.outputSize == corpus.size() &&
            std::memcmp(out.data(), corpus.data(), corpus.size()) == 0;
 }
 

@@ -153,8 +153,10 @@ int FormPlan(Plan* plan) {
     return 1;
 }
 
-// Stored bytes that a packed stream may leave unused (an encoder's padding).
-constexpr std::uint32_t kStreamSlack = 8;
+// The decoder's pump: the UI pump, and a stop once Cancel is confirmed
+// unless the uninstaller is being written.
+void PumpForDecode(void*) { g_platform->PumpMessages(); }
+int StopForDecode(void*) { return g_cancel && !g_uninstaller; }
 
 // Writes one record's entry to `target`: a packed entry through the decoder
 // (the payload is closed meanwhile and opened again), a stored one by copy.
@@ -162,14 +164,17 @@ int WriteEntry(const Plan& plan, OsFile* payload, const FileRecord& record, cons
     if (record.unpackedSize == 0)
         return CopyStoredEntry(*payload, record.offset, record.storedSize, target);
     g_platform->FileClose(*payload);
-    int result = DecodeEntry(plan.self, record.offset, record.unpackedSize, record.storedSize, target);
+    const PumpControl control{PumpForDecode, StopForDecode, nullptr};
+    StreamResult decoded;
+    int result = DecodeEntry(plan.self, record.offset, record.unpackedSize, record.storedSize, target, &control,
+                             &decoded);
     *payload = OpenPayload(plan.self);
     if (result == kDecodeWriteFailed || result == kDecodeTargetUnwritable) return kEntryWriteFailed;
     if (result != kDecodeDone) return kEntryReadFailed;
     // The package's streams were found sound before the install began, so a
     // stream that now reads otherwise met a fault of the installer file. A
     // decode cut short by a Cancel is judged only on that.
-    int faults = StreamFaults(record.storedSize, kStreamSlack);
+    int faults = StreamFaults(decoded, record.storedSize, kStreamSlack);
     if (g_cancel && !g_uninstaller) faults &= kStreamInputCut;
     return faults == kStreamSound ? kEntryWritten : kEntryReadFailed;
 }

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "payload/payload.h"
+#include "payload/pump.h"
 
 // Dialog results.
 inline constexpr int kInstallDone = 1;    // ran to its end, or cut short by a confirmed Cancel
@@ -24,10 +25,6 @@ inline constexpr int kInstallFailed = 3;  // stopped by a fault, already reporte
 
 // Stored entries are copied in blocks of this size.
 inline constexpr std::uint32_t kCopyBlockSize = 2048;
-// The UI pump runs after the first block of a file and then each time the
-// file's output passes a further multiple of this many bytes.
-inline constexpr std::uint32_t kPumpStep = 102400;
-
 // Room for the install caption: a 259-character title and the fixed text.
 inline constexpr int kCaptionSize = 320;
 

@@ -28,7 +28,6 @@
 #include "payload/decoder.h"
 #include "payload/encoder.h"
 #include "reference_decoder.h"
-#include "shell/globals.h"
 
 namespace {
 
@@ -44,6 +43,13 @@ void OnMalloc(const volatile void*, std::size_t) {
     if (g_countAllocations) g_allocations = g_allocations + 1;
 }
 void OnFree(const volatile void*) {}
+
+// The decoder's pump: the table's PumpMessages counts pumps; a stop is
+// asked from pump g_stopAtPump (1-based) on, 0: never.
+int g_stopAtPump = 0;
+void Pump(void*) { g_platform->PumpMessages(); }
+int Stop(void*) { return g_stopAtPump != 0 && g_memoryStats.pumps >= g_stopAtPump; }
+const PumpControl kPump{Pump, Stop, nullptr};
 
 // A stream of 30 distinct literals, decoded before every input so that the
 // window positions 4066..4095 hold known bytes.
@@ -67,23 +73,23 @@ Decoded Decode(const std::uint8_t* stream, std::size_t streamBytes, std::int32_t
     MemoryFileStats& s = g_memoryStats;
     s.sink = d.sink.data();
     s.sinkCapacity = d.sink.size();
-    s.cancelAtPump = cancelAtPump;
     s.readFrom = 0;
     s.readLimit = stored > 0 ? static_cast<std::uint64_t>(stored) : 0;
-    g_cancel = 0;
-    g_uninstaller = uninstaller ? 1 : 0;
+    // The user confirms Cancel in pump `cancelAtPump`; the uninstaller is
+    // never cut short, so its decode is never asked to stop.
+    g_stopAtPump = uninstaller ? 0 : cancelAtPump;
     OsFile in = MemoryOpenInstaller();
     OsFile out = MemoryOpenSink();
 
     g_allocations = 0;
     g_countAllocations = true;
-    d.produced = DecodeStream(in, out, unpacked, stored, &d.writeFailed);
+    const StreamResult result = DecodeStream(in, out, unpacked, stored, &kPump);
     g_countAllocations = false;
+    d.produced = result.produced;
+    d.writeFailed = result.writeFailed;
 
     g_platform->FileClose(out);
     g_platform->FileClose(in);
-    g_cancel = 0;
-    g_uninstaller = 0;
     FUZZ_CHECK(g_allocations == 0, "the decoder allocated memory during a decode");
     FUZZ_CHECK(d.writeFailed == 0, "a decode reported a write failure on a sink that never refuses");
     if (stored <= 0) FUZZ_CHECK(s.bytesRead == 0, "input read although the stored size is not positive");

@@ -5,7 +5,6 @@
 
 #include "codec_support.h"
 #include "support/reference_model.h"
-#include "shell/globals.h"
 #include "support/fake_platform.h"
 
 namespace {
@@ -13,6 +12,7 @@ namespace {
 class Stream : public ::testing::Test {
   protected:
     void SetUp() override { InstallFakePlatform(); }
+    void TearDown() override { g_stopDecode = 0; }
 };
 
 std::string Repeat(const std::string& out, int length, int offset) {
@@ -124,7 +124,7 @@ TEST_F(Stream, TheSecondPumpFollowsTheByteThatPasses102400) {
     std::string text = RandomBytes(110000, 31);
     StreamBuilder b;
     b.Literals(text);  // one byte per symbol
-    g_fake.onPump = [](int pump) { g_cancel = pump == 2; };
+    g_fake.onPump = [](int pump) { g_stopDecode = pump == 2; };
     DecodeRun run = RunDecode(b.Bytes(), 110000);
     EXPECT_EQ(run.produced, 102401);
     EXPECT_TRUE(run.output == text.substr(0, 6 * 16384));

@@ -50,9 +50,33 @@ struct BitCursor {
     int count;
 };
 
+// The first kLookupBits levels of the tree as a table, so that most of a
+// symbol's walk from the root is one look-up on the next kLookupBits bits
+// of the stream.
+//
+// Tree nodes are numbered by count, and an update that moves a node trades
+// the subtrees below two node numbers; what stands above them stays. An
+// entry depends only on the child entries of the nodes its walk passes at
+// depths 0 to kLookupBits - 1 (the "top" nodes), so after a trade at a top
+// node only the entries below that node are walked again.
+constexpr int kLookupBits = 8;
+constexpr int kLookupSize = 1 << kLookupBits;
+
+struct LookupTable {
+    // By the next kLookupBits bits: either kNodeCount + symbol, the leaf
+    // reached, or the node at depth kLookupBits on the way, below which
+    // the walk goes on bit by bit.
+    std::uint16_t next[kLookupSize];
+    std::uint8_t bits[kLookupSize];  // the bits that the look-up takes
+    // 1 for every node that stands above depth kLookupBits, and possibly
+    // for nodes that used to (checked, and cleared, when they move).
+    std::uint8_t top[kNodeCount];
+};
+
 struct DecoderState {
     // Model.
     LzhufTree tree;  // adaptive Huffman model of the entry
+    LookupTable lookup;
 
     // Text window and buffered writer (WritePtr) in one: `out` holds the
     // last 4096 bytes produced before the open chunk (the window, oldest
@@ -294,12 +318,93 @@ inline void UpdateTreeInline(LzhufTree& t, int symbol) {
     } while (n != 0);
 }
 
-// DecodeSymbol: walks from the root to a leaf, one bit per level.
-inline int DecodeSymbol(LzhufTree& t, BitCursor& b) {
-    unsigned x = t.child[kRoot];
-    while (x < static_cast<unsigned>(kNodeCount)) x = t.child[x + NextBit(b)];
+// ---- Look-up table of the top levels -----------------------------------------------
+
+// Walks the tree below `node`, which stands at `depth` (< kLookupBits) on
+// the path `code` (its bits, first one highest), and writes the entries
+// that begin with that path.
+void FillLookup(const LzhufTree& t, LookupTable& w, unsigned node, int depth, unsigned code) {
+    w.top[node] = 1;
+    const unsigned c = t.child[node];
+    if (c >= static_cast<unsigned>(kNodeCount)) {
+        const int spare = kLookupBits - depth;
+        for (unsigned e = code << spare, end = (code + 1) << spare; e < end; ++e) {
+            w.next[e] = static_cast<std::uint16_t>(c);
+            w.bits[e] = static_cast<std::uint8_t>(depth);
+        }
+        return;
+    }
+    for (unsigned bit = 0; bit < 2; ++bit) {
+        if (depth + 1 < kLookupBits) {
+            FillLookup(t, w, c + bit, depth + 1, code << 1 | bit);
+        } else {
+            w.next[code << 1 | bit] = static_cast<std::uint16_t>(c + bit);
+            w.bits[code << 1 | bit] = static_cast<std::uint8_t>(kLookupBits);
+        }
+    }
+}
+
+void BuildLookup(const LzhufTree& t, LookupTable& w) {
+    std::memset(w.top, 0, sizeof w.top);
+    FillLookup(t, w, kRoot, 0, 0);
+}
+
+// After the subtrees below `node` and another node were traded: walks the
+// entries below `node` again when it stands above depth kLookupBits.
+[[gnu::noinline]] void RefreshLookup(const LzhufTree& t, LookupTable& w, unsigned node) {
+    unsigned code = 0;
+    int depth = 0;
+    unsigned q = node;
+    while (q != static_cast<unsigned>(kRoot) && depth < kLookupBits) {
+        const unsigned up = t.parent[q];
+        code |= (q - t.child[up]) << depth;
+        ++depth;
+        q = up;
+    }
+    if (q == static_cast<unsigned>(kRoot) && depth < kLookupBits)
+        FillLookup(t, w, node, depth, code);
+    else
+        w.top[node] = 0;  // it moved down since
+}
+
+// UpdateTree, keeping the look-up table in step.
+inline void UpdateTreeAndLookup(LzhufTree& t, LookupTable& w, int symbol) {
+    if (t.frequency[kRoot] == kRebuildLimit) {
+        RebuildTree(&t);
+        BuildLookup(t, w);
+    }
+    unsigned n = t.parent[kNodeCount + symbol];
+    do {
+        const unsigned k = ++t.frequency[n];
+        if (k > t.frequency[n + 1]) {
+            const unsigned l = static_cast<unsigned>(PromoteNode(t, static_cast<int>(n), k));
+            if (w.top[n] | w.top[l]) {
+                if (w.top[n]) RefreshLookup(t, w, n);
+                if (w.top[l]) RefreshLookup(t, w, l);
+            }
+            n = l;
+        }
+        n = t.parent[n];
+    } while (n != 0);
+}
+
+// DecodeSymbol: the first kLookupBits levels by one look-up, then one bit
+// per level down to the leaf.
+inline int DecodeSymbol(LzhufTree& t, LookupTable& w, BitCursor& b) {
+    // At least eight bits are kept ahead after every symbol; only the
+    // first symbol of an entry reads here.
+    if (b.count < kLookupBits) b = RefillBits(b, kLookupBits);
+    const unsigned index = static_cast<unsigned>(b.bits >> (64 - kLookupBits));
+    unsigned x = w.next[index];
+    const int taken = w.bits[index];
+    b.bits <<= taken;
+    b.count -= taken;
+    if (x < static_cast<unsigned>(kNodeCount)) {
+        x = t.child[x];
+        while (x < static_cast<unsigned>(kNodeCount)) x = t.child[x + NextBit(b)];
+    }
     int symbol = static_cast<int>(x) - kNodeCount;
-    UpdateTreeInline(t, symbol);
+    UpdateTreeAndLookup(t, w, symbol);
     return symbol;
 }
 
@@ -399,6 +504,7 @@ StreamResult RunDecode(OsFile in, OsFile out, std::int32_t unpackedSize, std::in
     if (unpackedSize <= 0) return result;
 
     InitTree(&s.tree);
+    BuildLookup(s.tree, s.lookup);
     StartWindow(s);
     BitCursor b{0, 0};
     // The output position and the end of the open chunk, in registers; the
@@ -414,7 +520,7 @@ StreamResult RunDecode(OsFile in, OsFile out, std::int32_t unpackedSize, std::in
     int unwrittenRead = 0;
 
     while (produced < target) {
-        int symbol = DecodeSymbol(s.tree, b);
+        int symbol = DecodeSymbol(s.tree, s.lookup, b);
         if (symbol < 256) {
             KeepLookahead(b);
             *dst++ = static_cast<std::uint8_t>(symbol);

@@ -25,9 +25,8 @@ constexpr const char kTooLongText[] =
     "Il percorso di installazione di questo screen saver supera i 259 caratteri consentiti da "
     "Windows: l\x92" "installazione non pu\xf2 continuare.";
 
-// Whole stored bytes that a packed entry may leave unused: room for an
-// encoder that pads its streams a little.
-constexpr std::uint32_t kStreamSlack = 8;
+// The check lets the user interface run as a decode does; nothing stops it.
+void PumpForCheck(void*) { g_platform->PumpMessages(0); }
 
 // Decodes a packed entry without writing it anywhere and judges its stream.
 // 1 when it reads as an encoder writes: a damaged or forged stream would
@@ -37,9 +36,10 @@ int PackedEntryIsSound(const char* installerPath, const FileRecord& record) {
     if (in == kNoFile) return 0;
     int sound = 0;
     if (g_platform->FileSeek(in, record.offset) == static_cast<std::int64_t>(record.offset)) {
-        DecodeStream(in, kCheckOnly, static_cast<std::int32_t>(record.unpackedSize),
-                     static_cast<std::int32_t>(record.storedSize), nullptr);
-        sound = StreamFaults(record.storedSize, kStreamSlack) == kStreamSound;
+        const PumpControl control{PumpForCheck, nullptr, nullptr};
+        StreamResult checked = CheckStream(in, static_cast<std::int32_t>(record.unpackedSize),
+                                           static_cast<std::int32_t>(record.storedSize), &control);
+        sound = StreamFaults(checked, record.storedSize, kStreamSlack) == kStreamSound;
     }
     g_platform->FileClose(in);
     return sound;

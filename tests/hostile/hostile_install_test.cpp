@@ -44,6 +44,7 @@ struct InstallRun {
 // install dialog runs the real extraction.
 InstallRun RunInstaller(const std::string& bytes) {
     InstallFakePlatform();
+    ResetGlobals();
     g_fake.WriteFile(kInstaller, bytes);
     g_fake.moduleFileName = kInstaller;
     // A runaway decode must fail on a full disk rather than fill the host's.

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "shell/globals.h"
+#include "install/install_state.h"
 
 FakePlatform g_fake;
 
@@ -350,7 +350,5 @@ void InstallFakePlatform() {
     fs::create_directories(g_fake.root + "/C/WINDOWS");
     fs::create_directories(g_fake.root + "/C/ProgramData");
     g_platform = &kFakePlatform;
-    ResetGlobals();
+    ResetInstallState();
 }
-
-InstallRequest TestRequest() { return InstallRequest{g_title, g_baseName, g_showPrompts}; }

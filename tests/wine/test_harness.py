@@ -458,7 +458,7 @@ class MachineTest(unittest.TestCase):
         for status, output, refused in [
                 (126, "/usr/bin/wine: 44: exec: /usr/lib/wine/wine: Exec format error\n", True),
                 (2, "/usr/bin/wine: 44: exec: /usr/lib/wine/wine: Exec format error\n", True),
-                (126, "", True),
+                (126, "/usr/bin/wine: 44: exec: /usr/lib/wine/wine: Permission denied\n", False),
                 (0, "wine-8.0 (Debian 8.0~repack-4)\n", False),
                 # A broken Wine on a machine that runs 32-bit code stays a failure.
                 (1, "wine: could not load kernel32.dll, status c0000135\n", False),

@@ -155,9 +155,11 @@ def remove_server_folder(prefix: Path) -> None:
 
 def probe_verdict(status: int, output: str) -> str | None:
     """Why `wine --version`, having ended with `status` and printed
-    `output`, shows that this machine cannot start 32-bit programs; None
-    when it ran, or failed some other way (a broken Wine, a failure)."""
-    if status != 0 and (status == 126 or "Exec format error" in output):
+    `output` (in the C locale), shows that this machine cannot start 32-bit
+    programs; None when it ran, or failed some other way (a broken Wine, a
+    failure; status 126 alone may also be a loader without its execute
+    permission)."""
+    if status != 0 and "Exec format error" in output:
         return ("this machine's CPU does not run 32-bit programs and no emulator is registered for "
                 "them (wine --version: Exec format error); scripts/setup registers qemu-i386 where "
                 "binfmt_misc can be mounted and Debian's archive reached")
@@ -170,7 +172,8 @@ def cannot_run_wine() -> str | None:
     if os.environ.get(PROBE_VARIABLE) == "fail":
         return f"{PROBE_VARIABLE}=fail: this machine taken as one that cannot run 32-bit programs"
     try:
-        done = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=120)
+        done = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=120,
+                              env=dict(os.environ, LC_ALL="C"))
     except (OSError, subprocess.TimeoutExpired):
         return None  # Wine is missing or hangs: the run reports it as a failure
     return probe_verdict(done.returncode, done.stdout + done.stderr)

@@ -63,10 +63,8 @@ CANNOT_RUN = 3
 CANNOT_INSTALL = (
     "The package was built, listed and verified, but it cannot be installed on this machine. "
     "The installer is a 32-bit Windows program, which Wine runs as a 32-bit program of this "
-    "machine, and Wine cannot start here: {reason}. Where the kernel's "
-    "binfmt_misc can be mounted and Debian's archive can be reached, scripts/setup registers "
-    "an emulator for them (qemu-i386 from Debian), after which scripts/demo installs the "
-    "sample as usual.")
+    "machine, and Wine cannot start here: {reason}. Once 32-bit programs run here, "
+    "scripts/demo installs the sample as usual.")
 
 
 def steps(title: str) -> str:

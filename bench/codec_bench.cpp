@@ -38,7 +38,7 @@
 #include <time.h>
 
 #include "payload/decoder.h"
-#include "payload/encoder.h"
+#include "encoder/encoder.h"
 #include "plain_decoder.h"
 
 namespace fs = std::filesystem;

@@ -32,7 +32,7 @@
 #include "fuzz_check.h"
 #include "memory_platform.h"
 #include "payload/decoder.h"
-#include "payload/encoder.h"
+#include "encoder/encoder.h"
 #include "reference_decoder.h"
 
 namespace {

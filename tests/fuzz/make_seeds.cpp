@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "payload/encoder.h"
+#include "encoder/encoder.h"
 #include "support/package_builder.h"
 
 namespace fs = std::filesystem;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "payload/decoder.h"
-#include "payload/encoder.h"
+#include "encoder/encoder.h"
 
 struct DecodeRun {
     std::string output;               // the target's contents afterwards

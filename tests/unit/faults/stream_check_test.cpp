@@ -7,7 +7,7 @@
 #include <string>
 
 #include "payload/decoder.h"
-#include "payload/encoder.h"
+#include "encoder/encoder.h"
 #include "support/fake_platform.h"
 #include "support/package_builder.h"
 

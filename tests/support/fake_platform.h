@@ -88,6 +88,8 @@ struct FakePlatform {
     std::vector<std::string> winExecs;
     std::vector<std::string> profileWrites;  // "section|key|value|file"
     int screenSaveActivations = 0;
+    // Results of the works run by StartThread, in order.
+    std::vector<int> threadResults;
     bool windowDestroyed = false;
 
     // Faults. `failWhen` is asked before every operation with its name and

@@ -1,19 +1,27 @@
-// glimmer-bench: speed and ratio of the packed-entry coding on a corpus made
-// from files on this machine.
+// glimmer-bench: speed of the packed-entry decoder side by side with a plain
+// decoder of the same coding (plain_decoder.h), and the coding's ratio, on
+// three corpora made from files on this machine:
 //
-// The corpus mixes program binaries (/usr/bin, /usr/lib) and text
-// (/usr/include, /usr/share/doc): the files of each kind in sorted path
-// order, at most 64 KiB from each, the next piece always from the kind that
-// has given fewer bytes so far, until a fixed total is reached. The same machine therefore always gives
-// the same corpus.
+//   text    text files (/usr/include, /usr/share/doc), compressed ones left out
+//   media   files that are compressed already (.gz, .xz, .bz2, .png, .jpg
+//           under /usr/share): packing barely shrinks them
+//   mix     program binaries (/usr/bin, /usr/lib), text and media in turn
 //
-// The corpus is packed with each parse and every stream is decoded with
-// DecodeStream through an in-memory file table, so the figures are those of
-// the decoder itself, not of the disk. Every run checks that the decode
-// gives the corpus back.
+// Each corpus takes at most 64 KiB from each file, files in sorted path
+// order, the next piece always from the kind that has given fewer bytes so
+// far, until a fixed total is reached: the same machine always gives the
+// same corpora.
 //
-//   glimmer-bench [--mib N] [--runs N]     full run (default 12 MiB, 5 runs)
-//   glimmer-bench --smoke                  small corpus, one run: round trip only
+// Each corpus is packed with the default (optimal) parse and the stream is
+// decoded by both decoders from memory into memory: the installer's decoder
+// through an in-memory file table, the plain one through C streams opened
+// on memory buffers. Every decode is checked against the corpus. The figures
+// are MB/s of unpacked output, best of several runs, in CPU time of the
+// thread (which leaves out the moments a shared machine gave the thread no
+// processor) and in wall-clock time.
+//
+//   glimmer-bench [--mib N] [--runs N]     full run (default 4 MiB a corpus, 5 runs)
+//   glimmer-bench --smoke                  small corpora, one run: round trips only
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -30,8 +38,8 @@
 #include <time.h>
 
 #include "payload/decoder.h"
-#include "payload/encoder.h"
-#include "shell/globals.h"
+#include "encoder/encoder.h"
+#include "plain_decoder.h"
 
 namespace fs = std::filesystem;
 
@@ -52,14 +60,25 @@ constexpr std::size_t kPieceLimit = 64 * 1024;
 
 // ---- Corpus -------------------------------------------------------------------
 
-std::vector<std::string> SortedFiles(const std::vector<std::string>& roots) {
+bool IsCompressedName(const std::string& path) {
+    static const char* const kExtensions[] = {".gz", ".xz", ".bz2", ".zst", ".png", ".jpg", ".jpeg"};
+    std::string ext = fs::path(path).extension().string();
+    for (const char* e : kExtensions)
+        if (ext == e) return true;
+    return false;
+}
+
+// Regular files under `roots` in sorted path order; `compressed`: only
+// those whose name says they are compressed, else only the others.
+std::vector<std::string> SortedFiles(const std::vector<std::string>& roots, int compressed) {
     std::vector<std::string> files;
     for (const std::string& root : roots) {
         std::error_code error;
         fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, error), end;
         for (; !error && it != end; it.increment(error)) {
             std::error_code statError;
-            if (it->is_regular_file(statError) && !it->is_symlink(statError) && it->file_size(statError) > 0)
+            if (it->is_regular_file(statError) && !it->is_symlink(statError) && it->file_size(statError) > 0 &&
+                IsCompressedName(it->path().string()) == (compressed != 0))
                 files.push_back(it->path().string());
         }
     }
@@ -78,19 +97,20 @@ bool AppendPiece(std::vector<std::uint8_t>& corpus, const std::string& path, std
     return got > 0;
 }
 
-std::vector<std::uint8_t> BuildCorpus(std::size_t total, std::size_t* binaryBytes) {
-    std::vector<std::string> binaries = SortedFiles({"/usr/bin", "/usr/lib"});
-    std::vector<std::string> texts = SortedFiles({"/usr/include", "/usr/share/doc"});
+// Up to `total` bytes from the kinds of files in `kinds`, the next piece
+// always from the kind that has given the fewest bytes so far.
+std::vector<std::uint8_t> BuildCorpus(const std::vector<std::vector<std::string>>& kinds, std::size_t total) {
     std::vector<std::uint8_t> corpus;
     corpus.reserve(total);
-    std::size_t b = 0, t = 0;
-    *binaryBytes = 0;
-    // Whichever kind has contributed fewer bytes so far gives the next piece.
-    while (corpus.size() < total && (b < binaries.size() || t < texts.size())) {
-        bool binaryTurn = t >= texts.size() || (b < binaries.size() && *binaryBytes <= corpus.size() - *binaryBytes);
+    std::vector<std::size_t> next(kinds.size(), 0), given(kinds.size(), 0);
+    while (corpus.size() < total) {
+        std::size_t pick = kinds.size();
+        for (std::size_t k = 0; k < kinds.size(); ++k)
+            if (next[k] < kinds[k].size() && (pick == kinds.size() || given[k] < given[pick])) pick = k;
+        if (pick == kinds.size()) break;
         std::size_t before = corpus.size();
-        AppendPiece(corpus, binaryTurn ? binaries[b++] : texts[t++], total);
-        if (binaryTurn) *binaryBytes += corpus.size() - before;
+        AppendPiece(corpus, kinds[pick][next[pick]++], total);
+        given[pick] += corpus.size() - before;
     }
     return corpus;
 }
@@ -165,36 +185,45 @@ struct Timing {
 // Megabytes of 10^6 bytes per second, of unpacked data.
 double MBPerSecond(std::size_t bytes, double seconds) { return static_cast<double>(bytes) / 1e6 / seconds; }
 
-struct EncodeResult {
-    std::vector<std::uint8_t> packed;
-    Timing time;
-};
-
-EncodeResult TimeEncode(const std::vector<std::uint8_t>& corpus, LzhufParse parse, int runs) {
-    EncodeResult result;
-    for (int i = 0; i < runs; ++i) {
-        Clock a = Now();
-        std::vector<std::uint8_t> packed = LzhufEncode(corpus.data(), corpus.size(), parse);
-        Clock b = Now();
-        result.time.Add(a, b);
-        result.packed = std::move(packed);
-    }
-    return result;
-}
-
-// Decodes `packed` into `out`; false when the result differs from `corpus`.
+// Decodes `packed` with the installer's decoder into `out`; false when
+// the result differs from `corpus`.
 bool DecodeOnce(const std::vector<std::uint8_t>& packed, const std::vector<std::uint8_t>& corpus,
                 std::vector<std::uint8_t>& out, Timing* timing) {
     g_mem = MemFiles{packed.data(), packed.size(), 0, out.data(), out.size(), 0};
-    int failed = 0;
     Clock a = Now();
-    std::int32_t produced = DecodeStream(kMemInput, kMemOutput, static_cast<std::int32_t>(corpus.size()),
-                                         static_cast<std::int32_t>(packed.size()), &failed);
+    StreamResult result = DecodeStream(kMemInput, kMemOutput, static_cast<std::int32_t>(corpus.size()),
+                                       static_cast<std::int32_t>(packed.size()), nullptr);
     Clock b = Now();
     timing->Add(a, b);
-    return !failed && produced == static_cast<std::int32_t>(corpus.size()) && g_mem.outputSize == corpus.size() &&
+    return !result.writeFailed && result.produced == static_cast<std::int32_t>(corpus.size()) &&
+           g_mem.outputSize == corpus.size() && std::memcmp(out.data(), corpus.data(), corpus.size()) == 0;
+}
+
+// The same with the plain decoder, from and to C streams on memory.
+bool PlainDecodeOnce(std::vector<std::uint8_t>& packed, const std::vector<std::uint8_t>& corpus,
+                     std::vector<std::uint8_t>& out, Timing* timing) {
+    std::FILE* in = fmemopen(packed.data(), packed.size(), "rb");
+    // Room for a last match that runs past the end, and a terminating zero.
+    std::FILE* to = fmemopen(out.data(), out.size(), "wb");
+    if (!in || !to) return false;
+    Clock a = Now();
+    std::int32_t produced = PlainDecode(in, to, static_cast<std::int32_t>(corpus.size()),
+                                        static_cast<std::int32_t>(packed.size()));
+    std::fflush(to);
+    Clock b = Now();
+    timing->Add(a, b);
+    std::fclose(in);
+    std::fclose(to);
+    return produced >= static_cast<std::int32_t>(corpus.size()) &&
            std::memcmp(out.data(), corpus.data(), corpus.size()) == 0;
 }
+
+struct CorpusResult {
+    const char* name;
+    std::size_t size;
+    std::size_t packed;
+    Timing encode, installer, plain;
+};
 
 int Usage() {
     std::fprintf(stderr, "usage: glimmer-bench [--mib N] [--runs N] | --smoke\n");
@@ -204,7 +233,7 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::size_t mib = 12;
+    std::size_t mib = 4;
     int runs = 5;
     bool smoke = false;
     for (int i = 1; i < argc; ++i) {
@@ -226,64 +255,65 @@ int main(int argc, char** argv) {
 
     static const Platform memoryPlatform = MakeMemoryPlatform();
     g_platform = &memoryPlatform;
-    ResetGlobals();
 
-    std::size_t binaryBytes = 0;
-    std::vector<std::uint8_t> corpus = BuildCorpus(mib * 1048576, &binaryBytes);
-    if (corpus.size() < mib * 1048576) {
-        std::fprintf(stderr, "glimmer-bench: only %zu bytes of corpus found on this machine\n", corpus.size());
-        if (corpus.empty()) return 1;
-    }
-    std::printf("corpus: %zu bytes (%zu binary, %zu text)\n", corpus.size(), binaryBytes, corpus.size() - binaryBytes);
-
-    EncodeResult greedy = TimeEncode(corpus, LzhufParse::Greedy, runs);
-    EncodeResult lazy = TimeEncode(corpus, LzhufParse::Lazy, runs);
-    EncodeResult optimal = TimeEncode(corpus, LzhufParse::Optimal, runs);
-
-    // Every stream must decode to the corpus; the speed is that of the
-    // default (optimal) stream.
-    std::vector<std::uint8_t> out(corpus.size());
-    Timing decode;
-    std::size_t allocationsBefore = g_allocations;
+    const std::vector<std::string> binaries = SortedFiles({"/usr/bin", "/usr/lib"}, 0);
+    const std::vector<std::string> texts = SortedFiles({"/usr/include", "/usr/share/doc"}, 0);
+    const std::vector<std::string> media = SortedFiles({"/usr/share"}, 1);
     const struct {
         const char* name;
-        const EncodeResult* result;
-    } parses[] = {{"greedy", &greedy}, {"lazy", &lazy}, {"optimal", &optimal}};
-    for (const auto& parse : parses) {
+        std::vector<std::vector<std::string>> kinds;
+    } corpora[] = {{"text", {texts}}, {"media", {media}}, {"mix", {binaries, texts, media}}};
+
+    std::vector<CorpusResult> results;
+    std::size_t decodeAllocations = 0;
+    for (const auto& c : corpora) {
+        const std::size_t total = mib * 1048576;
+        std::vector<std::uint8_t> corpus = BuildCorpus(c.kinds, total);
+        if (corpus.size() < total)
+            std::fprintf(stderr, "glimmer-bench: only %zu bytes of %s found on this machine\n", corpus.size(), c.name);
+        if (corpus.empty()) return 1;
+        CorpusResult r{c.name, corpus.size(), 0, {}, {}, {}};
+        Clock a = Now();
+        std::vector<std::uint8_t> packed = LzhufEncode(corpus.data(), corpus.size());
+        r.encode.Add(a, Now());
+        r.packed = packed.size();
+
+        std::vector<std::uint8_t> out(corpus.size() + 64);
         for (int i = 0; i < runs; ++i) {
-            Timing other;
-            if (!DecodeOnce(parse.result->packed, corpus, out, parse.result == &optimal ? &decode : &other)) {
-                std::fprintf(stderr, "glimmer-bench: decode does not give the corpus back (%s parse)\n", parse.name);
+            // In turns, so that both decoders see the same moods of a shared
+            // machine.
+            std::size_t before = g_allocations;
+            bool ok = DecodeOnce(packed, corpus, out, &r.installer);
+            decodeAllocations += g_allocations - before;
+            std::fill(out.begin(), out.end(), 0);
+            ok = ok && PlainDecodeOnce(packed, corpus, out, &r.plain);
+            if (!ok) {
+                std::fprintf(stderr, "glimmer-bench: a decode does not give the %s corpus back\n", c.name);
                 return 1;
             }
         }
+        results.push_back(r);
     }
-    std::size_t decodeAllocations = g_allocations - allocationsBefore;
 
-    auto gain = [&](const EncodeResult& e) {
-        return 100.0 * (static_cast<double>(greedy.packed.size()) - static_cast<double>(e.packed.size())) /
-               static_cast<double>(greedy.packed.size());
-    };
-    for (const auto& parse : parses) {
-        std::printf("compressed %-8s %zu bytes (%.2f%% of corpus)\n", parse.name, parse.result->packed.size(),
-                    100.0 * static_cast<double>(parse.result->packed.size()) / static_cast<double>(corpus.size()));
-    }
-    std::printf("gain over greedy: lazy %.2f%%, optimal %.2f%% fewer bytes\n", gain(lazy), gain(optimal));
-    std::printf("speeds in MB/s (10^6 bytes of unpacked data per second), best of %d runs; wall clock, and in\n"
-                "brackets per second of CPU time of the thread (the same on an idle machine)\n",
+    std::printf("MB/s of unpacked output (10^6 bytes a second), best of %d runs; CPU time of the thread,\n"
+                "and wall clock in brackets. installer: the installer's decoder; plain: a plain decoder\n"
+                "of the coding (one bit at a time down the tree, bytes through C streams)\n\n",
                 runs);
-    for (const auto& parse : parses)
-        std::printf("encode %-8s %6.1f MB/s  (%.1f)\n", parse.name, MBPerSecond(corpus.size(), parse.result->time.wall),
-                    MBPerSecond(corpus.size(), parse.result->time.cpu));
-    std::printf("decode           %6.1f MB/s  (%.1f)  optimal stream\n", MBPerSecond(corpus.size(), decode.wall),
-                MBPerSecond(corpus.size(), decode.cpu));
-    std::printf("round trip: ok (all three streams)\n");
+    std::printf("%-6s %10s %8s %9s %18s %18s %14s\n", "corpus", "bytes", "packed", "encode", "installer",
+                "plain", "ratio");
+    for (const CorpusResult& r : results) {
+        std::printf("%-6s %10zu %7.2f%% %9.1f %8.1f (%7.1f) %8.1f (%7.1f) %5.2f (%5.2f)\n", r.name, r.size,
+                    100.0 * static_cast<double>(r.packed) / static_cast<double>(r.size),
+                    MBPerSecond(r.size, r.encode.cpu), MBPerSecond(r.size, r.installer.cpu),
+                    MBPerSecond(r.size, r.installer.wall), MBPerSecond(r.size, r.plain.cpu),
+                    MBPerSecond(r.size, r.plain.wall), r.plain.cpu / r.installer.cpu, r.plain.wall / r.installer.wall);
+    }
+    std::printf("round trips: ok (both decoders, every corpus)\n");
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("allocations during %d decodes: %zu (the decoder's state is fixed and global)\n", 3 * runs,
+    std::printf("allocations during the installer's decodes: %zu (its state is fixed and global)\n",
                 decodeAllocations);
-    std::printf("peak resident memory of the whole run: %ld KiB (corpus, packed copies and output included)\n",
-                usage.ru_maxrss);
+    std::printf("peak resident memory of the whole run: %ld KiB\n", usage.ru_maxrss);
     if (decodeAllocations != 0) {
         std::fprintf(stderr, "glimmer-bench: decoding allocated memory\n");
         return 1;

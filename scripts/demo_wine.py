@@ -17,6 +17,11 @@ prints what is left. The Wine prefix stays in DIR/prefix.
 
 --docs DIR also writes small copies of a few screenshots into DIR (for the
 README).
+
+Exit code 0 when the install went as planned, 1 when it did not or Wine
+failed, 2 for a wrong use, 3 when this machine cannot run 32-bit programs
+(not even through the emulator that scripts/setup registers where it can):
+then a paragraph says why and nothing is run.
 """
 
 from __future__ import annotations
@@ -26,6 +31,7 @@ import os
 import shutil
 import subprocess
 import sys
+import textwrap
 import time
 from pathlib import Path
 
@@ -53,6 +59,12 @@ TYPE_NAMES = {regfile.REG_SZ: "REG_SZ", regfile.REG_EXPAND_SZ: "REG_EXPAND_SZ",
 VALUE_NAMES = ("DisplayName", "UninstallString", "InstallLocation", "DisplayIcon", "Publisher",
                "VersionMajor", "VersionMinor")
 SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
+CANNOT_RUN = 3
+CANNOT_INSTALL = (
+    "The package was built, listed and verified, but it cannot be installed on this machine. "
+    "The installer is a 32-bit Windows program, which Wine runs as a 32-bit program of this "
+    "machine, and Wine cannot start here: {reason}. Once 32-bit programs run here, "
+    "scripts/demo installs the sample as usual.")
 
 
 def steps(title: str) -> str:
@@ -98,7 +110,8 @@ def window_named(display: str, title: str) -> bool:
 def capture_screen_saver(display: str, title: str, shots: Path) -> bool:
     """Waits for the started screen saver's window and takes its picture
     after a few frames of its animation."""
-    deadline = time.monotonic() + 20
+    # A first start through an emulator takes some seconds.
+    deadline = time.monotonic() + 60
     while time.monotonic() < deadline:
         if window_named(display, title):
             time.sleep(2)
@@ -172,6 +185,15 @@ def write_docs(shots: Path, docs: Path) -> None:
     print(f"  screenshots for the README written to {docs}")
 
 
+def end_wine(env: dict[str, str], prefix: Path, log: Path, grace: float) -> None:
+    """Ends the prefix's programs and wineserver, and by process ID anything
+    of the prefix still running after that."""
+    session.end_wineserver(env, log, grace=grace)
+    for left in session.end_leftovers(prefix):
+        print(f"  still running after Wine's server ended, ended by process ID: {left}")
+    session.remove_server_folder(prefix)
+
+
 def run_headless(opts, prefix: Path, installer: str) -> int:
     out = Path(opts.out)
     shots = out / "screens"
@@ -197,8 +219,7 @@ def run_headless(opts, prefix: Path, installer: str) -> int:
                 print("  the installed screen saver did not show")
         finally:
             # Ends the screen saver too, and writes the registry out.
-            session.end_wineserver(env, log, grace=0)
-            session.remove_server_folder(prefix)
+            end_wine(env, prefix, log, grace=0)
         print_installed(prefix, opts.title)
 
         say("Uninstalling (UNINSTAL.EXE /s)")
@@ -209,8 +230,7 @@ def run_headless(opts, prefix: Path, installer: str) -> int:
                                       stderr=wine_log, timeout=120)
             print(f"  exit code {done.returncode}")
         finally:
-            session.end_wineserver(env, log, grace=30)
-            session.remove_server_folder(prefix)
+            end_wine(env, prefix, log, grace=30)
         print_installed(prefix, opts.title)
     print(f"\n  screenshots: {shots}")
     if opts.docs:
@@ -231,8 +251,7 @@ def run_interactive(opts, prefix: Path, installer: str) -> int:
             subprocess.run(["wine", installer], env=env, stdout=wine_log, stderr=wine_log)
         print("  the installer has ended; close the screen saver (move the mouse) to go on")
     finally:
-        session.end_wineserver(env, log, grace=600)
-        session.remove_server_folder(prefix)
+        end_wine(env, prefix, log, grace=600)
     print_installed(prefix, opts.title)
     uninstaller = f"C:\\ProgramData\\Tarnwell\\Glimmerwick\\{opts.title}\\UNINSTAL.EXE"
     if session.windows_path_to_unix(prefix, uninstaller).exists():
@@ -250,7 +269,20 @@ def main() -> int:
     parser.add_argument("--interactive", action="store_true")
     parser.add_argument("--docs")
     opts = parser.parse_args()
+    reason = session.cannot_run_wine()
+    if reason:
+        say("Why the sample is not installed")
+        print(textwrap.fill(CANNOT_INSTALL.format(reason=reason), width=78,
+                            initial_indent="  ", subsequent_indent="  "))
+        return CANNOT_RUN
+    try:
+        return install(opts)
+    except (RuntimeError, subprocess.SubprocessError, OSError) as e:
+        print(f"demo: Wine failed: {e}", file=sys.stderr)
+        return 1
 
+
+def install(opts) -> int:
     out = Path(opts.out).resolve()
     out.mkdir(parents=True, exist_ok=True)
     opts.out = str(out)
@@ -258,8 +290,7 @@ def main() -> int:
     template = session.ensure_template(Path(opts.template), out / "template.log")
     prefix = out / "prefix"
     if prefix.is_dir():
-        session.end_wineserver(session.wine_environment(prefix, None), out / "wine.log", grace=0)
-        session.remove_server_folder(prefix)
+        end_wine(session.wine_environment(prefix, None), prefix, out / "wine.log", grace=0)
     session.copy_prefix(template, prefix)
     installer = place_installer(prefix, Path(opts.package), opts.title)
     print(f"  {prefix}, installer {installer}")

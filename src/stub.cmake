@@ -13,7 +13,9 @@ set(GLIMMER_STUB_LIMIT 98304 CACHE STRING "Largest size of stub.exe in bytes")
 set(GLIMMER_STUB_COMPILE_OPTIONS
     -Os -ffunction-sections -fno-exceptions -fno-rtti
     -fno-asynchronous-unwind-tables -fno-threadsafe-statics)
-target_compile_options(glimmer_core PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${GLIMMER_STUB_COMPILE_OPTIONS}>)
+foreach(layer glimmer_payload glimmer_install glimmer_core)
+    target_compile_options(${layer} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${GLIMMER_STUB_COMPILE_OPTIONS}>)
+endforeach()
 
 file(GLOB GLIMMER_STUB_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*/*_win32.cpp)
 add_executable(stub WIN32

@@ -155,23 +155,22 @@ int FormPlan(const char* baseName, Plan* plan) {
     return 1;
 }
 
-// Stored bytes that a packed stream may leave unused (an encoder's padding).
-constexpr std::uint32_t kStreamSlack = 8;
-
 // Writes one record's entry to `target`: a packed entry through the decoder
 // (the payload is closed meanwhile and opened again), a stored one by copy.
 int WriteEntry(const Plan& plan, OsFile* payload, const FileRecord& record, const char* target) {
     if (record.unpackedSize == 0)
         return CopyStoredEntry(*payload, record.offset, record.storedSize, target, &kInstallPump);
     g_platform->FileClose(*payload);
-    int result = DecodeEntry(plan.self, record.offset, record.unpackedSize, record.storedSize, target);
+    StreamResult decoded;
+    int result = DecodeEntry(plan.self, record.offset, record.unpackedSize, record.storedSize, target,
+                             &kInstallPump, &decoded);
     *payload = OpenPayload(plan.self);
     if (result == kDecodeWriteFailed || result == kDecodeTargetUnwritable) return kEntryWriteFailed;
     if (result != kDecodeDone) return kEntryReadFailed;
     // The package's streams were found sound before the install began, so a
     // stream that now reads otherwise met a fault of the installer file. A
     // decode cut short by a Cancel is judged only on that.
-    int faults = StreamFaults(record.storedSize, kStreamSlack);
+    int faults = StreamFaults(decoded, record.storedSize, kStreamSlack);
     if (g_cancel && !g_uninstaller) faults &= kStreamInputCut;
     return faults == kStreamSound ? kEntryWritten : kEntryReadFailed;
 }

@@ -25,7 +25,6 @@ inline constexpr int kInstallFailed = 3;  // stopped by a fault, already reporte
 
 // Stored entries are copied in blocks of this size.
 inline constexpr std::uint32_t kCopyBlockSize = 2048;
-
 // Room for the install caption: a 259-character title and the fixed text.
 inline constexpr int kCaptionSize = 320;
 

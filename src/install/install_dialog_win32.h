@@ -1,7 +1,6 @@
 // Procedure of the install dialog (template IDD_INSTALL), run modally by the
-// install sequence with the backdrop window as owner. Ends with the
-// extraction's result: 1 when the work ended (finished or cancelled), 2 when
-// it may not be done, 3 when a fault stopped it (already reported).
+// install sequence with the backdrop window as owner. Ends with
+// RunExtraction's result (kInstallDone and the others, extraction.h).
 #pragma once
 
 #include <cstdint>

@@ -27,11 +27,18 @@ enum PackageFault : int {
 // icon, owner `owner`), `detail` filling its placeholder. Returns 0.
 int ShowPackageFault(OsWindow owner, PackageFault fault, const char* detail = nullptr);
 
-// Runs every check on the installer file `installerPath` for the stripped
-// title `title`; every packed entry is decoded once, without being written,
-// and a stream that does not read as an encoder writes (it needs bits past
-// its stored bytes, leaves many of them unused, overruns its unpacked size
-// or reads window positions it never wrote) counts as damage. On the first fault shows its message (owner `owner`,
-// caption kErrorCaption, MB_OK with the error icon) and returns 0; returns 1
-// when the package can be installed.
+// Runs every check but the packed streams' on the installer file
+// `installerPath` for the stripped title `title`. On the first fault shows
+// its message (owner `owner`, caption kErrorCaption, MB_OK with the error
+// icon) and returns 0; returns 1 when the package can be installed as far as
+// these checks tell.
 int PackageCheck(OsWindow owner, const char* installerPath, const char* title);
+
+// Decodes every packed entry once, without writing it anywhere: 1 when each
+// stream reads as an encoder writes it; 0 when one needs bits past its stored
+// bytes, leaves many of them unused, overruns its unpacked size or reads
+// window positions it never wrote (a damaged or forged stream would install
+// as garbage, or inflate a tiny package to gigabytes), or the catalogue
+// cannot be read. Shows nothing and uses the file operations only, so it may
+// run on a thread of its own while the user answers the questions.
+int PackedStreamsSound(const char* installerPath);

@@ -8,12 +8,9 @@
 
 #include <cstring>
 
-#include "shell/globals.h"
-
 namespace {
 
 constexpr int kBufferSize = 16384;          // bytes in the read and the write buffer
-constexpr std::uint32_t kPumpStep = 102400;  // output bytes between two UI pumps
 constexpr std::uint16_t kSentinel = 0xFFFF;
 
 // ---- Offset code tables --------------------------------------------------------
@@ -53,9 +50,33 @@ struct BitCursor {
     int count;
 };
 
+// The first kLookupBits levels of the tree as a table, so that most of a
+// symbol's walk from the root is one look-up on the next kLookupBits bits
+// of the stream.
+//
+// Tree nodes are numbered by count, and an update that moves a node trades
+// the subtrees below two node numbers; what stands above them stays. An
+// entry depends only on the child entries of the nodes its walk passes at
+// depths 0 to kLookupBits - 1 (the "top" nodes), so after a trade at a top
+// node only the entries below that node are walked again.
+constexpr int kLookupBits = 8;
+constexpr int kLookupSize = 1 << kLookupBits;
+
+struct LookupTable {
+    // By the next kLookupBits bits: either kNodeCount + symbol, the leaf
+    // reached, or the node at depth kLookupBits on the way, below which
+    // the walk goes on bit by bit.
+    std::uint16_t next[kLookupSize];
+    std::uint8_t bits[kLookupSize];  // the bits that the look-up takes
+    // 1 for every node that stands above depth kLookupBits, and possibly
+    // for nodes that used to (checked, and cleared, when they move).
+    std::uint8_t top[kNodeCount];
+};
+
 struct DecoderState {
     // Model.
     LzhufTree tree;  // adaptive Huffman model of the entry
+    LookupTable lookup;
 
     // Text window and buffered writer (WritePtr) in one: `out` holds the
     // last 4096 bytes produced before the open chunk (the window, oldest
@@ -66,6 +87,7 @@ struct DecoderState {
     // past the chunk by up to 29 bytes and a copy may store up to 32 bytes
     // at once, hence the slack.
     OsFile output;
+    int checkOnly;  // no output: chunks are counted, never written
     std::int32_t unpackedSize;
     int fill;
     int chunk;
@@ -88,16 +110,10 @@ struct DecoderState {
     int readEnd;
     std::uint8_t readBuffer[kBufferSize + 8];
 
-    // How the stream went, for StreamFaults. Zero bits handed out once the
-    // stored bytes were used up (or the file ended early); valid bits left
-    // in the cursor at the end; bits taken by codes; what went wrong.
+    // How the input went: zero bits handed out once the stored bytes were
+    // used up, and whether the file ended before the stored size.
     std::uint64_t zeroBits;
-    std::uint64_t bitsTaken;
-    int endBits;
     int inputCut;
-    int overran;
-    int unwrittenRead;
-    int unfinished;
 };
 
 DecoderState g_state;
@@ -111,12 +127,7 @@ void ResetReader(OsFile input, std::int32_t storedSize) {
     g_state.inputLeft = storedSize;
     std::memset(g_state.readBuffer, 0, sizeof g_state.readBuffer);
     g_state.zeroBits = 0;
-    g_state.bitsTaken = 0;
-    g_state.endBits = 0;
     g_state.inputCut = 0;
-    g_state.overran = 0;
-    g_state.unwrittenRead = 0;
-    g_state.unfinished = 0;
 }
 
 // Takes whole bytes from the read buffer into the bit cursor while they
@@ -216,6 +227,7 @@ inline unsigned NextByte(BitCursor& b) { return TakeBits(b, 8); }
 void ResetWriter(OsFile output, std::int32_t unpackedSize) {
     DecoderState& s = g_state;
     s.output = output;
+    s.checkOnly = output == kNoFile;
     s.unpackedSize = unpackedSize;
     s.fill = 0;
     s.written = 0;
@@ -244,7 +256,7 @@ void SaveWindowTail(DecoderState& s, std::uint32_t produced) {
 // chunk. A chunk that is not written whole stops the decode (writeFailed).
 [[gnu::noinline]] void FlushChunks(DecoderState& s) {
     while (s.chunk > 0 && s.fill >= s.chunk) {
-        std::int32_t put = s.output == kCheckOnly ? s.chunk : g_platform->FileWrite(s.output, s.out + kWindowSize, static_cast<std::uint32_t>(s.chunk));
+        std::int32_t put = s.checkOnly ? s.chunk : g_platform->FileWrite(s.output, s.out + kWindowSize, static_cast<std::uint32_t>(s.chunk));
         if (put != s.chunk) {
             s.writeFailed = 1;
             return;
@@ -306,12 +318,93 @@ inline void UpdateTreeInline(LzhufTree& t, int symbol) {
     } while (n != 0);
 }
 
-// DecodeSymbol: walks from the root to a leaf, one bit per level.
-inline int DecodeSymbol(LzhufTree& t, BitCursor& b) {
-    unsigned x = t.child[kRoot];
-    while (x < static_cast<unsigned>(kNodeCount)) x = t.child[x + NextBit(b)];
+// ---- Look-up table of the top levels -----------------------------------------------
+
+// Walks the tree below `node`, which stands at `depth` (< kLookupBits) on
+// the path `code` (its bits, first one highest), and writes the entries
+// that begin with that path.
+void FillLookup(const LzhufTree& t, LookupTable& w, unsigned node, int depth, unsigned code) {
+    w.top[node] = 1;
+    const unsigned c = t.child[node];
+    if (c >= static_cast<unsigned>(kNodeCount)) {
+        const int spare = kLookupBits - depth;
+        for (unsigned e = code << spare, end = (code + 1) << spare; e < end; ++e) {
+            w.next[e] = static_cast<std::uint16_t>(c);
+            w.bits[e] = static_cast<std::uint8_t>(depth);
+        }
+        return;
+    }
+    for (unsigned bit = 0; bit < 2; ++bit) {
+        if (depth + 1 < kLookupBits) {
+            FillLookup(t, w, c + bit, depth + 1, code << 1 | bit);
+        } else {
+            w.next[code << 1 | bit] = static_cast<std::uint16_t>(c + bit);
+            w.bits[code << 1 | bit] = static_cast<std::uint8_t>(kLookupBits);
+        }
+    }
+}
+
+void BuildLookup(const LzhufTree& t, LookupTable& w) {
+    std::memset(w.top, 0, sizeof w.top);
+    FillLookup(t, w, kRoot, 0, 0);
+}
+
+// After the subtrees below `node` and another node were traded: walks the
+// entries below `node` again when it stands above depth kLookupBits.
+[[gnu::noinline]] void RefreshLookup(const LzhufTree& t, LookupTable& w, unsigned node) {
+    unsigned code = 0;
+    int depth = 0;
+    unsigned q = node;
+    while (q != static_cast<unsigned>(kRoot) && depth < kLookupBits) {
+        const unsigned up = t.parent[q];
+        code |= (q - t.child[up]) << depth;
+        ++depth;
+        q = up;
+    }
+    if (q == static_cast<unsigned>(kRoot) && depth < kLookupBits)
+        FillLookup(t, w, node, depth, code);
+    else
+        w.top[node] = 0;  // it moved down since
+}
+
+// UpdateTree, keeping the look-up table in step.
+inline void UpdateTreeAndLookup(LzhufTree& t, LookupTable& w, int symbol) {
+    if (t.frequency[kRoot] == kRebuildLimit) {
+        RebuildTree(&t);
+        BuildLookup(t, w);
+    }
+    unsigned n = t.parent[kNodeCount + symbol];
+    do {
+        const unsigned k = ++t.frequency[n];
+        if (k > t.frequency[n + 1]) {
+            const unsigned l = static_cast<unsigned>(PromoteNode(t, static_cast<int>(n), k));
+            if (w.top[n] | w.top[l]) {
+                if (w.top[n]) RefreshLookup(t, w, n);
+                if (w.top[l]) RefreshLookup(t, w, l);
+            }
+            n = l;
+        }
+        n = t.parent[n];
+    } while (n != 0);
+}
+
+// DecodeSymbol: the first kLookupBits levels by one look-up, then one bit
+// per level down to the leaf.
+inline int DecodeSymbol(LzhufTree& t, LookupTable& w, BitCursor& b) {
+    // At least eight bits are kept ahead after every symbol; only the
+    // first symbol of an entry reads here.
+    if (b.count < kLookupBits) b = RefillBits(b, kLookupBits);
+    const unsigned index = static_cast<unsigned>(b.bits >> (64 - kLookupBits));
+    unsigned x = w.next[index];
+    const int taken = w.bits[index];
+    b.bits <<= taken;
+    b.count -= taken;
+    if (x < static_cast<unsigned>(kNodeCount)) {
+        x = t.child[x];
+        while (x < static_cast<unsigned>(kNodeCount)) x = t.child[x + NextBit(b)];
+    }
     int symbol = static_cast<int>(x) - kNodeCount;
-    UpdateTreeInline(t, symbol);
+    UpdateTreeAndLookup(t, w, symbol);
     return symbol;
 }
 
@@ -399,15 +492,19 @@ void RebuildTree(LzhufTree* tree) {
 
 // ---- Decoding ------------------------------------------------------------------------
 
-std::int32_t DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std::int32_t storedSize,
-                          int* writeFailed) {
+namespace {
+
+// The decode behind DecodeStream and CheckStream; `out` kNoFile: no output.
+StreamResult RunDecode(OsFile in, OsFile out, std::int32_t unpackedSize, std::int32_t storedSize,
+                       const PumpControl* control) {
     DecoderState& s = g_state;
-    if (writeFailed) *writeFailed = 0;
+    StreamResult result;
     ResetReader(in, storedSize);
     ResetWriter(out, unpackedSize);
-    if (unpackedSize <= 0) return 0;
+    if (unpackedSize <= 0) return result;
 
     InitTree(&s.tree);
+    BuildLookup(s.tree, s.lookup);
     StartWindow(s);
     BitCursor b{0, 0};
     // The output position and the end of the open chunk, in registers; the
@@ -420,9 +517,10 @@ std::int32_t DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std:
     const auto target = static_cast<std::uint32_t>(unpackedSize);
     std::uint32_t produced = 0;
     std::uint32_t pumpMark = 0;
+    int unwrittenRead = 0;
 
     while (produced < target) {
-        int symbol = DecodeSymbol(s.tree, b);
+        int symbol = DecodeSymbol(s.tree, s.lookup, b);
         if (symbol < 256) {
             KeepLookahead(b);
             *dst++ = static_cast<std::uint8_t>(symbol);
@@ -433,7 +531,7 @@ std::int32_t DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std:
             // Before the first flush the window lies in `out` oldest first:
             // the 30 kept positions, the 4066 blanks, then this entry's
             // output, so reaching further back than this reads a kept one.
-            if (static_cast<std::uint32_t>(distance) > produced + kWindowStart) s.unwrittenRead = 1;
+            if (static_cast<std::uint32_t>(distance) > produced + kWindowStart) unwrittenRead = 1;
             int length = symbol - (256 - kShortestMatch);
             CopyMatch(dst, distance, length);
             dst += length;
@@ -447,50 +545,53 @@ std::int32_t DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std:
             chunkEnd = chunkStart + s.chunk;
         }
         if (produced > pumpMark) {
-            g_platform->PumpMessages(g_installDialog);
-            if (g_cancel && !g_uninstaller) break;
+            if (PumpAndAskStop(control)) break;
             // Zero bits taken: a check has its answer, whatever follows.
-            if (s.output == kCheckOnly && s.zeroBits > static_cast<std::uint64_t>(b.count)) break;
+            if (s.checkOnly && s.zeroBits > static_cast<std::uint64_t>(b.count)) break;
             pumpMark += kPumpStep;
         }
     }
 
-    s.endBits = b.count;
-    s.bitsTaken = 8 * static_cast<std::uint64_t>(storedSize - s.inputLeft) + s.zeroBits -
-                  static_cast<std::uint64_t>(b.count);
-    s.overran = produced > target ? 1 : 0;
-    s.unfinished = produced < target ? 1 : 0;
     s.fill = static_cast<int>(dst - chunkStart);
     SaveWindowTail(s, produced);
-    if (s.writeFailed && writeFailed) *writeFailed = 1;
-    return static_cast<std::int32_t>(produced < target ? produced : target);
+    result.produced = static_cast<std::int32_t>(produced < target ? produced : target);
+    result.writeFailed = s.writeFailed;
+    result.bitsTaken = 8 * static_cast<std::uint64_t>(storedSize - s.inputLeft) + s.zeroBits -
+                       static_cast<std::uint64_t>(b.count);
+    // Zero bits were taken when more were handed out than are left over.
+    if (s.zeroBits > static_cast<std::uint64_t>(b.count)) result.faults |= kStreamPastEnd;
+    if (produced > target) result.faults |= kStreamOverran;
+    if (unwrittenRead) result.faults |= kStreamUnwrittenRead;
+    if (s.inputCut) result.faults |= kStreamInputCut;
+    if (produced < target) result.faults |= kStreamUnfinished;
+    return result;
 }
 
-int StreamFaults(std::uint32_t storedSize, std::uint32_t slack) {
-    const DecoderState& s = g_state;
-    int faults = kStreamSound;
-    // Zero bits were taken when more were handed out than are left over.
-    if (s.zeroBits > static_cast<std::uint64_t>(s.endBits)) faults |= kStreamPastEnd;
-    if (s.overran) faults |= kStreamOverran;
-    if (s.unwrittenRead) faults |= kStreamUnwrittenRead;
-    if (s.inputCut) faults |= kStreamInputCut;
-    if (s.unfinished) faults |= kStreamUnfinished;
-    const std::uint64_t used = (s.bitsTaken + 7) / 8;
+}  // namespace
+
+StreamResult DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std::int32_t storedSize,
+                          const PumpControl* control) {
+    return RunDecode(in, out, unpackedSize, storedSize, control);
+}
+
+StreamResult CheckStream(OsFile in, std::int32_t unpackedSize, std::int32_t storedSize,
+                         const PumpControl* control) {
+    return RunDecode(in, kNoFile, unpackedSize, storedSize, control);
+}
+
+int StreamFaults(const StreamResult& result, std::uint32_t storedSize, std::uint32_t slack) {
+    int faults = result.faults;
+    const std::uint64_t used = (result.bitsTaken + 7) / 8;
     if (used + slack < storedSize) faults |= kStreamLeftOver;
     return faults;
 }
 
 int DecodeEntry(const char* installerPath, std::uint32_t offset, std::uint32_t unpackedSize,
-                std::uint32_t storedSize, const char* targetPath) {
+                std::uint32_t storedSize, const char* targetPath, const PumpControl* control,
+                StreamResult* result) {
+    if (result) *result = StreamResult{};
     ResetReader(kNoFile, 0);
     ResetWriter(kNoFile, 0);
-
-    char ownPath[260];
-    if (!installerPath) {
-        std::uint32_t n = g_platform->GetModuleFileName(ownPath, sizeof ownPath);
-        if (n == 0 || n >= sizeof ownPath) return kDecodeNoInstaller;
-        installerPath = ownPath;
-    }
 
     OsFile in = g_platform->FileOpenRead(installerPath);
     if (in == kNoFile) return kDecodeInstallerUnreadable;
@@ -504,9 +605,10 @@ int DecodeEntry(const char* installerPath, std::uint32_t offset, std::uint32_t u
         return kDecodeTargetUnwritable;
     }
 
-    int failed = 0;
-    DecodeStream(in, out, static_cast<std::int32_t>(unpackedSize), static_cast<std::int32_t>(storedSize), &failed);
+    StreamResult decoded = DecodeStream(in, out, static_cast<std::int32_t>(unpackedSize),
+                                        static_cast<std::int32_t>(storedSize), control);
     g_platform->FileClose(out);
     g_platform->FileClose(in);
-    return failed ? kDecodeWriteFailed : kDecodeDone;
+    if (result) *result = decoded;
+    return decoded.writeFailed ? kDecodeWriteFailed : kDecodeDone;
 }

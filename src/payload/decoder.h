@@ -5,13 +5,14 @@
 //
 // The decoder's state is global, exists once and is not re-entrant: one
 // entry is decoded at a time. It lets the user interface run only through
-// g_platform->PumpMessages, after the first symbol and then each time the
-// output passes a further 102400 bytes, and stops early when g_cancel is set
-// and g_uninstaller is clear.
+// the caller's PumpControl, after the first symbol and then each time the
+// output passes a further kPumpStep bytes, and stops early when the control
+// says so.
 #pragma once
 
 #include <cstdint>
 
+#include "payload/pump.h"
 #include "platform/platform.h"
 
 // ---- The coding -------------------------------------------------------------
@@ -61,32 +62,43 @@ extern const OffsetCodeTables kOffsetCode;
 
 // Results of DecodeEntry.
 enum DecodeResult : int {
-    kDecodeNoInstaller = 0,     // the installer's own file name cannot be had
-    kDecodeDone = 1,            // decoded (to the end, or cut short by Cancel)
+    kDecodeDone = 1,                  // decoded (to the end, or cut short by a stop)
     kDecodeInstallerUnreadable = -1,  // the installer file cannot be opened
     kDecodeTargetUnwritable = -2,     // the target cannot be created
     kDecodeWriteFailed = -3,          // a chunk could not be written whole
 };
 
-// Decodes one packed entry of `installerPath` (nullptr: this program's own
-// file, from g_platform->GetModuleFileName) at the absolute `offset` into a
-// newly created or truncated `targetPath`.
+// How one decode went.
+struct StreamResult {
+    // Bytes produced: the unpacked size, or less after a stop or a failed
+    // write.
+    std::int32_t produced = 0;
+    int writeFailed = 0;  // 1: a chunk could not be written whole (decoding stopped there)
+    // StreamFault bits the decode itself found (all but kStreamLeftOver,
+    // which StreamFaults adds from the sizes).
+    int faults = 0;
+    // Bits of the stream that codes took, zero bits past its end included.
+    std::uint64_t bitsTaken = 0;
+};
+
+// Decodes one packed entry of `installerPath` at the absolute `offset` into
+// a newly created or truncated `targetPath`. When `result` is not null it
+// receives how the stream went (zeroed when nothing was decoded).
 int DecodeEntry(const char* installerPath, std::uint32_t offset, std::uint32_t unpackedSize,
-                std::uint32_t storedSize, const char* targetPath);
+                std::uint32_t storedSize, const char* targetPath, const PumpControl* control,
+                StreamResult* result = nullptr);
 
-// Decodes from `in` (positioned at the stream) to `out`. Returns the number
-// of bytes produced: the unpacked size, or less after a Cancel. Sets
-// *writeFailed to 1 when a chunk could not be written whole (decoding stops
-// there), else 0. Sizes are compared as signed 32-bit values.
-//
-// With `out` kCheckOnly nothing is written: the decode only reads its stream
-// so that StreamFaults can judge it, and it ends early, at a pump, once the
-// stream has run past its stored bytes.
-std::int32_t DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std::int32_t storedSize,
-                          int* writeFailed);
+// Decodes from `in` (positioned at the stream) to `out`. Sizes are compared
+// as signed 32-bit values; an unpacked size of 0 or less reads and writes
+// nothing.
+StreamResult DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std::int32_t storedSize,
+                          const PumpControl* control);
 
-// The output of a decode that only checks its stream.
-inline constexpr OsFile kCheckOnly = -3;
+// Decodes from `in` without any output, only so that StreamFaults can judge
+// the stream. It ends early, at a pump, once the stream has run past its
+// stored bytes: the answer is known then.
+StreamResult CheckStream(OsFile in, std::int32_t unpackedSize, std::int32_t storedSize,
+                         const PumpControl* control);
 
 // ---- Judging a stream ----------------------------------------------------------
 // The decoder accepts any bytes: a damaged stream still yields the unpacked
@@ -106,7 +118,11 @@ enum StreamFault : int {
     kStreamUnfinished = 32,    // the decode stopped before the unpacked size
 };
 
-// The faults (a set of StreamFault bits) of the stream that the last
-// DecodeStream read, an entry of `storedSize` bytes; `slack` is how many
-// whole stored bytes may be left unused.
-int StreamFaults(std::uint32_t storedSize, std::uint32_t slack);
+// Whole stored bytes that a packed entry may leave unused when the
+// installer judges it: room for an encoder that pads its streams a little.
+inline constexpr std::uint32_t kStreamSlack = 8;
+
+// The faults (a set of StreamFault bits) of a finished decode of an entry of
+// `storedSize` bytes; `slack` is how many whole stored bytes may be left
+// unused.
+int StreamFaults(const StreamResult& result, std::uint32_t storedSize, std::uint32_t slack);

@@ -29,6 +29,10 @@ inline constexpr OsFile kNoFile = -1;
 // A window (HWND), 0 for none.
 using OsWindow = std::uintptr_t;
 
+// A running thread (its HANDLE). kNoThread means "none".
+using OsThread = std::uintptr_t;
+inline constexpr OsThread kNoThread = 0;
+
 // An open registry key (HKEY), 0 for none.
 using OsKey = std::uintptr_t;
 
@@ -180,6 +184,16 @@ struct Platform {
                                const char* file);
     // SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, 1, 0, SPIF_UPDATEINIFILE).
     void (*SetScreenSaveActive)();
+
+    // ---- A second thread ----------------------------------------------------------
+    // Runs work(context) on a thread of its own (CreateThread); kNoThread,
+    // with the work not run, when no thread can be had. The work may use the
+    // file operations only.
+    OsThread (*StartThread)(int (*work)(void* context), void* context);
+    // Waits until the thread has ended, dispatching the calling thread's
+    // messages meanwhile so that its windows keep painting; returns the
+    // work's result and frees the thread.
+    int (*WaitThread)(OsThread thread);
 };
 
 // The table in use. Set once at start (the stub, glimmer-pack) or per test.

@@ -72,6 +72,9 @@ std::int32_t NoRegCreate(const char*, OsKey*) { return kErrorAccessDenied; }
 std::int32_t NoRegSet(OsKey, const char*, std::uint32_t, const void*, std::uint32_t) { return kErrorAccessDenied; }
 void NoRegClose(OsKey) {}
 void NoPump(OsWindow) {}
+// No second thread: the callers then do the work themselves.
+OsThread NoThread(int (*)(void*), void*) { return kNoThread; }
+int NoWait(OsThread) { return 0; }
 int NoMessageBox(OsWindow, const char*, const char*, std::uint32_t) { return 0; }
 std::intptr_t NoLicenseDialog(const char*) { return -1; }
 std::intptr_t NoDialog(OsWindow) { return -1; }
@@ -103,4 +106,5 @@ const Platform kPosixPlatform = {
     HeapTextAlloc,    HeapTextFree,
     NoShellOpen,      NoWinExec,
     NoMciOpen,        NoMciClose,     NoProfile,       NoScreenSave,
+    NoThread,         NoWait,
 };

@@ -418,6 +418,50 @@ void HardenLibraryLoading() {
     for (const char* name : kPreloaded) LoadSystemLibrary(name);
 }
 
+// ---- A second thread ----------------------------------------------------------------
+
+// The work of the one thread the installer starts.
+struct ThreadWork {
+    int (*work)(void* context);
+    void* context;
+};
+ThreadWork g_threadWork;
+
+DWORD WINAPI ThreadMain(LPVOID) { return static_cast<DWORD>(g_threadWork.work(g_threadWork.context)); }
+
+OsThread Win32StartThread(int (*work)(void* context), void* context) {
+    g_threadWork = ThreadWork{work, context};
+    HANDLE thread = CreateThread(nullptr, 0, ThreadMain, nullptr, 0, nullptr);
+    return thread ? reinterpret_cast<OsThread>(thread) : kNoThread;
+}
+
+int Win32WaitThread(OsThread handle) {
+    HANDLE thread = reinterpret_cast<HANDLE>(handle);
+    for (;;) {
+        DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT);
+        if (woken != WAIT_OBJECT_0 + 1) break;  // ended, or the wait failed
+        MSG message;
+        int quit = 0;
+        while (!quit && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                // Not ours to take: put it back for the loop that ends the
+                // program, and wait without dispatching.
+                PostQuitMessage(static_cast<int>(message.wParam));
+                quit = 1;
+            } else {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+        }
+        if (quit) break;
+    }
+    WaitForSingleObject(thread, INFINITE);
+    DWORD result = 0;
+    GetExitCodeThread(thread, &result);
+    CloseHandle(thread);
+    return static_cast<int>(result);
+}
+
 // Designated in the order of the struct, so a missing or misplaced
 // operation does not compile.
 const Platform kWin32Platform = {
@@ -459,4 +503,6 @@ const Platform kWin32Platform = {
     .MciClose = Win32MciClose,
     .WriteProfileString = Win32WriteProfileString,
     .SetScreenSaveActive = Win32SetScreenSaveActive,
+    .StartThread = Win32StartThread,
+    .WaitThread = Win32WaitThread,
 };

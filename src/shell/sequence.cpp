@@ -51,6 +51,13 @@ constexpr int kExitFailed = 1;
 
 void End(OsWindow backdrop) { g_platform->DestroyWindow(backdrop); }
 
+// The installer file whose packed streams the check thread decodes. It
+// outlives the sequence: a run that ends early leaves the thread to the end
+// of the process.
+char g_checkedPath[kPathSize];
+
+int CheckStreams(void* path) { return PackedStreamsSound(static_cast<const char*>(path)); }
+
 void UpperCase(char* text) {
     for (; *text; ++text)
         if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 'a' + 'A');
@@ -113,6 +120,11 @@ void InstallSequence(OsWindow backdrop) {
         g_exitCode = kExitFailed;
         return End(backdrop);
     }
+    // Decoding every packed stream takes a while for a large package: it
+    // runs on a thread of its own while the questions are asked, and the
+    // install waits for it only if it has not ended by then.
+    FormatText(g_checkedPath, sizeof g_checkedPath, "%s", self);
+    OsThread checking = g_platform->StartThread(CheckStreams, g_checkedPath);
 
     if (!OverwriteCheck(g_showPrompts)) return End(backdrop);
     std::uint64_t byteTotal = 0;
@@ -139,6 +151,13 @@ void InstallSequence(OsWindow backdrop) {
     if (!ShowLicenseStep(self)) return End(backdrop);
 
     g_platform->SetCursorShape(1);
+    int sound = checking != kNoThread ? g_platform->WaitThread(checking) : PackedStreamsSound(g_checkedPath);
+    if (!sound) {
+        g_platform->SetCursorShape(0);
+        ShowPackageFault(backdrop, kFaultDamaged);
+        g_exitCode = kExitFailed;
+        return End(backdrop);
+    }
     const InstallRequest request = {g_title, g_baseName, g_showPrompts};
     std::intptr_t result = g_platform->RunInstallDialog(backdrop, &request);
     g_platform->SetCursorShape(0);

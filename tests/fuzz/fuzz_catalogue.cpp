@@ -29,6 +29,9 @@ std::vector<std::uint8_t> g_file;
 std::size_t g_prefix = 0;
 std::vector<std::uint8_t> g_sink;
 
+void Pump(void*) { g_platform->PumpMessages(0); }
+const PumpControl kPump{Pump, nullptr, nullptr};
+
 // Decodes one entry into the sink; `refuseAfter` > 0 makes the target
 // refuse bytes past that many.
 int DecodeInto(const FileRecord& r, std::uint64_t refuseAfter) {
@@ -39,7 +42,7 @@ int DecodeInto(const FileRecord& r, std::uint64_t refuseAfter) {
     s.readFrom = r.offset;
     s.readLimit = r.storedSize;
     s.sinkRefuseAfter = refuseAfter;
-    int result = DecodeEntry(kMemoryInstallerPath, r.offset, r.unpackedSize, r.storedSize, kMemorySinkPath);
+    int result = DecodeEntry(kMemoryInstallerPath, r.offset, r.unpackedSize, r.storedSize, kMemorySinkPath, &kPump);
     FUZZ_CHECK(MemoryFilesOpen() == 0, "DecodeEntry left a file open");
     FUZZ_CHECK(s.opens == 2, "DecodeEntry did not open the installer and the target once each");
     return result;

@@ -28,7 +28,6 @@ struct MemoryFileStats {
     int closes = 0;           // handles closed
     int textBlocks = 0;       // TextAlloc blocks not yet freed
     int pumps = 0;            // PumpMessages calls
-    int cancelAtPump = 0;     // set g_cancel inside this pump (1-based); 0: never
     std::uint64_t bytesRead = 0;  // delivered by FileRead on the installer
 
     // When readLimit > 0, every FileRead on the installer must request a

@@ -80,10 +80,16 @@ std::vector<std::uint8_t> TailProbeStream() {
     return stream;
 }
 
-ReferenceDecodeResult ReferenceDecode(const ReferenceDecodeInput& input) {
-    ReferenceDecodeResult result;
+void ReferenceDecode(const ReferenceDecodeInput& input, ReferenceDecodeResult* out) {
+    ReferenceDecodeResult& result = *out;
+    result.produced = 0;
+    result.pumps = 0;
+    // Every byte produced goes here first; cut to what reaches the target
+    // at the end.
+    std::vector<std::uint8_t>& produced = result.written;
+    produced.clear();
     std::copy(input.windowTail, input.windowTail + kLongest, result.windowTail);
-    if (input.unpackedSize <= 0) return result;
+    if (input.unpackedSize <= 0) return;
 
     RefTree tree;
     RefInit(tree);
@@ -92,7 +98,6 @@ ReferenceDecodeResult ReferenceDecode(const ReferenceDecodeInput& input) {
     std::copy(input.windowTail, input.windowTail + kLongest, window + kWindow - kLongest);
     int r = kWindow - kLongest;
     Bits bits{&input, input.storedSize};
-    std::vector<std::uint8_t> produced;
     std::int32_t pumpMark = 0;
     bool cancel = false;
 
@@ -132,7 +137,6 @@ ReferenceDecodeResult ReferenceDecode(const ReferenceDecodeInput& input) {
     const std::int32_t count = static_cast<std::int32_t>(produced.size());
     result.produced = std::min(count, input.unpackedSize);
     std::int32_t written = count >= input.unpackedSize ? input.unpackedSize : count / kChunk * kChunk;
-    result.written.assign(produced.begin(), produced.begin() + written);
+    produced.resize(static_cast<std::size_t>(written));
     for (int k = 0; k < kLongest; ++k) result.windowTail[k] = window[kWindow - kLongest + k];
-    return result;
 }

@@ -27,7 +27,9 @@ struct ReferenceDecodeResult {
     std::uint8_t windowTail[30] = {};    // positions 4066..4095 afterwards
 };
 
-ReferenceDecodeResult ReferenceDecode(const ReferenceDecodeInput& input);
+// Decodes into `result`, whose buffer is reused (a caller that keeps one
+// result allocates only while its outputs grow).
+void ReferenceDecode(const ReferenceDecodeInput& input, ReferenceDecodeResult* result);
 
 // A stream whose first symbol is a match of 30 bytes at offset 4095: decoded
 // with an unpacked size of 30 it gives back window positions 4066..4095 as

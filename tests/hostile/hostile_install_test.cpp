@@ -44,6 +44,7 @@ struct InstallRun {
 // install dialog runs the real extraction.
 InstallRun RunInstaller(const std::string& bytes) {
     InstallFakePlatform();
+    ResetGlobals();
     g_fake.WriteFile(kInstaller, bytes);
     g_fake.moduleFileName = kInstaller;
     // A runaway decode must fail on a full disk rather than fill the host's.
@@ -92,8 +93,13 @@ std::vector<std::string> OutsideItsPlaces(const InstallRun& run) {
 }
 
 void ExpectRefused(const HostileCase& c, const InstallRun& run) {
-    ASSERT_EQ(run.boxes.size(), 1u) << "one message, and no question before it";
-    const FakeMessageBox& box = run.boxes[0];
+    // A damaged packed stream is found by the check that decodes beside the
+    // questions: its refusal comes once they are answered (the confirmation;
+    // the license is a dialog), still before anything is written. Every other
+    // fault is refused before any question.
+    const std::size_t questions = c.group == "stream" ? 1 : 0;
+    ASSERT_EQ(run.boxes.size(), questions + 1) << "one message, after " << questions << " questions";
+    const FakeMessageBox& box = run.boxes.back();
     EXPECT_EQ(box.caption, kErrorCaption);
     EXPECT_EQ(box.owner, kBackdrop);
     EXPECT_NE(box.text.find(RefusalMark(c.stub, box.text)), std::string::npos) << box.text;

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "shell/globals.h"
+#include "install/install_state.h"
 
 FakePlatform g_fake;
 
@@ -323,6 +323,19 @@ void FakeScreenSave() {
     ++g_fake.screenSaveActivations;
 }
 
+// The work runs at once, on the calling thread; its result waits for the
+// WaitThread that asks for it.
+OsThread FakeStartThread(int (*work)(void*), void* context) {
+    if (Record("StartThread")) return kNoThread;
+    g_fake.threadResults.push_back(work(context));
+    return g_fake.threadResults.size();
+}
+
+int FakeWaitThread(OsThread thread) {
+    Record("WaitThread");
+    return thread >= 1 && thread <= g_fake.threadResults.size() ? g_fake.threadResults[thread - 1] : 0;
+}
+
 const Platform kFakePlatform = {
     FakeOpenRead,     FakeCreate,        FakeOpenAppend,    FakeRead,       FakeWrite,
     FakeSeek,         FakeTell,          FakeSize,          FakeClose,      FakeFileExists,
@@ -335,6 +348,7 @@ const Platform kFakePlatform = {
     FakeTextAlloc,    FakeTextFree,
     FakeShellOpen,    FakeWinExec,
     FakeMciOpen,      FakeMciClose,      FakeProfile,       FakeScreenSave,
+    FakeStartThread,  FakeWaitThread,
 };
 
 }  // namespace
@@ -350,7 +364,5 @@ void InstallFakePlatform() {
     fs::create_directories(g_fake.root + "/C/WINDOWS");
     fs::create_directories(g_fake.root + "/C/ProgramData");
     g_platform = &kFakePlatform;
-    ResetGlobals();
+    ResetInstallState();
 }
-
-InstallRequest TestRequest() { return InstallRequest{g_title, g_baseName, g_showPrompts}; }

@@ -1,6 +1,7 @@
 // The recording fake platform for native unit tests.
 //
-// Install() puts it in g_platform and resets the program's globals. Every
+// InstallFakePlatform() puts it in g_platform and resets the installation's
+// state; tests that run the installer shell also call ResetGlobals(). Every
 // operation appends one line to `calls` (operation name, then its main
 // arguments), so a test can check what the logic did and in what order.
 //
@@ -87,6 +88,8 @@ struct FakePlatform {
     std::vector<std::string> winExecs;
     std::vector<std::string> profileWrites;  // "section|key|value|file"
     int screenSaveActivations = 0;
+    // Results of the works run by StartThread, in order.
+    std::vector<int> threadResults;
     bool windowDestroyed = false;
 
     // Faults. `failWhen` is asked before every operation with its name and
@@ -110,14 +113,10 @@ struct FakePlatform {
     std::vector<std::string> CallsStartingWith(const std::string& prefix) const;
 };
 
-// The fake in use. Install() resets it, makes a fresh root folder, points
-// g_platform at it and resets the program's globals.
+// The fake in use. InstallFakePlatform() resets it, makes a fresh root
+// folder, points g_platform at it and resets the installation's state.
 extern FakePlatform g_fake;
 void InstallFakePlatform();
 
 // A fresh empty folder under the system's temporary folder.
 std::string MakeTempFolder();
-
-// The request the install sequence hands the install dialog, from the
-// globals as the sequence sets them.
-InstallRequest TestRequest();

@@ -4,6 +4,7 @@
     runner.py run SCENARIO --out DIR --template DIR --programs DIR
               --autopilot EXE [--stub EXE --pack GLIMMER_PACK] [--keep-prefix]
     runner.py template --template DIR
+    runner.py probe
 
 A scenario (format in wineharness/scenario.py and README.md) says which
 package to build, how the autopilot answers the installer and what to check
@@ -16,7 +17,8 @@ afterwards. One run:
     C:\\dist\\<title>.exe (or places a harness program from --programs);
  5. runs the autopilot on it, taking the screenshots it asks for;
  6. lets programs the installer started end, then ends the wineserver and
-    Xvfb, whatever happened;
+    Xvfb, whatever happened, and checks that nothing of the prefix still
+    runs (what does is ended by process ID and fails the run);
  7. runs the checks and writes DIR/summary.txt.
 
 DIR keeps summary.txt, transcript.txt, shots/*.png, steps.txt, wine.log,
@@ -24,7 +26,10 @@ changes.txt (files added or changed on drive C:), the registry and
 system.ini as the run left them (after/), and the prefix itself when a
 check failed. README.md beside this file describes it all.
 Exit code 0 when every check passed, 1 when one failed, 2 when the run
-could not be made.
+could not be made, 77 when this machine cannot run Wine's 32-bit programs
+(no emulator either, or GLIMMER_WINE_PROBE=fail): then one line says why and
+nothing is made. `probe` tells only that: exit code 0 when Wine runs, 77
+with the reason when it cannot.
 """
 
 from __future__ import annotations
@@ -289,6 +294,7 @@ def run(opts) -> int:
         # A run that was killed may have left its wineserver behind.
         session.end_wineserver(session.wine_environment(out / "prefix", None), Path(os.devnull),
                                grace=0)
+        session.end_leftovers(out / "prefix", wait=0)
         session.remove_server_folder(out / "prefix")
     unmount_below(out)
     shutil.rmtree(out, ignore_errors=True)
@@ -322,6 +328,7 @@ def run(opts) -> int:
             phases.done("autopilot run")
         finally:
             session.end_wineserver(env, out / "wine.log", grace=15)
+            left = session.end_leftovers(prefix)
             session.remove_server_folder(prefix)
             phases.done("wineserver end")
     ran = time.monotonic() - started
@@ -338,6 +345,9 @@ def run(opts) -> int:
                          lambda f: content_file(f, opts.programs, out / "content", opts.generated),
                          data, changes)
     results = checks.run_checks(ctx)
+    results.append((scenario.Line(0, ["nothing-left-running"]),
+                    [f"still running after the wineserver ended (ended by process ID): {p}"
+                     for p in left]))
     unmount_below(prefix)
     phases.done("checks")
     (out / "timing.txt").write_text("".join(line + "\n" for line in phases.lines))
@@ -382,8 +392,16 @@ def main() -> int:
     r.add_argument("--keep-prefix", action="store_true")
     t = sub.add_parser("template")
     t.add_argument("--template", required=True)
+    sub.add_parser("probe")
     opts = parser.parse_args()
+    reason = session.cannot_run_wine()
+    if reason:
+        print(f"skipped: {reason}")
+        return session.SKIPPED
     try:
+        if opts.command == "probe":
+            print(f"Wine runs: {session.wine_version()}")
+            return 0
         if opts.command == "template":
             prefix = session.ensure_template(Path(opts.template), Path(opts.template) / "make.log")
             print(f"template prefix: {prefix}")

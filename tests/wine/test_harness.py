@@ -4,10 +4,14 @@ checks, each fed faults it must find."""
 
 from __future__ import annotations
 
+import os
 import re
+import signal
+import subprocess
 import sys
 import tempfile
 import unittest
+import unittest.mock
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -447,6 +451,48 @@ class RunnerTest(unittest.TestCase):
             session.windows_path_to_unix(prefix, "D:\\x")
         self.assertEqual(session.unix_path_to_windows(Path("/tmp/a b")), "Z:\\tmp\\a b")
         self.assertEqual(runner.windows_name("Citt\xe0\x92"), "Citt\u00e0\u2019")
+
+
+class MachineTest(unittest.TestCase):
+    def test_only_a_refused_32_bit_program_means_wine_cannot_run_here(self):
+        for status, output, refused in [
+                (126, "/usr/bin/wine: 44: exec: /usr/lib/wine/wine: Exec format error\n", True),
+                (2, "/usr/bin/wine: 44: exec: /usr/lib/wine/wine: Exec format error\n", True),
+                (126, "/usr/bin/wine: 44: exec: /usr/lib/wine/wine: Permission denied\n", False),
+                (0, "wine-8.0 (Debian 8.0~repack-4)\n", False),
+                # A broken Wine on a machine that runs 32-bit code stays a failure.
+                (1, "wine: could not load kernel32.dll, status c0000135\n", False),
+                (127, "sh: 1: wine: not found\n", False),
+                (139, "Segmentation fault\n", False)]:
+            with self.subTest(status=status, output=output):
+                reason = session.probe_verdict(status, output)
+                self.assertEqual(reason is not None, refused)
+                if refused:
+                    self.assertIn("Exec format error", reason)
+                    self.assertNotIn("\n", reason)
+
+    def test_the_probe_can_be_made_to_fail(self):
+        with unittest.mock.patch.dict(os.environ, {session.PROBE_VARIABLE: "fail"}), \
+                unittest.mock.patch.object(subprocess, "run") as run:
+            self.assertIn(f"{session.PROBE_VARIABLE}=fail", session.cannot_run_wine())
+            run.assert_not_called()
+
+    def test_what_runs_in_the_prefix_after_the_run_is_found_and_ended(self):
+        with tempfile.TemporaryDirectory() as d:
+            prefix = Path(d, "prefix")
+            ours = subprocess.Popen(["sleep", "60"], env=dict(os.environ, WINEPREFIX=str(prefix)))
+            # A prefix whose name starts with ours is another prefix.
+            other = subprocess.Popen(["sleep", "60"], env=dict(os.environ, WINEPREFIX=f"{prefix}2"))
+            try:
+                self.assertEqual(session.processes_of(prefix), [(ours.pid, "sleep 60")])
+                self.assertEqual(session.end_leftovers(prefix, wait=0), [f"{ours.pid} sleep 60"])
+                self.assertEqual(ours.wait(10), -signal.SIGKILL)
+                self.assertIsNone(other.poll())
+                self.assertEqual(session.end_leftovers(prefix, wait=0), [])
+            finally:
+                for process in (ours, other):
+                    process.kill()
+                    process.wait()
 
 
 if __name__ == "__main__":

@@ -258,7 +258,8 @@ int RunExtract(const std::vector<std::string>& args) {
                                        static_cast<std::int32_t>(r.storedSize);
             if (out != kNoFile) g_platform->FileClose(out);
         } else {
-            ok = DecodeEntry(path.c_str(), r.offset, r.unpackedSize, r.storedSize, target.c_str()) == kDecodeDone &&
+            ok = DecodeEntry(path.c_str(), r.offset, r.unpackedSize, r.storedSize, target.c_str(), nullptr) ==
+                     kDecodeDone &&
                  std::filesystem::file_size(target, error) == r.unpackedSize && !error;
         }
         if (!ok) {
@@ -315,11 +316,11 @@ int RunVerify(const std::vector<std::string>& args) {
         if (in == kNoFile || g_platform->FileSeek(in, r.offset) != r.offset) {
             problem = "cannot read record " + std::to_string(i);
         } else {
-            DecodeStream(in, kCheckOnly, static_cast<std::int32_t>(r.unpackedSize),
-                         static_cast<std::int32_t>(r.storedSize), nullptr);
+            StreamResult checked = CheckStream(in, static_cast<std::int32_t>(r.unpackedSize),
+                                               static_cast<std::int32_t>(r.storedSize), nullptr);
             // Exactly the stored bytes, none left over: as glimmer-pack
             // writes streams.
-            int faults = StreamFaults(r.storedSize, 0);
+            int faults = StreamFaults(checked, r.storedSize, 0);
             if (faults != kStreamSound)
                 problem = "record " + std::to_string(i) + " is damaged: " + DescribeStreamFaults(faults);
             ++packed;

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "payload/encoder.h"
+#include "encoder/encoder.h"
 #include "payload/naming.h"
 #include "payload/pe_format.h"
 #include "pe_layout.h"

@@ -9,6 +9,15 @@
 
 #include "support/fake_platform.h"
 
+int g_stopDecode = 0;
+
+namespace {
+void FakePumpMessages(void*) { g_platform->PumpMessages(0); }
+int StopWhenAsked(void*) { return g_stopDecode; }
+}  // namespace
+
+const PumpControl kFakePump{FakePumpMessages, StopWhenAsked, nullptr};
+
 DecodeRun RunDecode(const std::string& stream, std::int32_t unpackedSize, std::int32_t storedSize) {
     DecodeRun run;
     g_fake.WriteFile("C:\\in.bin", stream);
@@ -18,7 +27,10 @@ DecodeRun RunDecode(const std::string& stream, std::int32_t unpackedSize, std::i
     EXPECT_NE(out, kNoFile);
     std::size_t first = g_fake.calls.size();
     if (storedSize < 0) storedSize = static_cast<std::int32_t>(stream.size());
-    run.produced = DecodeStream(in, out, unpackedSize, storedSize, &run.writeFailed);
+    StreamResult result = DecodeStream(in, out, unpackedSize, storedSize, &kFakePump);
+    run.produced = result.produced;
+    run.writeFailed = result.writeFailed;
+    run.faults = result.faults;
     for (std::size_t i = first; i < g_fake.calls.size(); ++i) {
         const std::string& c = g_fake.calls[i];
         if (c.rfind("FileRead ", 0) == 0) run.reads.push_back(c);

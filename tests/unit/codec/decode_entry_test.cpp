@@ -1,16 +1,19 @@
-// The decoder as the extraction drives it: output chunks, the UI pump and
-// Cancel, failing writes, and DecodeEntry's handling of its files.
+// The decoder as the extraction drives it: output chunks, the pump and its
+// stop, failing writes, and DecodeEntry's handling of its files.
 #include <gtest/gtest.h>
 
 #include "codec_support.h"
-#include "shell/globals.h"
 #include "support/fake_platform.h"
 
 namespace {
 
 class Decoder : public ::testing::Test {
   protected:
-    void SetUp() override { InstallFakePlatform(); }
+    void SetUp() override {
+        InstallFakePlatform();
+        g_stopDecode = 0;
+    }
+    void TearDown() override { g_stopDecode = 0; }
 };
 
 TEST_F(Decoder, OutputLeavesInChunksOf16384AndARemainder) {
@@ -52,12 +55,12 @@ TEST_F(Decoder, PumpsAfterTheFirstSymbolAndAfterEvery102400Bytes) {
     EXPECT_EQ(order, expected);
 }
 
-TEST_F(Decoder, CancelStopsAtThePumpButNeverCutsTheUninstallerShort) {
+TEST_F(Decoder, AStopTakesEffectAtThePumpAndKeepsOnlyWholeChunks) {
     std::string text = SampleText(400000);
     std::string packed = Encode(text);
 
-    // Confirmed before the entry: only its first symbol is decoded.
-    g_cancel = 1;
+    // Asked before the entry: only its first symbol is decoded.
+    g_stopDecode = 1;
     DecodeRun before = RunDecode(packed, 400000);
     EXPECT_EQ(g_fake.pumps, 1);
     EXPECT_GE(before.produced, 1);
@@ -65,23 +68,17 @@ TEST_F(Decoder, CancelStopsAtThePumpButNeverCutsTheUninstallerShort) {
     EXPECT_EQ(before.output, "");
     EXPECT_EQ(RunDecode(std::string("\x15", 1), 1).output, "M");  // unless that completes it
 
-    // Confirmed at the third pump: whole chunks up to that point remain.
+    // Asked at the third pump: whole chunks up to that point remain.
     InstallFakePlatform();
-    g_fake.onPump = [](int pump) { g_cancel = pump == 3; };
+    g_stopDecode = 0;
+    g_fake.onPump = [](int pump) { g_stopDecode = pump == 3; };
     DecodeRun during = RunDecode(packed, 400000);
     EXPECT_EQ(g_fake.pumps, 3);
     EXPECT_GT(during.produced, 204800);
     EXPECT_LE(during.produced, 204800 + 30);
     EXPECT_EQ(during.output.size(), 12u * 16384);
     EXPECT_TRUE(during.output == text.substr(0, 12 * 16384));
-
-    InstallFakePlatform();
-    g_cancel = 1;
-    g_uninstaller = 1;
-    DecodeRun uninstaller = RunDecode(packed, 400000);
-    EXPECT_EQ(uninstaller.produced, 400000);
-    EXPECT_TRUE(uninstaller.output == text);
-    EXPECT_EQ(g_fake.pumps, 4);
+    EXPECT_EQ(during.faults, kStreamUnfinished);
 }
 
 TEST_F(Decoder, AWriteThatFailsStopsTheDecodeAndIsReported) {
@@ -117,8 +114,12 @@ TEST_F(Entry, DecodesFromTheRecordsOffsetIntoANewTarget) {
     std::string data = SampleText(40000);
     MakeInstaller(data, 1234);
     g_fake.WriteFile("C:\\data\\FILE0001.MP3", "old contents that must go");
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 1234, 40000, Stored(), "C:\\data\\FILE0001.MP3"), kDecodeDone);
+    StreamResult result;
+    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 1234, 40000, Stored(), "C:\\data\\FILE0001.MP3", &kFakePump, &result),
+              kDecodeDone);
     EXPECT_TRUE(g_fake.ReadFile("C:\\data\\FILE0001.MP3") == data);
+    EXPECT_EQ(result.produced, 40000);
+    EXPECT_EQ(StreamFaults(result, Stored(), 0), kStreamSound);
     std::vector<std::string> files;
     for (const std::string& c : g_fake.calls)
         if (c.rfind("FileRead", 0) != 0 && c.rfind("FileWrite", 0) != 0 && c != "Pump") files.push_back(c);
@@ -127,43 +128,26 @@ TEST_F(Entry, DecodesFromTheRecordsOffsetIntoANewTarget) {
 
     // An entry of size 0 makes an empty target and reads nothing.
     std::size_t reads = g_fake.CallsStartingWith("FileRead").size();
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 1234, 0, Stored(), "C:\\data\\FILE0001.MP3"), kDecodeDone);
+    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 1234, 0, Stored(), "C:\\data\\FILE0001.MP3", &kFakePump), kDecodeDone);
     EXPECT_TRUE(g_fake.Exists("C:\\data\\FILE0001.MP3"));
     EXPECT_EQ(g_fake.ReadFile("C:\\data\\FILE0001.MP3"), "");
     EXPECT_EQ(g_fake.CallsStartingWith("FileRead").size(), reads);
 }
 
-TEST_F(Entry, WithoutAPathItReadsItsOwnFileOrNothing) {
-    std::string data = SampleText(1000);
-    MakeInstaller(data, 10);
-    g_fake.moduleFileName = "C:\\setup.exe";
-    EXPECT_EQ(DecodeEntry(nullptr, 10, 1000, Stored(), "C:\\out.bin"), kDecodeDone);
-    EXPECT_TRUE(g_fake.ReadFile("C:\\out.bin") == data);
-    EXPECT_EQ(g_fake.calls.front(), "GetModuleFileName");
-
-    // No name, or one too long for 260 bytes: nothing is opened.
-    for (std::string name : {std::string(), "C:\\" + std::string(300, 'a')}) {
-        InstallFakePlatform();
-        g_fake.moduleFileName = name;
-        EXPECT_EQ(DecodeEntry(nullptr, 0, 10, 10, "C:\\out.bin"), kDecodeNoInstaller);
-        EXPECT_EQ(g_fake.calls, std::vector<std::string>{"GetModuleFileName"});
-    }
-}
-
 TEST_F(Entry, FilesThatCannotBeOpenedOrWrittenAreReported) {
-    EXPECT_EQ(DecodeEntry("C:\\missing.exe", 0, 10, 10, "C:\\out.bin"), kDecodeInstallerUnreadable);
+    EXPECT_EQ(DecodeEntry("C:\\missing.exe", 0, 10, 10, "C:\\out.bin", &kFakePump), kDecodeInstallerUnreadable);
     EXPECT_FALSE(g_fake.Exists("C:\\out.bin"));
 
     MakeInstaller(SampleText(60000), 0);
     g_fake.failWhen = [](const std::string& op, std::size_t) { return op == "FileCreate"; };
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 60000, Stored(), "C:\\out.bin"), kDecodeTargetUnwritable);
+    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 60000, Stored(), "C:\\out.bin", &kFakePump), kDecodeTargetUnwritable);
     EXPECT_EQ(g_fake.CallsStartingWith("FileClose").size(), 1u);  // the installer
     EXPECT_TRUE(g_fake.CallsStartingWith("FileRead").empty());
 
     InstallFakePlatform();
     MakeInstaller(SampleText(60000), 0);
     g_fake.diskBytesLeft = 30000;
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 60000, Stored(), "C:\\out.bin"), kDecodeWriteFailed);
+    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 60000, Stored(), "C:\\out.bin", &kFakePump), kDecodeWriteFailed);
     EXPECT_EQ(g_fake.CallsStartingWith("FileClose").size(), 2u);
     EXPECT_EQ(g_fake.ReadFile("C:\\out.bin").size(), 30000u);
 }
@@ -173,10 +157,10 @@ TEST_F(Entry, EveryEntryStartsFromAFreshReaderWriterAndModel) {
     std::string packedA = Encode(a), packedB = Encode(b);
     g_fake.WriteFile("C:\\setup.exe", packedA + packedB);
     auto sizeA = static_cast<std::uint32_t>(packedA.size());
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 20000, sizeA, "C:\\a"), kDecodeDone);
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", sizeA, 7000, static_cast<std::uint32_t>(packedB.size()), "C:\\b"),
+    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 20000, sizeA, "C:\\a", &kFakePump), kDecodeDone);
+    EXPECT_EQ(DecodeEntry("C:\\setup.exe", sizeA, 7000, static_cast<std::uint32_t>(packedB.size()), "C:\\b", &kFakePump),
               kDecodeDone);
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 20000, sizeA, "C:\\a2"), kDecodeDone);
+    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 20000, sizeA, "C:\\a2", &kFakePump), kDecodeDone);
     EXPECT_TRUE(g_fake.ReadFile("C:\\a") == a && g_fake.ReadFile("C:\\a2") == a);
     EXPECT_TRUE(g_fake.ReadFile("C:\\b") == b);
 }

@@ -64,7 +64,12 @@ TEST_P(RoundTrip, RepetitiveDataShrinksToAFewBitsPerMatch) {
     // 100000 zeros are 3334 matches; with the match code down to a bit or
     // two and 9 bits of offset that is about 4.5 KB, literals would be 12.
     EXPECT_LT(Encode(std::string(100000, '\0'), GetParam()).size(), 5000u);
-    EXPECT_LT(Encode(SampleText(200000), GetParam()).size(), 100000u);
+    // Words repeated at every distance: the match search must follow its
+    // chains far back to find the longest. Packed today to 16.9% (greedy),
+    // 16.7% (lazy) and 15.8% (optimal) of the text; searches that stop at
+    // the nearest candidate give 22.2%, 21.5% and 20.6%.
+    const double floor = GetParam() == LzhufParse::Optimal ? 0.165 : 0.175;
+    EXPECT_LE(static_cast<double>(Encode(SampleText(300000), GetParam()).size()), floor * 300000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Parses, RoundTrip,

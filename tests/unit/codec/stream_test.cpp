@@ -3,9 +3,11 @@
 // when it reads its input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "codec_support.h"
 #include "support/reference_model.h"
-#include "shell/globals.h"
 #include "support/fake_platform.h"
 
 namespace {
@@ -13,6 +15,7 @@ namespace {
 class Stream : public ::testing::Test {
   protected:
     void SetUp() override { InstallFakePlatform(); }
+    void TearDown() override { g_stopDecode = 0; }
 };
 
 std::string Repeat(const std::string& out, int length, int offset) {
@@ -51,6 +54,39 @@ TEST_F(Stream, LiteralsAndMatchesOfEveryKind) {
         expected += Repeat(expected, 3, offset);
     }
     EXPECT_TRUE(RunDecode(far.Bytes(), static_cast<std::int32_t>(expected.size())).output == expected);
+}
+
+TEST_F(Stream, EntriesEndingAroundMultiplesOfTheWindowCarryItAcrossChunks) {
+    // Random literals and matches, most of them reaching almost a whole
+    // window back, so that matches read across the output chunks and the
+    // ring's wrap; every length within 30 bytes of a multiple of 4096.
+    for (std::size_t multiple : {4096u, 16384u, 32768u}) {
+        SCOPED_TRACE(multiple);
+        std::mt19937 rng(static_cast<std::uint32_t>(multiple));
+        StreamBuilder b;
+        std::string text(kWindowStart, ' ');  // the fresh window's blanks, then the output
+        while (text.size() < kWindowStart + multiple + 30) {
+            if (rng() % 4 == 0) {
+                std::string literal(1, static_cast<char>(rng()));
+                b.Literals(literal);
+                text += literal;
+                continue;
+            }
+            // Offset p reads p + 1 bytes back; at most back to the first
+            // blank of the fresh window.
+            std::size_t reach = std::min<std::size_t>(kWindowSize, text.size());
+            int offset = static_cast<int>(rng() % 2 ? reach - 1 - rng() % 40 : rng() % reach);
+            int length = 3 + static_cast<int>(rng() % 28);
+            b.Match(length, offset);
+            text += Repeat(text, length, offset);
+        }
+        const std::string stream = b.Bytes();
+        const std::string expected = text.substr(kWindowStart);
+        for (std::size_t size = multiple - 30; size <= multiple + 30; ++size) {
+            DecodeRun run = RunDecode(stream, static_cast<std::int32_t>(size));
+            ASSERT_TRUE(run.output == expected.substr(0, size)) << size;
+        }
+    }
 }
 
 TEST_F(Stream, DecodingGoesOnSeamlesslyThroughRebuilds) {
@@ -124,7 +160,7 @@ TEST_F(Stream, TheSecondPumpFollowsTheByteThatPasses102400) {
     std::string text = RandomBytes(110000, 31);
     StreamBuilder b;
     b.Literals(text);  // one byte per symbol
-    g_fake.onPump = [](int pump) { g_cancel = pump == 2; };
+    g_fake.onPump = [](int pump) { g_stopDecode = pump == 2; };
     DecodeRun run = RunDecode(b.Bytes(), 110000);
     EXPECT_EQ(run.produced, 102401);
     EXPECT_TRUE(run.output == text.substr(0, 6 * 16384));

@@ -94,6 +94,7 @@ struct Outcome {
 // fake prepared by `setUp` after the package is in place.
 Outcome Install(const TestPackage& package, const std::function<void()>& setUp) {
     InstallFakePlatform();
+    ResetGlobals();
     g_fake.WriteFile(kInstaller, BuildPackageBytes(package));
     g_fake.moduleFileName = kInstaller;
     g_fake.installDialog = [](OsWindow, const InstallRequest& r) -> std::intptr_t { return StartInstall(r); };

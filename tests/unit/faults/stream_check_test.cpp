@@ -7,7 +7,7 @@
 #include <string>
 
 #include "payload/decoder.h"
-#include "payload/encoder.h"
+#include "encoder/encoder.h"
 #include "support/fake_platform.h"
 #include "support/package_builder.h"
 
@@ -22,10 +22,11 @@ int Faults(const std::string& stream, std::int32_t unpacked, std::int32_t stored
     InstallFakePlatform();
     g_fake.WriteFile(kStream, stream);
     OsFile in = g_platform->FileOpenRead(kStream);
-    std::int32_t n = DecodeStream(in, kCheckOnly, unpacked, stored, nullptr);
+    const PumpControl pump{[](void*) { g_platform->PumpMessages(0); }, nullptr, nullptr};
+    StreamResult result = CheckStream(in, unpacked, stored, &pump);
     g_platform->FileClose(in);
-    if (produced) *produced = n;
-    return StreamFaults(static_cast<std::uint32_t>(stored), slack);
+    if (produced) *produced = result.produced;
+    return StreamFaults(result, static_cast<std::uint32_t>(stored), slack);
 }
 
 int Faults(const std::string& stream, std::int32_t unpacked) {

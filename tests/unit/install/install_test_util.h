@@ -21,6 +21,7 @@ inline const char kAuroraData[] = "C:\\ProgramData\\Tarnwell\\Glimmerwick\\Auror
 // its title into g_title as the backdrop window does.
 inline void UsePackage(const TestPackage& package, const std::string& path = kInstallerPath) {
     InstallFakePlatform();
+    ResetGlobals();
     g_fake.WriteFile(path, BuildPackageBytes(package));
     g_fake.moduleFileName = path;
     std::memset(g_title, 0, sizeof g_title);
@@ -74,3 +75,7 @@ inline int CountBoxes(const std::string& caption) {
     for (const FakeMessageBox& b : g_fake.messageBoxes) n += b.caption == caption ? 1 : 0;
     return n;
 }
+
+// The request the install sequence hands the install dialog, from the
+// globals as the sequence sets them.
+inline InstallRequest TestRequest() { return InstallRequest{g_title, g_baseName, g_showPrompts}; }

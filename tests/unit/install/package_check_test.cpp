@@ -7,9 +7,11 @@
 
 namespace {
 
-// Runs the check on the installer as written and says whether anything but
-// reading happened.
-int Check(const std::string& title) { return PackageCheck(42, kInstallerPath, title.c_str()); }
+// Runs the checks on the installer as written, in the sequence's order.
+int Check(const std::string& title) {
+    return PackageCheck(42, kInstallerPath, title.c_str()) &&
+           (PackedStreamsSound(kInstallerPath) || ShowPackageFault(42, kFaultDamaged));
+}
 
 void ExpectRefusal(const std::string& text) {
     ASSERT_EQ(g_fake.messageBoxes.size(), 1u);

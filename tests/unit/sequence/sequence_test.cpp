@@ -83,9 +83,13 @@ TEST_F(SequenceTest, ASuccessfulInstallWithPromptsConfirmsCompletesCreditsAndSta
     EXPECT_EQ(CallsAfterDialog(), tail);
     EXPECT_STREQ(g_baseName, "C:\\WINDOWS\\Aurora.scr");
     EXPECT_EQ(g_fake.ReadFile("C:\\WINDOWS\\Aurora.scr"), package_.entries[0].data);
-    // The hourglass is up while the dialog runs.
+    // The packed streams were checked on a thread started before the first
+    // question; the hourglass is up while the install waits for that check
+    // and while the dialog runs.
+    auto started = std::find(g_fake.calls.begin(), g_fake.calls.end(), "StartThread");
     auto dialog = std::find(g_fake.calls.begin(), g_fake.calls.end(), "RunInstallDialog");
-    EXPECT_EQ(*(dialog - 1), "SetCursorShape wait");
+    EXPECT_LT(started, std::find(g_fake.calls.begin(), g_fake.calls.end(), "MessageBox Aurora Installazione Screen Saver"));
+    EXPECT_EQ(std::vector<std::string>(dialog - 2, dialog), (std::vector<std::string>{"SetCursorShape wait", "WaitThread"}));
 }
 
 TEST_F(SequenceTest, EachStopEndsWithNothingFurtherShown) {

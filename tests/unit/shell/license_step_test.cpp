@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dialogs/license.h"
+#include "shell/globals.h"
 #include "support/fake_platform.h"
 #include "support/package_builder.h"
 
@@ -14,7 +15,11 @@ namespace {
 
 class LicenseStep : public ::testing::Test {
   protected:
-    void SetUp() override { InstallFakePlatform(); }
+    void SetUp() override {
+        InstallFakePlatform();
+        ResetGlobals();
+        ResetGlobals();
+    }
 
     std::string Package(const std::string& license, const std::string& name = "package.exe") {
         TestPackage p;
@@ -41,6 +46,7 @@ TEST_F(LicenseStep, OnlyAcceptGoesOn) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.dialogResult);
         InstallFakePlatform();
+        ResetGlobals();
         const std::string path = Package("Termini d'uso\r\nRiga due");
         g_fake.licenseResult = c.dialogResult;
         EXPECT_EQ(ShowLicenseStep(path.c_str()), c.go);

@@ -4,7 +4,13 @@ Xvfb picks a free display (-displayfd). The prefix is a copy of a template
 made once (wineboot -i) and cached; a stamp file says with which Wine and
 settings it was made, and a lock keeps two runners from making it at once.
 Everything started here is ended here: the autopilot's process group on a
-time-out, the prefix's wineserver, Xvfb.
+time-out, the prefix's wineserver, Xvfb, and by process ID whatever of the
+prefix still runs after its wineserver has gone.
+
+Wine's programs are 32-bit. Where the CPU refuses 32-bit code they run only
+through an emulator that scripts/setup registers (qemu-i386, shown by `ps`
+under its own name); where even that cannot be had, `cannot_run_wine` says
+why and the runner skips its run.
 """
 
 from __future__ import annotations
@@ -25,6 +31,13 @@ SCREEN = "1024x768x24"
 # host has no such locale installed.
 LOCALE = "it_IT.UTF-8"
 TEMPLATE_VERSION = "3"
+
+# Exit code of a run skipped because this machine cannot run Wine's 32-bit
+# programs (CTest's SKIP_RETURN_CODE).
+SKIPPED = 77
+# "fail" makes the harness take this machine as one that cannot run 32-bit
+# programs (to try the skip path anywhere); scripts/setup honours it too.
+PROBE_VARIABLE = "GLIMMER_WINE_PROBE"
 
 # Settings of the template, as `reg add` arguments. There is no window
 # manager on the Xvfb display: Wine manages its windows itself and draws
@@ -140,6 +153,68 @@ def remove_server_folder(prefix: Path) -> None:
         shutil.rmtree(Path("/tmp") / name, ignore_errors=True)
 
 
+def probe_verdict(status: int, output: str) -> str | None:
+    """Why `wine --version`, having ended with `status` and printed
+    `output` (in the C locale), shows that this machine cannot start 32-bit
+    programs; None when it ran, or failed some other way (a broken Wine, a
+    failure; status 126 alone may also be a loader without its execute
+    permission)."""
+    if status != 0 and "Exec format error" in output:
+        return ("this machine's CPU does not run 32-bit programs and no emulator is registered for "
+                "them (wine --version: Exec format error); scripts/setup registers qemu-i386 where "
+                "binfmt_misc can be mounted and Debian's archive reached")
+    return None
+
+
+def cannot_run_wine() -> str | None:
+    """Why Wine's 32-bit programs cannot run on this machine (one line), or
+    None when they can."""
+    if os.environ.get(PROBE_VARIABLE) == "fail":
+        return f"{PROBE_VARIABLE}=fail: this machine taken as one that cannot run 32-bit programs"
+    try:
+        done = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=120,
+                              env=dict(os.environ, LC_ALL="C"))
+    except (OSError, subprocess.TimeoutExpired):
+        return None  # Wine is missing or hangs: the run reports it as a failure
+    return probe_verdict(done.returncode, done.stdout + done.stderr)
+
+
+def processes_of(prefix: Path) -> list[tuple[int, str]]:
+    """The processes that run with `prefix` as their WINEPREFIX (Wine's
+    programs and wineserver, under an emulator too): process ID and command
+    line."""
+    want = b"WINEPREFIX=" + os.fsencode(prefix)
+    found = []
+    for entry in os.scandir("/proc"):
+        if not entry.name.isdigit() or int(entry.name) == os.getpid():
+            continue
+        try:
+            environment = Path(entry.path, "environ").read_bytes()
+            command = Path(entry.path, "cmdline").read_bytes()
+        except OSError:
+            continue  # gone, or not ours to read
+        if want in environment.split(b"\0"):
+            found.append((int(entry.name), command.replace(b"\0", b" ").decode(errors="replace").strip()))
+    return found
+
+
+def end_leftovers(prefix: Path, wait: float = 5.0) -> list[str]:
+    """Ends, by process ID, whatever of the prefix still runs `wait` seconds
+    after its wineserver was ended; returns those processes ("PID command
+    line"), none when all went as it should."""
+    deadline = time.monotonic() + wait
+    left = processes_of(prefix)
+    while left and time.monotonic() < deadline:
+        time.sleep(0.2)
+        left = processes_of(prefix)
+    for pid, _ in left:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    return [f"{pid} {command}" for pid, command in left]
+
+
 def wine_version() -> str:
     return subprocess.run(["wine", "--version"], capture_output=True, text=True,
                           check=True).stdout.strip()
@@ -171,7 +246,10 @@ def ensure_template(template_dir: Path, log: Path) -> Path:
                                        stderr=out, timeout=120, check=True)
             finally:
                 end_wineserver(env, log, grace=60)
+                left = end_leftovers(building)
                 remove_server_folder(building)
+        if left:
+            raise RuntimeError(f"still running after the template's wineserver ended: {'; '.join(left)}")
         # Each copy gets a server folder of its own.
         (building / "wineserver").unlink(missing_ok=True)
         if not (building / "system.reg").exists():

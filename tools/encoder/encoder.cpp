@@ -8,7 +8,7 @@
 // position at 4066, and a match only ever reads those blanks or bytes
 // already produced (never the last 30 window positions before they are
 // written).
-#include "payload/encoder.h"
+#include "encoder/encoder.h"
 
 #include <algorithm>
 #include <bit>

@@ -54,6 +54,7 @@ struct Catalogue {
     std::uint16_t licenseLength = 0;
     std::uint16_t base = 0;
     std::vector<FileRecord> records;  // without the terminator
+    PackageSignature signature;
 };
 
 // Validates the package and reads its catalogue. "" or the problem.
@@ -70,7 +71,9 @@ std::string LoadCatalogue(const std::string& path, Catalogue* catalogue) {
     catalogue->base = cursor.numberingBase;
     while (NextRecord(&cursor)) catalogue->records.push_back(cursor.record);
     CloseCatalogue(&cursor);
-    return "";
+    std::string problem = ReadPackageSignature(path, &catalogue->signature);
+    if (problem.empty()) problem = CheckRecordsBeforeSignature(catalogue->signature, catalogue->records);
+    return problem;
 }
 
 const char* Role(std::size_t index) {
@@ -283,11 +286,6 @@ int RunVerify(const std::vector<std::string>& args) {
     std::string problem = LoadCatalogue(path, &c);
     if (!problem.empty()) return Fail(path, problem);
 
-    PackageSignature signature;
-    problem = ReadPackageSignature(path, &signature);
-    if (problem.empty()) problem = CheckRecordsBeforeSignature(signature, c.records);
-    if (!problem.empty()) return Fail(path, problem);
-
     // The installer refuses these before it writes anything.
     TitleFault titleFault = CheckTitle(c.title.c_str());
     if (titleFault != kTitleSound)
@@ -330,6 +328,6 @@ int RunVerify(const std::vector<std::string>& args) {
     EndProgress(progress);
     if (!problem.empty()) return Fail(path, problem);
     std::printf("%s: sound: %zu files, %zu packed and decoded in full\n", path.c_str(), c.records.size(), packed);
-    std::printf("%s: %s\n", path.c_str(), SignatureLine(signature).c_str());
+    std::printf("%s: %s\n", path.c_str(), SignatureLine(c.signature).c_str());
     return kExitOk;
 }

@@ -210,6 +210,8 @@ void PackSeeds() {
     Seed("pack_list_extract", "license", BuildPackageBytes(WithLicense()));
     Seed("pack_list_extract", "no-files", BuildPackageBytes(Empty()));
     Seed("pack_list_extract", "media", BuildPackageBytes(Many()));
+    // "signed" is "package" after glimmer-pack sign with a throw-away
+    // certificate: kept as it is, since signing needs osslsigncode.
 
     const std::vector<std::pair<std::string, std::string>> titles = {
         {"title-dots", ".."}, {"title-slash", "a/b"}, {"title-backslash", "..\\..\\x"},

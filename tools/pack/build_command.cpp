@@ -139,7 +139,8 @@ int ParseBuild(const std::vector<std::string>& args, BuildOptions* options) {
     }
     if (store && pack) return UsageError("build: --store and --pack exclude each other");
     options->choice = store ? PackChoice::Store : pack ? PackChoice::Pack : PackChoice::Smaller;
-    if (given.count("--sign-cert") != given.count("--sign-key") || (given.count("--timestamp") && !given.count("--sign-cert")))
+    if (given.count("--sign-cert") != given.count("--sign-key") ||
+        (given.count("--timestamp") && !given.count("--sign-cert")))
         return UsageError("build: --sign-cert and --sign-key go together (and --timestamp with them)");
     for (const char* name : {"--title", "--saver", "--data", "--uninstaller"})
         if (!given.count(name)) return UsageError(std::string("build: ") + name + " is required");

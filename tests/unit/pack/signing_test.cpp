@@ -194,7 +194,8 @@ TEST_F(SignedPackage, SigningFailuresLeaveNothing) {
     EXPECT_NE(usage.err.find("-o --cert --key"), std::string::npos) << usage.err;
     EXPECT_EQ(Pack(BuildArgs("x.exe") + std::vector<std::string>{"--sign-cert", "cert.pem"}).status, 2);
 
-    Outcome noTool = Pack({"sign", "-o", "s.exe", "--cert", "cert.pem", "--key", "key.pem", "plain.exe"}, "PATH=/nonexistent ");
+    Outcome noTool =
+        Pack({"sign", "-o", "s.exe", "--cert", "cert.pem", "--key", "key.pem", "plain.exe"}, "PATH=/nonexistent ");
     EXPECT_EQ(noTool.status, 1);
     EXPECT_NE(noTool.err.find("osslsigncode, which signs packages, is not installed"), std::string::npos) << noTool.err;
 

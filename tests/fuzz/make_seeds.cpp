@@ -196,13 +196,14 @@ void DecodeSeeds() {
     Seed("decode", "unpacked-zero", DecodeSeed(kOptimal, 0, 0, truncated));
     // "MZ" from the two bytes 0x15 0x22 of a fresh tree.
     Seed("decode", "two-literals", DecodeSeed(0, 2, 0, std::string("\x15\x22", 2)));
-    // Large entries need long inputs: 64 unpacked bytes per stream byte at
+    // Large entries need long inputs: 32 unpacked bytes per stream byte at
     // most, beyond the first 4096. Zero bits all through an entry that
-    // reaches a second pump, cancelled there; the same size, not cut short.
-    Seed("decode", "cancel-large", DecodeSeed(kLarge | (2 << 1), 110000, 0, std::string(1700, '\0')));
-    Seed("decode", "cancel-uninstaller",
-         DecodeSeed(kLarge | (2 << 1) | kUninstaller, 110000, 0, Packed(SampleNoise(1700, 12))));
-    Seed("decode", "cancel-first-pump", DecodeSeed(1 << 1, 40000, 0, Packed(std::string(40000, 'z'))));
+    // reaches a second pump, cancelled there.
+    Seed("decode", "cancel-large", DecodeSeed(kLarge | (2 << 1), 110000, 0, std::string(3400, '\0')));
+    // Cancelled at the first pump; the uninstaller is not cut short.
+    const std::string zs = Packed(std::string(40000, 'z'));
+    Seed("decode", "cancel-first-pump", DecodeSeed(1 << 1, 40000, 0, zs));
+    Seed("decode", "cancel-uninstaller", DecodeSeed((1 << 1) | kUninstaller, 40000, 0, zs));
 }
 
 void PackSeeds() {

@@ -4,10 +4,18 @@
 // as the unsigned package.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "payload/catalogue.h"
@@ -236,6 +244,66 @@ TEST_F(SignedPackage, SigningFailuresLeaveNothing) {
     }
     for (const auto& entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().filename().string().find(".glimmer-pack-sign"), std::string::npos) << entry.path();
+}
+
+// The folders osslsigncode writes into, in the test's folder.
+std::vector<std::string> SigningFolders(const std::string& dir) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string().rfind(".glimmer-pack-sign.", 0) == 0) found.push_back(entry.path());
+    return found;
+}
+
+// The processes whose parent is `parent`, from /proc.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+    std::vector<pid_t> children;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string pid, name, state;
+        pid_t ppid = 0;
+        if (stat >> pid >> name >> state >> ppid && ppid == parent) children.push_back(std::stoi(pid));
+    }
+    return children;
+}
+
+TEST_F(SignedPackage, InterruptedSigningEndsOsslsigncodeAndLeavesNothing) {
+    ASSERT_EQ(Pack(BuildArgs("plain.exe")).status, 0);
+    // A time-stamping server that takes the connection and never answers
+    // keeps osslsigncode waiting while the signing is interrupted.
+    int server = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(server, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(server, 4), 0);
+    ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+
+    pid_t tool = fork();
+    ASSERT_GE(tool, 0);
+    if (tool == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        execl(GLIMMER_BINARY_DIR "/bin/glimmer-pack", "glimmer-pack", "sign", "-o", "s.exe", "--cert", "cert.pem",
+              "--key", "key.pem", "--timestamp", url.c_str(), "plain.exe", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::vector<pid_t> signers;
+    for (int i = 0; i < 1000 && (SigningFolders(dir).empty() || signers.empty()); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        signers = ChildrenOf(tool);
+    }
+    EXPECT_EQ(SigningFolders(dir).size(), 1u);
+    ASSERT_EQ(signers.size(), 1u);
+    kill(tool, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(tool, &status, 0), tool);
+    close(server);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+    EXPECT_FALSE(fs::exists("/proc/" + std::to_string(signers[0])));
+    EXPECT_TRUE(SigningFolders(dir).empty());
+    EXPECT_FALSE(fs::exists(dir + "/s.exe"));
 }
 
 }  // namespace

@@ -273,12 +273,12 @@ int RunBuild(const std::vector<std::string>& args) {
         ++faults;
     };
     std::string problem = CheckInputFile(options.stub, &stubFile);
-    if (!problem.empty()) fault(options.stub, problem);
-    else if (stubFile.size > kMaxStubSize) fault(options.stub, "too large for an installer stub (16 MB or more)");
+    if (!problem.empty()) fault("--stub " + options.stub, problem);
+    else if (stubFile.size > kMaxStubSize) fault("--stub " + options.stub, "too large for an installer stub (16 MB or more)");
     if (!options.license.empty()) {
         problem = CheckInputFile(options.license, &licenseFile);
-        if (!problem.empty()) fault(options.license, problem);
-        else if (licenseFile.size > kMaxLicenseFileSize) fault(options.license, "license text too long (65535 bytes fit)");
+        if (!problem.empty()) fault("--license " + options.license, problem);
+        else if (licenseFile.size > kMaxLicenseFileSize) fault("--license " + options.license, "license text too long (65535 bytes fit)");
     }
     std::uint64_t totalIn = 0;
     for (Input& input : inputs) {
@@ -289,7 +289,7 @@ int RunBuild(const std::vector<std::string>& args) {
         if (problem.empty() && input.file.size >= kMaxPackageSize) problem = "file too large (2 GB or more)";
         if (problem.empty() && input.option == std::string("--media"))
             problem = MediaExtensionField(input.file.path, &input.extension);
-        if (!problem.empty()) fault(input.file.path, problem);
+        if (!problem.empty()) fault(std::string(input.option) + " " + input.file.path, problem);
         totalIn += input.file.size;
     }
     if (faults) return kExitFailed;
@@ -394,7 +394,10 @@ int RunBuild(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const Input& input = inputs[i];
         FileRecord& r = records[i];
-        ProgressFile(progress, options.choice == PackChoice::Store ? "storing" : "packing", BaseName(input.file.path));
+        // The encoder takes a file in one piece and reports nothing until it
+        // is done.
+        ProgressFile(progress, options.choice == PackChoice::Store ? "storing" : "packing", BaseName(input.file.path),
+                     options.choice != PackChoice::Store && input.file.size >= kPiece);
         r.offset = static_cast<std::uint32_t>(offset);
         if (options.choice == PackChoice::Store) {
             problem = CopyInto(out, input, progress);

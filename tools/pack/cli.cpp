@@ -187,11 +187,11 @@ Progress StartProgress(std::uint64_t totalBytes) {
     return progress;
 }
 
-void ProgressFile(Progress& progress, const std::string& phase, const std::string& file) {
+void ProgressFile(Progress& progress, const std::string& phase, const std::string& file, bool blocking) {
     progress.phase = phase;
     progress.file = file;
-    if (progress.shown) progress.lastDrawn = {};  // a new file is shown at once
-    MaybeDraw(progress);
+    if (progress.terminal && (progress.shown || blocking)) Draw(progress);  // a new file is shown at once
+    else MaybeDraw(progress);
 }
 
 void ProgressAdvance(Progress& progress, std::uint64_t bytes) {

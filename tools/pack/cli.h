@@ -80,8 +80,9 @@ struct Progress {
     std::uint64_t done = 0, total = 0;
 };
 Progress StartProgress(std::uint64_t totalBytes);
-// Names the file now worked on.
-void ProgressFile(Progress& progress, const std::string& phase, const std::string& file);
+// Names the file now worked on. `blocking`: the work on it reports no
+// progress until it ends and may take long, so the line is drawn at once.
+void ProgressFile(Progress& progress, const std::string& phase, const std::string& file, bool blocking = false);
 // Counts `bytes` more done.
 void ProgressAdvance(Progress& progress, std::uint64_t bytes);
 void EndProgress(Progress& progress);

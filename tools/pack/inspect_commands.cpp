@@ -265,6 +265,8 @@ struct Extraction {
 
 // Opens (creating when missing) the target folder; refuses a link.
 std::string OpenTargetFolder(Extraction& x) {
+    // A final slash would make the system follow a link.
+    while (x.folder.size() > 1 && x.folder.back() == '/') x.folder.pop_back();
     struct stat st;
     if (lstat(x.folder.c_str(), &st) != 0) {
         std::error_code error;
@@ -371,8 +373,8 @@ int RunExtract(const std::vector<std::string>& args) {
     for (const std::string& name : names) {
         struct stat st;
         if (fstatat(x.folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (!overwrite) return Fail(folder + "/" + name, "exists; not overwritten (--overwrite replaces it)");
-        if (!S_ISREG(st.st_mode)) return Fail(folder + "/" + name, "exists and is not a plain file; not replaced");
+        if (!overwrite) return Fail(x.folder + "/" + name, "exists; not overwritten (--overwrite replaces it)");
+        if (!S_ISREG(st.st_mode)) return Fail(x.folder + "/" + name, "exists and is not a plain file; not replaced");
     }
 
     OsFile package = g_platform->FileOpenRead(path.c_str());
@@ -415,7 +417,7 @@ int RunExtract(const std::vector<std::string>& args) {
     g_platform->FileClose(package);
     for (std::size_t i = 0; i < names.size() && problem.empty(); ++i) {
         if (!PlaceFile(x, x.temporaries[i], names[i], overwrite)) {
-            problem = folder + "/" + names[i] + ": cannot put it in place: " + std::strerror(errno);
+            problem = x.folder + "/" + names[i] + ": cannot put it in place: " + std::strerror(errno);
             break;
         }
         x.placed.push_back(names[i]);

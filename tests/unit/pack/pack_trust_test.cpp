@@ -157,10 +157,12 @@ TEST_F(PackTrust, ExtractWritesOnlyNewFilesInARealFolder) {
     std::string elsewhere = dir + "/elsewhere";
     fs::create_directory(elsewhere);
     fs::create_directory_symlink(elsewhere, dir + "/linked");
-    o = Run({"extract", package, dir + "/linked"});
-    EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(Has(o.err, "symbolic link")) << o.err;
-    EXPECT_TRUE(fs::is_empty(elsewhere));
+    for (const char* linked : {"/linked", "/linked/"}) {
+        o = Run({"extract", package, dir + linked});
+        EXPECT_EQ(o.status, 1) << linked;
+        EXPECT_TRUE(Has(o.err, "symbolic link")) << o.err;
+        EXPECT_TRUE(fs::is_empty(elsewhere)) << linked;
+    }
 }
 
 // Each bad input is named with the system's words before any output

@@ -211,6 +211,12 @@ int RunBuild(const std::vector<std::string>& args) {
     g_verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
 
     InputFile packageInput;
+    const std::string suffix = ".toml";
+    if (!packageFile.empty() && (packageFile.size() <= suffix.size() ||
+                                 packageFile.compare(packageFile.size() - suffix.size(), suffix.size(), suffix) != 0))
+        return UsageError("build", "unexpected argument '" + packageFile +
+                                       "': a package file's name ends in .toml, and each media file needs its "
+                                       "own --media");
     if (!packageFile.empty()) {
         std::string problem = CheckInputFile(packageFile, &packageInput);
         if (!problem.empty()) return Fail(packageFile, problem);

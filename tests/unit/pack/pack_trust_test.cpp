@@ -203,14 +203,16 @@ TEST_F(PackTrust, CommandLineRules) {
     EXPECT_EQ(o.status, 2);
     EXPECT_TRUE(Has(o.err, "missing -o, --stub, --saver, --uninstaller")) << o.err;
 
+    // A repeated option, and a second media file without its own --media.
     for (const std::vector<std::string>& extra :
-         {std::vector<std::string>{"--title", "Again"}, std::vector<std::string>{"-o", "-"}}) {
+         {std::vector<std::string>{"--title", "Again"}, std::vector<std::string>{song}}) {
         o = Run(BuildArgs(package) + extra);
-        EXPECT_EQ(o.status, 2) << extra[0] << " " << extra[1];
+        EXPECT_EQ(o.status, 2) << extra[0] << "\n" << o.err;
         EXPECT_FALSE(fs::exists(package));
     }
     std::vector<std::string> args = BuildArgs("-");
     o = Run(args);
+    EXPECT_EQ(o.status, 2);
     EXPECT_TRUE(Has(o.err, "binary")) << o.err;
 
     // A value that looks like an option is the option's value.

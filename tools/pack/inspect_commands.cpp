@@ -255,6 +255,7 @@ struct Extraction {
     int folderFd = -1;
     std::vector<std::string> temporaries;  // full paths, removed on failure and on a signal
     std::vector<std::string> placed;       // names renamed into place by this run
+    bool created = false;                  // the folder was made by this run
 
     ~Extraction() {
         for (const std::string& t : temporaries)
@@ -272,6 +273,7 @@ std::string OpenTargetFolder(Extraction& x) {
         std::error_code error;
         std::filesystem::create_directories(x.folder, error);
         if (error) return "cannot create the folder: " + error.message();
+        x.created = true;
     } else if (S_ISLNK(st.st_mode)) {
         return "is a symbolic link; extract writes only into a real folder";
     } else if (!S_ISDIR(st.st_mode)) {
@@ -428,6 +430,9 @@ int RunExtract(const std::vector<std::string>& args) {
         // Files this run put in place new go again; replaced ones cannot come back.
         if (!overwrite)
             for (const std::string& name : x.placed) unlinkat(x.folderFd, name.c_str(), 0);
+        for (std::string& t : x.temporaries)
+            if (!t.empty() && unlink(t.c_str()) == 0) t.clear();
+        if (x.created) rmdir(x.folder.c_str());  // only when nothing is left in it
         std::cerr << "glimmer-pack: " << problem << "\n";
         return kExitFailed;
     }

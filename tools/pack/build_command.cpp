@@ -324,20 +324,7 @@ int RunBuild(const std::vector<std::string>& args) {
     Detail("stub: " + options.stub + " (payload anchor at byte " + std::to_string(anchor.dataOffset) + ")");
 
     std::string title;
-    if (!Utf8ToCp1252(options.title, &title)) {
-        if (!IsValidUtf8(options.title)) return Fail("--title", "not valid UTF-8");
-        for (std::size_t i = 0, column = 1; i < options.title.size(); ++column) {
-            std::string one, cp;
-            std::size_t length = 1;
-            unsigned char lead = static_cast<unsigned char>(options.title[i]);
-            length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-            one = options.title.substr(i, length);
-            if (!Utf8ToCp1252(one, &cp))
-                return Fail("--title", "character " + std::to_string(column) + ", '" + one +
-                                           "', is not in code page 1252");
-            i += length;
-        }
-    }
+    if (!Utf8ToCp1252(options.title, &title)) return Fail("--title", Cp1252Problem(options.title));
     problem = TitleProblem(title);
     if (!problem.empty()) return Fail("--title", problem);
 

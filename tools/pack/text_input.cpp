@@ -162,6 +162,17 @@ bool PrepareLicenseText(const std::string& raw, std::string* text, std::string* 
     return true;
 }
 
+std::string Cp1252Problem(const std::string& utf8) {
+    std::u32string chars;
+    std::size_t bad = 0;
+    if (!DecodeUtf8(utf8, &chars, &bad)) return "not valid UTF-8 (byte " + std::to_string(bad + 1) + ")";
+    for (std::size_t i = 0; i < chars.size(); ++i)
+        if (Cp1252Byte(chars[i]) < 0)
+            return "character " + std::to_string(i + 1) + ", " + DescribeCharacter(chars[i]) +
+                   ", is not in code page 1252";
+    return "";
+}
+
 std::string MediaExtensionField(const std::string& fileName, std::string* extension) {
     std::string name = fileName.substr(fileName.find_last_of('/') + 1);
     std::size_t dot = name.find_last_of('.');

@@ -21,5 +21,10 @@ bool PrepareLicenseText(const std::string& raw, std::string* text, std::string* 
 // lacks, or whatever ExtensionProblem finds).
 std::string MediaExtensionField(const std::string& fileName, std::string* extension);
 
+// Why UTF-8 text cannot become code page 1252 text: "not valid UTF-8", or
+// the first character the code page lacks with its place ("character 3,
+// U+0436 'ж', is not in code page 1252"); "" when it can.
+std::string Cp1252Problem(const std::string& utf8);
+
 // "U+03A9 'Ω'": a character for messages.
 std::string DescribeCharacter(char32_t c);

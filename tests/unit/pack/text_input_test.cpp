@@ -63,4 +63,10 @@ TEST(MediaExtension, ConvertedToCodePage1252OrRefused) {
     }
 }
 
+TEST(TitleText, TheFirstCharacterTheCodePageLacksIsNamed) {
+    EXPECT_EQ(Cp1252Problem("Perch\xC3\xA8 \xE2\x82\xAC"), "");
+    EXPECT_EQ(Cp1252Problem("Aurora \xD0\xB6\xD0\xB6"), "character 8, U+0436 '\xD0\xB6', is not in code page 1252");
+    EXPECT_EQ(Cp1252Problem("ab\xC3"), "not valid UTF-8 (byte 3)");
+}
+
 }  // namespace

@@ -88,6 +88,23 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// The streamed build writes the very bytes of the in-memory layout.
+TEST_F(PackTrust, StreamedBuildGivesTheLayoutsBytes) {
+    for (bool pack : {false, true}) {
+        std::string package = dir + (pack ? "/p.exe" : "/s.exe");
+        std::string license = Put("license.txt", "Riga\n");
+        ASSERT_EQ(Run(BuildArgs(package) + std::vector<std::string>{pack ? "--pack" : "--store", "--license", license,
+                                                                   "--base", "9", "--kind", "zero"})
+                      .status,
+                  0);
+        TestPackage expected{"Aurora", "Riga\r\n", 9, {}};
+        for (const std::string& file : {saver, data, uninstaller})
+            expected.entries.push_back({ReadBytesFile(file), pack, ".TMP", ' '});
+        expected.entries.push_back({ReadBytesFile(song), pack, ".MP3", 0});
+        EXPECT_EQ(ReadBytesFile(package), BuildPackageBytes(expected)) << pack;
+    }
+}
+
 // Single-byte changes across the payload: whatever verify refuses, extract
 // refuses with no file left, and what verify passes extracts in full.
 TEST_F(PackTrust, VerifyAndExtractAgreeOnEverySingleByteChange) {

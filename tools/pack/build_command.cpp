@@ -85,14 +85,6 @@ bool ParseBase(const std::string& text, std::uint16_t* base) {
     return true;
 }
 
-bool ParseKind(const std::string& text, std::uint8_t* kind) {
-    if (text == "blank") *kind = ' ';
-    else if (text == "zero") *kind = 0;
-    else if (text == "underscore") *kind = '_';
-    else return false;
-    return true;
-}
-
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t n = write(fd, data, size);
@@ -127,7 +119,6 @@ struct Input {
 struct Output {
     std::string path, temporary;
     int fd = -1;
-    std::uint64_t size = 0;  // bytes written so far
 };
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
@@ -238,7 +229,7 @@ int RunBuild(const std::vector<std::string>& args) {
             return UsageError("build", "--base needs a number from 0 to 65535, not '" + base + "'");
     }
     if (app.count("--kind")) {
-        if (!ParseKind(kind, &options.kind))
+        if (!KindFromName(kind, &options.kind))
             return UsageError("build", "--kind is blank, zero or underscore, not '" + kind + "'");
     }
     if (store) options.choice = PackChoice::Store;

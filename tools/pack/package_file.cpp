@@ -56,6 +56,14 @@ std::string ReadFiles(const std::string& path, const std::string& folder, const 
 
 }  // namespace
 
+bool KindFromName(const std::string& name, std::uint8_t* kind) {
+    if (name == "blank") *kind = ' ';
+    else if (name == "zero") *kind = 0;
+    else if (name == "underscore") *kind = '_';
+    else return false;
+    return true;
+}
+
 std::string ReadPackageFile(const std::string& path, PackageOptions* options) {
     toml::table table;
     try {
@@ -86,12 +94,8 @@ std::string ReadPackageFile(const std::string& path, PackageOptions* options) {
         } else if (name == "kind") {
             std::string kind;
             problem = TakeString(path, name, node, &kind);
-            if (problem.empty()) {
-                if (kind == "blank") options->kind = ' ';
-                else if (kind == "zero") options->kind = 0;
-                else if (kind == "underscore") options->kind = '_';
-                else problem = Where(path, node.source()) + "'kind' is \"blank\", \"zero\" or \"underscore\"";
-            }
+            if (problem.empty() && !KindFromName(kind, &options->kind))
+                problem = Where(path, node.source()) + "'kind' is \"blank\", \"zero\" or \"underscore\"";
         } else if (name == "coding") {
             std::string coding;
             problem = TakeString(path, name, node, &coding);

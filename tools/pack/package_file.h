@@ -35,6 +35,10 @@ struct PackageOptions {
     PackChoice choice = PackChoice::Smaller;
 };
 
+// The kind byte that "blank", "zero" or "underscore" names; false for
+// another name.
+bool KindFromName(const std::string& name, std::uint8_t* kind);
+
 // Reads the package file at `path` into `options`. Returns "" or the
 // problem, led by "FILE:LINE:COLUMN: " where the file shows it.
 std::string ReadPackageFile(const std::string& path, PackageOptions* options);

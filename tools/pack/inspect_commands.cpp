@@ -52,8 +52,10 @@ const char* const kVerifyHelp =
     "package), the title and the media extensions as the installer checks them\n"
     "before it writes anything, and every packed file decoded in full: its stream\n"
     "must take exactly its stored bytes, end at its unpacked size and never read\n"
-    "what it has not written. The bytes of stored files cannot be checked: the\n"
-    "format has no checksum. Exit status 0 when the package passes.\n";
+    "what it has not written. The files' bytes themselves cannot be checked: the\n"
+    "format has no checksum, so a changed stored byte is never found, and a changed\n"
+    "packed byte only when its stream no longer decodes exactly. Exit status 0 when\n"
+    "the package passes.\n";
 
 namespace {
 

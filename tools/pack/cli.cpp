@@ -52,7 +52,12 @@ int ParseArguments(CLI::App& app, const std::string& command, const char* help,
         std::cout << help;
         return kExitOk;
     } catch (const CLI::ParseError& e) {
-        return UsageError(command, e.what());
+        std::string problem = e.what();
+        // The parser's words for a single option given twice.
+        const std::string twice = ": At Most 1 required but received ";
+        std::size_t at = problem.find(twice);
+        if (at != std::string::npos) problem = problem.substr(0, at) + " is given more than once; it takes one value";
+        return UsageError(command, problem);
     }
     return kGoOn;
 }

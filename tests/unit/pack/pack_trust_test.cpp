@@ -227,6 +227,9 @@ TEST_F(PackTrust, CommandLineRules) {
          {std::vector<std::string>{"--title", "Again"}, std::vector<std::string>{song}}) {
         o = Run(BuildArgs(package) + extra);
         EXPECT_EQ(o.status, 2) << extra[0] << "\n" << o.err;
+        if (extra[0] == "--title") {
+            EXPECT_TRUE(Has(o.err, "--title is given more than once")) << o.err;
+        }
         EXPECT_FALSE(fs::exists(package));
     }
     std::vector<std::string> args = BuildArgs("-");

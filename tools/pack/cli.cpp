@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -211,34 +210,6 @@ void EndProgress(Progress& progress) {
 
 double Elapsed(const Progress& progress) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - progress.start).count();
-}
-
-namespace {
-
-const std::vector<std::string>* g_removeOnSignal = nullptr;
-
-void RemoveAndExit(int signal) {
-    if (g_removeOnSignal)
-        for (const std::string& path : *g_removeOnSignal)
-            if (!path.empty()) unlink(path.c_str());
-    std::_Exit(128 + signal);
-}
-
-}  // namespace
-
-void RemoveOnSignal(const std::vector<std::string>* paths) {
-    g_removeOnSignal = paths;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction old;
-        if (sigaction(signal, nullptr, &old) != 0) continue;
-        // nohup, or a shell running a job in the background, ignores some
-        // of them for the tool: they stay ignored.
-        if (old.sa_handler == SIG_IGN) continue;
-        struct sigaction action = {};
-        action.sa_handler = RemoveAndExit;
-        sigemptyset(&action.sa_mask);
-        sigaction(signal, &action, nullptr);
-    }
 }
 
 std::string JsonString(const std::string& text) {

@@ -9,6 +9,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "temporary_files.h"
+
 namespace CLI {
 class App;
 }
@@ -89,12 +91,6 @@ void EndProgress(Progress& progress);
 
 // Seconds since the progress started.
 double Elapsed(const Progress& progress);
-
-// On SIGINT, SIGTERM and SIGHUP, removes every path in `paths` and exits
-// with 128 + the signal. A signal that was ignored when the tool started
-// stays ignored. The vector must not grow while the handlers may run:
-// reserve its room first.
-void RemoveOnSignal(const std::vector<std::string>* paths);
 
 // `text` (UTF-8) as a JSON string literal, quotes included.
 std::string JsonString(const std::string& text);

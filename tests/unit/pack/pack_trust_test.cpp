@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "package_file.h"
+#include "temporary_files.h"
 #include "support/fake_platform.h"
 #include "support/package_builder.h"
 
@@ -293,6 +295,35 @@ TEST_F(PackTrust, PackageFileBuildsWhatTheCommandLineBuilds) {
         EXPECT_EQ(o.status, 1) << text;
         EXPECT_TRUE(Has(o.err, bad + where)) << o.err;
     }
+}
+
+// In a child: a signal the tool was started with ignored stays ignored; one
+// that is not removes the temporary files and ends the run.
+TEST(TemporaryFiles, IgnoredSignalsStayIgnoredOthersRemoveTheFiles) {
+    std::string dir = MakeTempFolder();
+    std::string temporary = dir + "/p.exe.XXXXXX";
+    WriteBytesFile("partial", temporary);
+    for (int signal : {SIGHUP, SIGTERM}) {
+        pid_t child = fork();
+        if (child == 0) {
+            std::signal(SIGHUP, SIG_IGN);
+            std::vector<std::string> paths = {temporary};
+            RemoveOnSignal(&paths);
+            raise(signal);
+            _exit(0);  // ignored: the run goes on
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        if (signal == SIGHUP) {
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+            EXPECT_TRUE(fs::exists(temporary));
+        } else {
+            EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+            EXPECT_FALSE(fs::exists(temporary));
+        }
+    }
+    fs::remove_all(dir);
 }
 
 TEST(PackageFile, SampleNamesItsFilesBesideIt) {

@@ -7,12 +7,10 @@
 # of the same tree (scripts/release does both builds and the package).
 include(GNUInstallDirs)
 
-if(NOT DEFINED GLIMMER_VERSION)
-    if(PROJECT_VERSION)
-        set(GLIMMER_VERSION ${PROJECT_VERSION})
-    else()
-        set(GLIMMER_VERSION 0.1.0)
-    endif()
+# The package's version is the one glimmer-pack --version prints.
+get_directory_property(GLIMMER_VERSION DIRECTORY ${PROJECT_SOURCE_DIR}/tools/pack DEFINITION GLIMMER_PACK_VERSION)
+if(NOT GLIMMER_VERSION)
+    message(FATAL_ERROR "tools/pack/CMakeLists.txt sets no GLIMMER_PACK_VERSION")
 endif()
 
 set(GLIMMER_STUB_EXE "${PROJECT_SOURCE_DIR}/build/win32/bin/stub.exe" CACHE FILEPATH

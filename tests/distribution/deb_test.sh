@@ -30,6 +30,7 @@ cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1
 debs=("$work"/deb/glimmer-pack_*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "no single .deb in $work/deb"
 dpkg-deb --field "${debs[0]}" Depends | grep -q libssl || fail "the package does not depend on libssl"
+version=$(dpkg-deb --field "${debs[0]}" Version)
 root=$work/root
 dpkg -x "${debs[0]}" "$root"
 for file in usr/bin/glimmer-pack usr/share/glimmer-pack/stub.exe usr/share/man/man1/glimmer-pack.1.gz \
@@ -37,6 +38,8 @@ for file in usr/bin/glimmer-pack usr/share/glimmer-pack/stub.exe usr/share/man/m
     [ -f "$root/$file" ] || fail "$file is not in the package"
 done
 cmp -s "$root/usr/share/glimmer-pack/stub.exe" "$stub" || fail "the packaged stub is not $stub"
+[ "$("$root/usr/bin/glimmer-pack" --version)" = "glimmer-pack $version" ] ||
+    fail "the package's version $version is not the one glimmer-pack --version prints"
 
 # The README's example, between its markers, run in a folder that offers the
 # paths it names (the win32 build's programs, the sample's files) and a

@@ -1,8 +1,10 @@
 #!/bin/bash
 # The manual page and the bash completion say what glimmer-pack's --help
 # says: the same commands, and for each command the same long options (in
-# both directions; --help itself, which every command has, is left out).
-# Compared as sets of names, so that rewording a help text does not matter.
+# both directions). The options every command takes (--help, --quiet,
+# --verbose) are left out of the comparison per command: the page describes
+# them once, under OPTIONS. Compared as sets of names, so that rewording a
+# help text does not matter.
 #   in_step_test.sh GLIMMER_PACK MANUAL_PAGE COMPLETION
 set -u
 pack=$1 page=$2 completion=$3
@@ -10,8 +12,9 @@ faults=0
 
 fault() { echo "FAULT: $*"; faults=$((faults + 1)); }
 
-# Long options named in a text, one per line, sorted, --help left out.
-long_options() { grep -oE -- '--[a-z][a-z0-9-]+' | grep -vx -- '--help' | sort -u; }
+# Long options named in a text, one per line, sorted, those of every
+# command left out.
+long_options() { grep -oE -- '--[a-z][a-z0-9-]+' | grep -vxE -- '--(help|quiet|verbose)' | sort -u; }
 
 # Compares two sorted lists; $1 names what is compared.
 same() {
@@ -43,7 +46,8 @@ complete_words() {
     _glimmer_pack
     printf '%s\n' "${COMPREPLY[@]}"
 }
-same "the completion of the first word" "$commands" "$(complete_words '' | grep -v '^-' | sort -u)"
+# "help COMMAND" is offered too, but is no command of its own.
+same "the completion of the first word" "$commands" "$(complete_words '' | grep -v '^-' | grep -vx help | sort -u)"
 
 # Options of the tool itself, before any command.
 tool_options=$("$pack" --help | long_options)

@@ -1,14 +1,19 @@
 // glimmer-pack build: the stub cut at its payload anchor, the catalogue, then
 // every entry's data, written to a temporary file beside the output and
 // renamed into place only when everything succeeded.
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
+//
+// Every input is checked before the output is begun. The entries are then
+// streamed: a stored file is copied in pieces of a megabyte, a packed file
+// is held whole only while it is packed (the encoder takes its input in one
+// piece), and the catalogue, whose records need every stored size, is
+// written last into the room left for it.
+#include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <iostream>
-#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,22 +21,31 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "package_file.h"
 #include "package_format.h"
+#include "encoder/encoder.h"
 #include "payload/payload.h"
 #include "signing.h"
 #include "stub_location.h"
+#include "text_input.h"
 
 const char* const kBuildHelp =
-    "Usage: glimmer-pack build -o OUT.exe [--stub STUB.exe] --title TITLE\n"
+    "Usage: glimmer-pack build [PACKAGE.toml] -o OUT.exe [--stub STUB.exe] --title TITLE\n"
     "                          --saver FILE --data FILE --uninstaller FILE\n"
     "                          [--media FILE]... [--license FILE] [--base N]\n"
     "                          [--kind blank|zero|underscore] [--store | --pack]\n"
     "                          [--sign-cert CERT.pem --sign-key KEY.pem [--timestamp URL]]\n"
+    "                          [-q | -v]\n"
     "\n"
     "Joins the payload to the installer stub. Records 0 to 2 are the screen saver,\n"
     "its data file and the uninstaller; the media files follow in the order given.\n"
     "\n"
-    "  -o OUT.exe          the package to write (typically the title with \".exe\")\n"
+    "PACKAGE.toml, a package file, gives any of these options (see the README);\n"
+    "its paths are relative to its own folder, and the command line overrides it\n"
+    "(--media on the command line replaces the file's whole media list).\n"
+    "\n"
+    "  -o OUT.exe          the package to write (typically the title with \".exe\");\n"
+    "                      never one of the inputs\n"
     "  --stub STUB.exe     the installer stub; its first resource's data must be its\n"
     "                      last bytes (default: the installed one,\n"
     "                      ../share/glimmer-pack/stub.exe from the program's folder)\n"
@@ -40,9 +54,11 @@ const char* const kBuildHelp =
     "  --saver FILE        the screen saver, installed as TITLE.scr\n"
     "  --data FILE         its data file, installed as TITLE.dat\n"
     "  --uninstaller FILE  the uninstaller, installed as UNINSTAL.EXE\n"
-    "  --media FILE        a media file, installed as FILE0001.EXT and so on\n"
-    "  --license FILE      license text (UTF-8 or code page 1252, at most 65535\n"
-    "                      bytes once stored with CR LF line ends)\n"
+    "  --media FILE        a media file, installed as FILE0001.EXT and so on; its\n"
+    "                      extension must fit code page 1252\n"
+    "  --license FILE      license text: UTF-8 (a byte-order mark is dropped), UTF-16\n"
+    "                      with a byte-order mark, or code page 1252; at most 65535\n"
+    "                      bytes once stored with CR LF line ends\n"
     "  --base N            number of the first media file (0 to 65535, default 1)\n"
     "  --kind KIND         media name prefix: blank FILE (default), zero JUKE,\n"
     "                      underscore JUK_\n"
@@ -50,27 +66,23 @@ const char* const kBuildHelp =
     "  --pack              pack every file (default: pack a file when that makes it\n"
     "                      smaller)\n"
     "  --sign-cert CERT.pem  sign the package as 'glimmer-pack sign' does, with this\n"
-    "  --sign-key KEY.pem    certificate and key\n"
-    "  --timestamp URL     the time-stamping server for the signature\n";
+    "  --sign-key KEY.pem    certificate and key, before it replaces OUT.exe\n"
+    "  --timestamp URL     the time-stamping server for the signature\n"
+    "  -q, --quiet         errors only\n"
+    "  -v, --verbose       tell the stub used and what is done to each file\n";
 
 namespace {
 
-// The temporary output, removed if the build is interrupted.
-char g_temporary[4096];
+// The temporary output, removed if the build fails or is interrupted.
+std::vector<std::string> g_temporary;
 
-void RemoveTemporaryAndExit(int signal) {
-    if (g_temporary[0] != '\0') unlink(g_temporary);
-    std::_Exit(128 + signal);
-}
+// The largest stub and license file read: far beyond any real one, and
+// small enough to hold.
+constexpr std::uint64_t kMaxStubSize = 16u << 20;
+constexpr std::uint64_t kMaxLicenseFileSize = 4 * kMaxLicenseLength + 4;
 
-struct BuildOptions {
-    std::string output, stub, title, saver, data, uninstaller, license;
-    std::string signCert, signKey, timestamp;
-    std::vector<std::string> media;
-    std::uint16_t base = 1;
-    std::uint8_t kind = ' ';
-    PackChoice choice = PackChoice::Smaller;
-};
+// Pieces in which stored files are copied.
+constexpr std::size_t kPiece = 1 << 20;
 
 bool ParseBase(const std::string& text, std::uint16_t* base) {
     if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -80,184 +92,254 @@ bool ParseBase(const std::string& text, std::uint16_t* base) {
     return true;
 }
 
-// Fills `options`; returns kExitOk or the usage error's exit code.
-int ParseBuild(const std::vector<std::string>& args, BuildOptions* options) {
-    bool store = false, pack = false;
-    std::set<std::string> given;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string value;
-        bool missing = false;
-        auto option = [&](const char* name) {
-            if (!TakeOption(args, i, name, &value, &missing)) return false;
-            given.insert(name);
-            return true;
-        };
-        if (option("-o") || option("--output")) {
-            options->output = value;
-        } else if (option("--stub")) {
-            options->stub = value;
-        } else if (option("--title")) {
-            options->title = value;
-        } else if (option("--saver")) {
-            options->saver = value;
-        } else if (option("--data")) {
-            options->data = value;
-        } else if (option("--uninstaller")) {
-            options->uninstaller = value;
-        } else if (option("--media")) {
-            if (!missing) options->media.push_back(value);
-        } else if (option("--license")) {
-            options->license = value;
-        } else if (option("--base")) {
-            if (!missing && !ParseBase(value, &options->base))
-                return UsageError("--base needs a number from 0 to 65535, not '" + value + "'");
-        } else if (option("--kind")) {
-            if (missing) {
-            } else if (value == "blank") {
-                options->kind = ' ';
-            } else if (value == "zero") {
-                options->kind = 0;
-            } else if (value == "underscore") {
-                options->kind = '_';
-            } else {
-                return UsageError("--kind is blank, zero or underscore, not '" + value + "'");
-            }
-        } else if (option("--sign-cert")) {
-            options->signCert = value;
-        } else if (option("--sign-key")) {
-            options->signKey = value;
-        } else if (option("--timestamp")) {
-            options->timestamp = value;
-        } else if (args[i] == "--store") {
-            store = true;
-        } else if (args[i] == "--pack") {
-            pack = true;
-        } else {
-            return UsageError("build: unknown argument '" + args[i] + "'");
-        }
-        if (missing) return UsageError("build: " + args[i] + " needs a value");
-    }
-    if (store && pack) return UsageError("build: --store and --pack exclude each other");
-    options->choice = store ? PackChoice::Store : pack ? PackChoice::Pack : PackChoice::Smaller;
-    if (given.count("--sign-cert") != given.count("--sign-key") ||
-        (given.count("--timestamp") && !given.count("--sign-cert")))
-        return UsageError("build: --sign-cert and --sign-key go together (and --timestamp with them)");
-    for (const char* name : {"--title", "--saver", "--data", "--uninstaller"})
-        if (!given.count(name)) return UsageError(std::string("build: ") + name + " is required");
-    if (!given.count("-o") && !given.count("--output")) return UsageError("build: -o is required");
-    return kExitOk;
-}
-
-// The license file as the catalogue stores it: code page 1252 (converted
-// from UTF-8 when the file is valid UTF-8, else taken as it stands) with
-// CR LF line ends, since the license dialog's edit control breaks lines only
-// there.
-bool PrepareLicense(const std::string& raw, std::string* text, std::string* problem) {
-    std::string cp1252;
-    if (!Utf8ToCp1252(raw, &cp1252)) {
-        // Valid UTF-8 that the code page cannot hold is refused rather than
-        // stored garbled; anything else is taken as code page 1252 already.
-        if (IsValidUtf8(raw)) {
-            *problem = "holds characters that code page 1252 lacks";
-            return false;
-        }
-        cp1252 = raw;
-    }
-    if (cp1252.find('\0') != std::string::npos) {
-        *problem = "holds a NUL byte; the installer would show only the text before it";
-        return false;
-    }
-    text->clear();
-    for (std::size_t i = 0; i < cp1252.size(); ++i) {
-        if (cp1252[i] == '\n' && (i == 0 || cp1252[i - 1] != '\r')) *text += '\r';
-        *text += cp1252[i];
-    }
-    if (text->size() > kMaxLicenseLength) {
-        *problem = "is " + std::to_string(text->size()) + " bytes long as stored; at most 65535 fit";
-        return false;
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
     }
     return true;
 }
 
-// Writes `parts` to a temporary file in the output's folder, validates it as
-// the installer will, and renames it to `output`. Nothing is left behind on
-// failure, and an existing `output` is replaced only on success.
-bool WriteAtomically(const std::string& output, const std::vector<const std::string*>& parts,
-                     std::string* problem) {
-    std::string pattern = output + ".XXXXXX";
-    if (pattern.size() >= sizeof g_temporary) {
-        *problem = "path too long";
-        return false;
+bool ReadAll(int fd, char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = read(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
     }
-    std::memcpy(g_temporary, pattern.c_str(), pattern.size() + 1);
-    int fd = mkstemp(g_temporary);
-    if (fd < 0) {
-        *problem = std::string("cannot create a temporary file beside it: ") + std::strerror(errno);
-        g_temporary[0] = '\0';
-        return false;
+    return true;
+}
+
+// One file to carry.
+struct Input {
+    const char* option;  // "--saver", ... for messages
+    InputFile file;
+    std::string extension;
+    std::uint8_t kind;
+};
+
+// The output file being written.
+struct Output {
+    std::string path, temporary;
+    int fd = -1;
+};
+
+std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+// Copies a stored file to the output in pieces.
+std::string CopyInto(Output& out, const Input& input, Progress& progress) {
+    int fd = open(input.file.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Errno("cannot open");
+    std::vector<char> piece(kPiece);
+    std::uint64_t left = input.file.size;
+    std::string problem;
+    while (left > 0 && problem.empty()) {
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kPiece));
+        if (!ReadAll(fd, piece.data(), n)) problem = "the file shrank or cannot be read while it is copied";
+        else if (!WriteAll(out.fd, piece.data(), n)) problem = Errno("cannot write " + out.path);
+        left -= n;
+        ProgressAdvance(progress, n);
     }
-    mode_t mask = umask(0);
-    umask(mask);
-    bool ok = fchmod(fd, 0777 & ~mask) == 0;
-    for (const std::string* part : parts) {
-        std::size_t done = 0;
-        while (ok && done < part->size()) {
-            ssize_t n = write(fd, part->data() + done, part->size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) ok = false;
-            else done += static_cast<std::size_t>(n);
-        }
-    }
-    if (!ok) *problem = std::string("write failed: ") + std::strerror(errno);
-    if (ok && fsync(fd) != 0) {
-        *problem = std::string("write failed: ") + std::strerror(errno);
-        ok = false;
-    }
-    if (close(fd) != 0 && ok) {
-        *problem = std::string("write failed: ") + std::strerror(errno);
-        ok = false;
-    }
-    char message[256];
-    if (ok && !ValidatePayload(g_temporary, message, sizeof message)) {
-        *problem = std::string("the package written does not validate: ") + message;
-        ok = false;
-    }
-    if (ok && std::rename(g_temporary, output.c_str()) != 0) {
-        *problem = std::string("cannot rename the temporary file into place: ") + std::strerror(errno);
-        ok = false;
-    }
-    if (!ok) unlink(g_temporary);
-    g_temporary[0] = '\0';
-    return ok;
+    char extra;
+    if (problem.empty() && read(fd, &extra, 1) != 0) problem = "the file grew while it was copied";
+    close(fd);
+    return problem;
+}
+
+// Packs a file (held whole) and writes it, or writes it stored when that is
+// the choice; fills the record's sizes.
+std::string PackInto(Output& out, const Input& input, PackChoice choice, FileRecord* record, Progress& progress) {
+    std::vector<std::uint8_t> data(input.file.size);
+    int fd = open(input.file.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Errno("cannot open");
+    bool whole = ReadAll(fd, reinterpret_cast<char*>(data.data()), data.size());
+    char extra;
+    bool grew = whole && read(fd, &extra, 1) != 0;
+    close(fd);
+    if (!whole) return "the file shrank or cannot be read";
+    if (grew) return "the file grew while it was read";
+    std::vector<std::uint8_t> packed = LzhufEncode(data.data(), data.size());
+    ProgressAdvance(progress, data.size());
+    bool usePacked = choice == PackChoice::Pack || packed.size() < data.size();
+    const std::vector<std::uint8_t>& bytes = usePacked ? packed : data;
+    if (!WriteAll(out.fd, reinterpret_cast<const char*>(bytes.data()), bytes.size()))
+        return Errno("cannot write " + out.path);
+    record->storedSize = static_cast<std::uint32_t>(bytes.size());
+    record->unpackedSize = usePacked ? static_cast<std::uint32_t>(data.size()) : 0;
+    return "";
 }
 
 std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
+std::string Percent(std::uint64_t part, std::uint64_t whole) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.0f%%", whole ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 100.0);
+    return text;
+}
+
 }  // namespace
 
 int RunBuild(const std::vector<std::string>& args) {
-    BuildOptions options;
-    int usage = ParseBuild(args, &options);
-    if (usage != kExitOk) return usage;
+    // ---- The options: the package file, then the command line over it.
+    PackageOptions cli, options;
+    std::string packageFile, base, kind, signCert, signKey, timestamp;
+    std::vector<std::string> media;
+    bool store = false, pack = false, quiet = false, verbose = false;
+    CLI::App app("build");
+    app.add_option("PACKAGE.toml", packageFile);
+    app.add_option("-o,--output", cli.output);
+    app.add_option("--stub", cli.stub);
+    app.add_option("--title", cli.title);
+    app.add_option("--saver", cli.saver);
+    app.add_option("--data", cli.data);
+    app.add_option("--uninstaller", cli.uninstaller);
+    app.add_option("--media", media)->allow_extra_args(false);
+    app.add_option("--license", cli.license);
+    app.add_option("--base", base);
+    app.add_option("--kind", kind);
+    CLI::Option* storeFlag = app.add_flag("--store", store);
+    app.add_flag("--pack", pack)->excludes(storeFlag);
+    app.add_option("--sign-cert", signCert);
+    app.add_option("--sign-key", signKey);
+    app.add_option("--timestamp", timestamp);
+    AddVerbosity(app, &quiet, &verbose);
+    int parsed = ParseArguments(app, "build", kBuildHelp, args);
+    if (parsed != kGoOn) return parsed;
+    g_verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
+    if (signCert.empty() != signKey.empty() || (!timestamp.empty() && signCert.empty()))
+        return UsageError("build", "--sign-cert and --sign-key go together (and --timestamp with them)");
 
-    std::string stub, problem;
+    InputFile packageInput;
+    const std::string suffix = ".toml";
+    if (!packageFile.empty() && (packageFile.size() <= suffix.size() ||
+                                 packageFile.compare(packageFile.size() - suffix.size(), suffix.size(), suffix) != 0))
+        return UsageError("build", "unexpected argument '" + packageFile +
+                                       "': a package file's name ends in .toml, and each media file needs its "
+                                       "own --media");
+    if (!packageFile.empty()) {
+        std::string problem = CheckInputFile(packageFile, &packageInput);
+        if (!problem.empty()) return Fail(packageFile, problem);
+        problem = ReadPackageFile(packageFile, &options);
+        if (!problem.empty()) {
+            std::cerr << "glimmer-pack: " << problem << "\n";
+            return kExitFailed;
+        }
+    }
+    for (auto field : {&PackageOptions::output, &PackageOptions::stub, &PackageOptions::title, &PackageOptions::saver,
+                       &PackageOptions::data, &PackageOptions::uninstaller, &PackageOptions::license})
+        if (!(cli.*field).empty()) options.*field = cli.*field;
+    if (app.count("--media")) {
+        options.media = media;
+        options.mediaGiven = true;
+    }
+    if (app.count("--base")) {
+        if (!ParseBase(base, &options.base))
+            return UsageError("build", "--base needs a number from 0 to 65535, not '" + base + "'");
+    }
+    if (app.count("--kind")) {
+        if (!KindFromName(kind, &options.kind))
+            return UsageError("build", "--kind is blank, zero or underscore, not '" + kind + "'");
+    }
+    if (store) options.choice = PackChoice::Store;
+    if (pack) options.choice = PackChoice::Pack;
+
+    std::string missing;
+    const std::pair<const char*, const std::string*> required[] = {
+        {"-o", &options.output}, {"--title", &options.title}, {"--saver", &options.saver},
+        {"--data", &options.data}, {"--uninstaller", &options.uninstaller}};
+    for (const auto& [name, value] : required)
+        if (value->empty()) missing += (missing.empty() ? "" : ", ") + std::string(name);
+    if (!missing.empty())
+        return UsageError("build", "missing " + missing +
+                                       (packageFile.empty() ? "" : " (neither on the command line nor in " +
+                                                                       packageFile + ")"));
+    if (options.output == "-")
+        return UsageError("build", "-o -: a package is a binary file and is not written to standard output; "
+                                   "name a file");
     if (options.stub.empty()) {
+        std::string problem;
         options.stub = InstalledStub(&problem);
-        if (options.stub.empty()) return UsageError("build: --stub is required: no installed stub (" + problem + ")");
+        if (options.stub.empty()) return UsageError("build", "missing --stub, and no installed stub: " + problem);
     }
-    if (!options.signCert.empty() && !(problem = SigningProblem(options.signCert, options.signKey)).empty()) {
-        std::cerr << "glimmer-pack: " << problem << "\n";
-        return kExitFailed;
+    if (!signCert.empty()) {
+        std::string problem = SigningProblem(signCert, signKey);
+        if (!problem.empty()) {
+            std::cerr << "glimmer-pack: " << problem << "\n";
+            return kExitFailed;
+        }
     }
+
+    // ---- Every input, before any output exists.
+    std::vector<Input> inputs;
+    auto addInput = [&](const char* option, const std::string& path, const char* extension, std::uint8_t kind) {
+        Input input;
+        input.option = option;
+        input.file.path = path;
+        input.extension = extension;
+        input.kind = kind;
+        inputs.push_back(input);
+    };
+    addInput("--saver", options.saver, ".TMP", ' ');
+    addInput("--data", options.data, ".TMP", ' ');
+    addInput("--uninstaller", options.uninstaller, ".TMP", ' ');
+    for (const std::string& m : options.media) addInput("--media", m, "", options.kind);
+    InputFile stubFile, licenseFile;
+    int faults = 0;
+    auto fault = [&](const std::string& subject, const std::string& problem) {
+        Fail(subject, problem);
+        ++faults;
+    };
+    std::string problem = CheckInputFile(options.stub, &stubFile);
+    if (!problem.empty()) fault("--stub " + options.stub, problem);
+    else if (stubFile.size > kMaxStubSize) fault("--stub " + options.stub, "too large for an installer stub (16 MB or more)");
+    if (!options.license.empty()) {
+        problem = CheckInputFile(options.license, &licenseFile);
+        if (!problem.empty()) fault("--license " + options.license, problem);
+        else if (licenseFile.size > kMaxLicenseFileSize) fault("--license " + options.license, "license text too long (65535 bytes fit)");
+    }
+    std::uint64_t totalIn = 0;
+    for (Input& input : inputs) {
+        problem = CheckInputFile(input.file.path, &input.file);
+        if (problem.empty() && input.file.size == 0)
+            // A stored size of 0 marks the end of the catalogue.
+            problem = "empty file; a package cannot carry a file of 0 bytes";
+        if (problem.empty() && input.file.size >= kMaxPackageSize) problem = "file too large (2 GB or more)";
+        if (problem.empty() && input.option == std::string("--media"))
+            problem = MediaExtensionField(input.file.path, &input.extension);
+        if (!problem.empty()) fault(std::string(input.option) + " " + input.file.path, problem);
+        totalIn += input.file.size;
+    }
+    if (faults) return kExitFailed;
+
+    // The output is none of the inputs, by device and inode.
+    struct stat outStat;
+    if (stat(options.output.c_str(), &outStat) == 0) {
+        if (S_ISDIR(outStat.st_mode)) return Fail(options.output, std::strerror(EISDIR));
+        std::vector<std::pair<std::string, const InputFile*>> all = {{"--stub", &stubFile}};
+        if (!options.license.empty()) all.push_back({"--license", &licenseFile});
+        if (!packageFile.empty()) all.push_back({"the package file", &packageInput});
+        for (const Input& input : inputs) all.push_back({input.option, &input.file});
+        for (const auto& [what, file] : all)
+            if (file->device == outStat.st_dev && file->inode == outStat.st_ino)
+                return Fail(options.output, "is the same file as " + what + " " + file->path +
+                                                "; writing the package would destroy it");
+    }
+
+    // ---- The stub, the title, the license and the names.
+    std::string stub;
     if (!ReadWholeFile(options.stub, &stub, &problem)) return Fail(options.stub, problem);
     StubAnchor anchor;
     problem = FindStubAnchor(stub, &anchor);
     if (problem.empty()) problem = CheckStubCut(stub, anchor);
     if (!problem.empty()) return Fail(options.stub, "unusable stub: " + problem);
+    Detail("stub: " + options.stub + " (payload anchor at byte " + std::to_string(anchor.dataOffset) + ")");
 
     std::string title;
-    if (!Utf8ToCp1252(options.title, &title))
-        return Fail("--title", "not valid UTF-8, or holds characters that code page 1252 lacks");
+    if (!Utf8ToCp1252(options.title, &title)) return Fail("--title", Cp1252Problem(options.title));
     problem = TitleProblem(title);
     if (!problem.empty()) return Fail("--title", problem);
 
@@ -265,25 +347,9 @@ int RunBuild(const std::vector<std::string>& args) {
     if (!options.license.empty()) {
         std::string raw;
         if (!ReadWholeFile(options.license, &raw, &problem)) return Fail(options.license, problem);
-        if (!PrepareLicense(raw, &license, &problem)) return Fail(options.license, "license text " + problem);
+        if (!PrepareLicenseText(raw, &license, &problem)) return Fail(options.license, "license text: " + problem);
     }
 
-    struct Input {
-        std::string path, extension;
-        std::uint8_t kind;
-    };
-    std::vector<Input> inputs = {
-        {options.saver, ".TMP", ' '}, {options.data, ".TMP", ' '}, {options.uninstaller, ".TMP", ' '}};
-    for (const std::string& media : options.media) {
-        std::string extension = MediaExtension(media);
-        problem = ExtensionProblem(extension);
-        if (!problem.empty()) return Fail(media, problem);
-        inputs.push_back({media, extension, options.kind});
-    }
-
-    // The installer refuses a package whose paths do not fit on the machine
-    // at hand: refuse one that fits on none, warn about one that does not
-    // fit under Windows' default folders. Known before anything is packed.
     std::vector<FileRecord> records;
     for (const Input& input : inputs) {
         FileRecord r{};
@@ -292,54 +358,122 @@ int RunBuild(const std::vector<std::string>& args) {
         r.kind = input.kind;
         records.push_back(r);
     }
+    // The installer refuses a package whose paths do not fit on the machine
+    // at hand: refuse one that fits on none, warn about one that does not
+    // fit under Windows' default folders.
     problem = PathLengthProblem(title, options.base, records);
     if (!problem.empty()) return Fail("--title", problem);
     std::string warning = PathLengthWarning(title, options.base, records);
-    if (!warning.empty()) std::cerr << "glimmer-pack: warning: --title: " << warning << "\n";
+    if (!warning.empty()) Warn("--title", warning);
 
-    std::vector<CatalogueEntry> entries;
-    std::uint64_t total = anchor.dataOffset + FirstRecordOffset(static_cast<std::uint32_t>(license.size())) +
-                          (inputs.size() + 1) * kRecordSize;
-    Progress progress = StartProgress();
+    // ---- The output: stub head, room for the catalogue, the entries.
+    Output out;
+    out.path = options.output;
+    std::string pattern = options.output + ".XXXXXX";
+    g_temporary.assign(1, pattern);
+    RemoveOnSignal(&g_temporary);
+    out.fd = mkostemp(g_temporary[0].data(), O_CLOEXEC);
+    if (out.fd < 0) {
+        problem = Errno("cannot create a temporary file beside it");
+        g_temporary.clear();
+        return Fail(options.output, problem);
+    }
+    out.temporary = g_temporary[0];
+    auto failWith = [&](const std::string& subject, const std::string& text) {
+        close(out.fd);
+        unlink(out.temporary.c_str());
+        g_temporary.clear();
+        return Fail(subject, text);
+    };
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(out.fd, 0777 & ~mask);
+
+    const std::string catalogueRoom(LayOutCatalogue(title, license, options.base, records).size(), '\0');
+    if (!WriteAll(out.fd, stub.data(), anchor.dataOffset) ||
+        !WriteAll(out.fd, catalogueRoom.data(), catalogueRoom.size()))
+        return failWith(options.output, Errno("write failed"));
+    std::uint64_t offset = anchor.dataOffset + catalogueRoom.size();
+    if (offset + totalIn > kMaxPackageSize && options.choice == PackChoice::Store)
+        return failWith(options.output, "package would reach 2 GB; offsets and sizes must stay below 2^31");
+
+    Progress progress = StartProgress(totalIn);
+    std::uint64_t totalStored = 0;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-        std::string data;
-        if (!ReadWholeFile(inputs[i].path, &data, &problem)) return Fail(inputs[i].path, problem);
-        // A stored size of 0 marks the end of the catalogue, so an empty
-        // file cannot be carried.
-        if (data.empty()) return Fail(inputs[i].path, "empty file; a package cannot carry a file of 0 bytes");
-        if (data.size() >= kMaxPackageSize) return Fail(inputs[i].path, "file too large (2 GB or more)");
-        ShowProgress(progress, "packing " + BaseName(inputs[i].path) + " (" + std::to_string(i + 1) + "/" +
-                                   std::to_string(inputs.size()) + ")",
-                     data.size());
-        entries.push_back(PrepareEntry(data, options.choice, inputs[i].extension, inputs[i].kind));
-        total += entries.back().stored.size();
-        if (total > kMaxPackageSize) {
-            EndProgress(progress);
-            return Fail(options.output, "package would reach 2 GB; offsets and sizes must stay below 2^31");
+        const Input& input = inputs[i];
+        FileRecord& r = records[i];
+        // The encoder takes a file in one piece and reports nothing until it
+        // is done.
+        ProgressFile(progress, options.choice == PackChoice::Store ? "storing" : "packing", BaseName(input.file.path),
+                     options.choice != PackChoice::Store && input.file.size >= kPiece);
+        r.offset = static_cast<std::uint32_t>(offset);
+        if (options.choice == PackChoice::Store) {
+            problem = CopyInto(out, input, progress);
+            r.storedSize = static_cast<std::uint32_t>(input.file.size);
+            r.unpackedSize = 0;
+        } else {
+            problem = PackInto(out, input, options.choice, &r, progress);
         }
+        if (!problem.empty()) {
+            EndProgress(progress);
+            return failWith(input.file.path, problem);
+        }
+        offset += r.storedSize;
+        totalStored += r.storedSize;
+        if (offset > kMaxPackageSize) {
+            EndProgress(progress);
+            return failWith(options.output, "package would reach 2 GB; offsets and sizes must stay below 2^31");
+        }
+        Detail(std::string(input.option + 2) + " " + input.file.path + ": " +
+               (r.unpackedSize ? "packed " : "stored ") + std::to_string(input.file.size) + " -> " +
+               std::to_string(r.storedSize) + " bytes");
     }
     EndProgress(progress);
 
-    std::string head = stub.substr(0, anchor.dataOffset);
-    std::string payload = LayOutPayload(anchor.dataOffset, title, license, options.base, entries);
     // The stub's resource section may declare raw data past its anchor;
     // Windows refuses an image whose file ends before its sections do.
-    std::string padding;
     std::uint64_t needed = SectionsEnd(stub);
-    if (head.size() + payload.size() < needed) padding.assign(needed - head.size() - payload.size(), '\0');
-
-    std::signal(SIGINT, RemoveTemporaryAndExit);
-    std::signal(SIGTERM, RemoveTemporaryAndExit);
-    std::signal(SIGHUP, RemoveTemporaryAndExit);
-    if (!WriteAtomically(options.output, {&head, &payload, &padding}, &problem))
-        return Fail(options.output, problem);
-    if (!options.signCert.empty()) {
-        problem = SignPackage({options.output, options.output, options.signCert, options.signKey, options.timestamp});
+    if (offset < needed) {
+        std::string padding(needed - offset, '\0');
+        if (!WriteAll(out.fd, padding.data(), padding.size())) return failWith(options.output, Errno("write failed"));
+        offset = needed;
+    }
+    std::string catalogue = LayOutCatalogue(title, license, options.base, records);
+    if (pwrite(out.fd, catalogue.data(), catalogue.size(), anchor.dataOffset) !=
+        static_cast<ssize_t>(catalogue.size()))
+        return failWith(options.output, Errno("write failed"));
+    if (fsync(out.fd) != 0) return failWith(options.output, Errno("write failed"));
+    if (close(out.fd) != 0) {
+        out.fd = -1;
+        unlink(out.temporary.c_str());
+        g_temporary.clear();
+        return Fail(options.output, Errno("write failed"));
+    }
+    out.fd = -1;
+    auto removeAndFail = [&](const std::string& text) {
+        unlink(out.temporary.c_str());
+        g_temporary.clear();
+        return Fail(options.output, text);
+    };
+    char message[256];
+    if (!ValidatePayload(out.temporary.c_str(), message, sizeof message))
+        return removeAndFail(std::string("the package written does not validate: ") + message);
+    if (!signCert.empty()) {
+        // Signed from the temporary file straight into place.
+        problem = SignPackage({out.temporary, options.output, signCert, signKey, timestamp});
+        unlink(out.temporary.c_str());
+        g_temporary.clear();
         if (!problem.empty()) {
-            unlink(options.output.c_str());
             std::cerr << "glimmer-pack: " << problem << "\n";
             return kExitFailed;
         }
+        Detail("signed " + options.output + " with " + signCert);
+    } else if (std::rename(out.temporary.c_str(), options.output.c_str()) != 0) {
+        return removeAndFail(Errno("cannot rename the temporary file into place"));
     }
+    g_temporary.clear();
+    Summary("built " + options.output + ": " + std::to_string(inputs.size()) + " files, " + FormatBytes(totalIn) +
+            " in, " + FormatBytes(totalStored) + " stored (" + Percent(totalStored, totalIn) + "), package " +
+            FormatBytes(offset) + ", " + FormatSeconds(Elapsed(progress)));
     return kExitOk;
 }

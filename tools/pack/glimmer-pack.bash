@@ -11,7 +11,11 @@ _glimmer_pack()
     COMPREPLY=()
 
     if [ "$COMP_CWORD" -eq 1 ]; then
-        COMPREPLY=($(compgen -W "$commands --help" -- "$cur"))
+        COMPREPLY=($(compgen -W "$commands help --help --version" -- "$cur"))
+        return
+    fi
+    if [ "${COMP_WORDS[1]}" = help ]; then
+        [ "$COMP_CWORD" -eq 2 ] && COMPREPLY=($(compgen -W "$commands" -- "$cur"))
         return
     fi
 
@@ -23,14 +27,15 @@ _glimmer_pack()
             return ;;
     esac
 
-    local options
+    local options="-q --quiet -v --verbose --help"
     case ${COMP_WORDS[1]} in
         build)
-            options="-o --stub --title --saver --data --uninstaller --media --license
-                     --base --kind --store --pack --sign-cert --sign-key --timestamp --help" ;;
-        list) options="--json --help" ;;
-        extract|verify) options="--help" ;;
-        sign) options="-o --cert --key --timestamp --help" ;;
+            options+=" -o --stub --title --saver --data --uninstaller --media --license
+                     --base --kind --store --pack --sign-cert --sign-key --timestamp" ;;
+        list) options+=" --json" ;;
+        extract) options+=" --overwrite" ;;
+        verify) ;;
+        sign) options+=" -o --cert --key --timestamp" ;;
         *) return ;;
     esac
     if [[ $cur == -* ]]; then

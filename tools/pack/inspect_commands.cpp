@@ -1,49 +1,62 @@
 // glimmer-pack list, extract and verify: read a package with the installer's
 // own catalogue reader and name its files with the installer's own naming.
+#include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
+#include <random>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "cli.h"
 #include "commands.h"
-#include "payload/naming.h"
 #include "package_format.h"
-#include "payload/decoder.h"
+#include "packed_stream.h"
+#include "payload/naming.h"
 #include "payload/payload.h"
 #include "signing.h"
 
 const char* const kListHelp =
-    "Usage: glimmer-pack list PACKAGE [--json]\n"
+    "Usage: glimmer-pack list PACKAGE [--json] [-q | -v]\n"
     "\n"
     "Shows the package's title, license length and numbering base, and one row per\n"
     "file: index, role, the name the installer gives it, stored or packed, stored\n"
     "size, installed size and offset in the package. Names are shown in UTF-8.\n"
     "\n"
-    "  --json   the same as one JSON object: title, licenseLength, numberingBase and\n"
-    "           records [{index, role, name, packed, storedSize, unpackedSize,\n"
-    "           offset}] (unpackedSize is the installed size, also when stored)\n";
+    "  --json   the same as one JSON object, format 1 (see docs/list-json.md)\n";
 
 const char* const kExtractHelp =
-    "Usage: glimmer-pack extract PACKAGE DIR\n"
+    "Usage: glimmer-pack extract PACKAGE DIR [--overwrite] [-q | -v]\n"
     "\n"
     "Writes every file of the package into DIR (created when missing) under the name\n"
     "the installer gives it: TITLE.scr, TITLE.dat, UNINSTAL.EXE, then the media files\n"
-    "(FILE0001.MP3 and so on). Names are written in UTF-8. Refuses a package that\n"
-    "fails validation and any name that would leave DIR.\n";
+    "(FILE0001.MP3 and so on). Names are written in UTF-8.\n"
+    "\n"
+    "Refuses a package that verify refuses, any name that would leave DIR, and a DIR\n"
+    "that is a symbolic link. Every file is written under a temporary name and\n"
+    "renamed into place only once every file has been written and every packed\n"
+    "stream has been found sound, so a refused package leaves no file behind.\n"
+    "\n"
+    "  --overwrite   replace files of the same names; without it an existing file\n"
+    "                is refused before anything is written\n";
 
 const char* const kVerifyHelp =
-    "Usage: glimmer-pack verify PACKAGE\n"
+    "Usage: glimmer-pack verify PACKAGE [-q | -v]\n"
     "\n"
-    "Validates the catalogue (terminator present, title terminated, every file's data\n"
-    "inside the package, license inside the package), checks the title and the media\n"
-    "extensions as the installer does before it writes anything, and decodes every\n"
-    "packed file in full: its stream must take exactly its stored bytes, end at its\n"
-    "unpacked size and never read what it has not written. Exit status 0 when the\n"
-    "package is sound. A signed package's certificate table must follow every\n"
+    "Checks what the format allows to be checked: the catalogue's layout (terminator\n"
+    "present, title terminated, every file's data and the license inside the\n"
+    "package), the title and the media extensions as the installer checks them\n"
+    "before it writes anything, and every packed file decoded in full: its stream\n"
+    "must take exactly its stored bytes, end at its unpacked size and never read\n"
+    "what it has not written. The files' bytes themselves cannot be checked: the\n"
+    "format has no checksum, so a changed stored byte is never found, and a changed\n"
+    "packed byte only when its stream no longer decodes exactly. Exit status 0 when\n"
+    "the package passes. A signed package's certificate table must follow every\n"
     "file's data; the signer is named, but the signature is not checked.\n";
 
 namespace {
@@ -76,7 +89,18 @@ std::string LoadCatalogue(const std::string& path, Catalogue* catalogue) {
     return problem;
 }
 
-const char* Role(std::size_t index) {
+// The stable role code of record `index`, and its wording.
+const char* RoleCode(std::size_t index) {
+    switch (RoleOf(static_cast<std::uint32_t>(index))) {
+    case kRoleScreenSaver: return "saver";
+    case kRoleData: return "data";
+    case kRoleUninstaller: return "uninstaller";
+    case kRoleMedia: break;
+    }
+    return "media";
+}
+
+const char* RoleText(std::size_t index) {
     switch (RoleOf(static_cast<std::uint32_t>(index))) {
     case kRoleScreenSaver: return "screen saver";
     case kRoleData: return "data file";
@@ -85,6 +109,9 @@ const char* Role(std::size_t index) {
     }
     return "media";
 }
+
+// The class of a kind byte, as build's --kind names it.
+const char* KindName(std::uint8_t kind) { return kind == 0 ? "zero" : kind == '_' ? "underscore" : "blank"; }
 
 // The file name the installer gives record `index` (code page 1252), from
 // the same naming code with empty folders. False when it does not fit.
@@ -100,6 +127,32 @@ bool InstalledName(const Catalogue& c, std::size_t index, std::string* name) {
     return true;
 }
 
+// A media record's extension field up to its first NUL, blanks at its end
+// removed.
+std::string ExtensionOf(const FileRecord& r) {
+    std::string field(r.extension, strnlen(r.extension, kExtensionSize));
+    return field.substr(0, field.find_last_not_of(' ') + 1);
+}
+
+// What the installer refuses before it writes anything: the title, a media
+// extension, a name that does not fit. "" when the package passes.
+std::string CheckInstallable(const Catalogue& c) {
+    TitleFault titleFault = CheckTitle(c.title.c_str());
+    if (titleFault != kTitleSound)
+        return "the title '" + Cp1252ToUtf8(c.title) + "' cannot name a Windows file and folder: " +
+               TitleRuleText(titleFault);
+    for (std::size_t i = 0; i < c.records.size(); ++i) {
+        if (RoleOf(static_cast<std::uint32_t>(i)) == kRoleMedia &&
+            CheckExtension(c.records[i].extension) != kExtensionSound)
+            return "record " + std::to_string(i) + "'s extension '" + Cp1252ToUtf8(ExtensionOf(c.records[i])) +
+                   "' is not allowed in a Windows file name";
+        std::string name;
+        if (!InstalledName(c, i, &name))
+            return "record " + std::to_string(i) + "'s installed name does not fit 259 characters";
+    }
+    return "";
+}
+
 // A name that stays inside the extraction folder.
 bool SafeName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos;
@@ -112,79 +165,66 @@ std::size_t Characters(const std::string& utf8) {
     return n;
 }
 
-// Positional arguments, with "--" ending the options. Returns kExitOk or a
-// usage error; `flags` lists the accepted flags, set in `seen`.
-int Positionals(const std::string& command, const std::vector<std::string>& args,
-                const std::vector<std::string>& flags, std::vector<std::string>* positional,
-                std::vector<bool>* seen, std::size_t wanted) {
-    seen->assign(flags.size(), false);
-    bool options = true;
-    for (const std::string& arg : args) {
-        if (options && arg == "--") {
-            options = false;
-            continue;
-        }
-        if (options && arg.size() > 1 && arg[0] == '-') {
-            std::size_t k = 0;
-            while (k < flags.size() && flags[k] != arg) ++k;
-            if (k == flags.size()) return UsageError(command + ": unknown option '" + arg + "'");
-            (*seen)[k] = true;
-            continue;
-        }
-        positional->push_back(arg);
-    }
-    if (positional->size() != wanted)
-        return UsageError(command + ": expected " + std::to_string(wanted) + " argument" +
-                          (wanted == 1 ? "" : "s") + ", got " + std::to_string(positional->size()));
-    return kExitOk;
-}
+// -q and -v of a command.
+struct Loudness {
+    bool quiet = false, verbose = false;
+    void Apply() const { g_verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal; }
+};
 
-// What is wrong with a packed stream, from the decoder's StreamFaults.
-std::string DescribeStreamFaults(int faults) {
-    static const struct {
-        int bit;
-        const char* text;
-    } kFaults[] = {
-        {kStreamInputCut, "the package ends inside its data"},
-        {kStreamUnfinished, "it stops before its unpacked size"},
-        {kStreamPastEnd, "its stream needs more bytes than are stored"},
-        {kStreamOverran, "its last code runs past the unpacked size"},
-        {kStreamUnwrittenRead, "it reads window bytes it never wrote"},
-        {kStreamLeftOver, "stored bytes are left over after the unpacked size"},
-    };
-    std::string text;
-    for (const auto& f : kFaults)
-        if (faults & f.bit) text += (text.empty() ? "" : ", ") + std::string(f.text);
-    return text;
-}
+// A pump that counts another kPumpStep bytes of output as done.
+void CountStep(void* context) { ProgressAdvance(*static_cast<Progress*>(context), kPumpStep); }
 
 }  // namespace
 
 int RunList(const std::vector<std::string>& args) {
-    std::vector<std::string> positional;
-    std::vector<bool> seen;
-    int usage = Positionals("list", args, {"--json"}, &positional, &seen, 1);
-    if (usage != kExitOk) return usage;
-    const std::string& path = positional[0];
+    std::string path;
+    bool json = false;
+    Loudness loud;
+    CLI::App app("list");
+    app.add_option("PACKAGE", path)->required();
+    app.add_flag("--json", json);
+    AddVerbosity(app, &loud.quiet, &loud.verbose);
+    int parsed = ParseArguments(app, "list", kListHelp, args);
+    if (parsed != kGoOn) return parsed;
+    loud.Apply();
+
     Catalogue c;
     std::string problem = LoadCatalogue(path, &c);
     if (!problem.empty()) return Fail(path, problem);
 
     std::vector<std::string> names;
+    std::vector<bool> named;
     for (std::size_t i = 0; i < c.records.size(); ++i) {
         std::string name;
-        names.push_back(InstalledName(c, i, &name) ? Cp1252ToUtf8(name) : "");
+        named.push_back(InstalledName(c, i, &name));
+        names.push_back(named.back() ? Cp1252ToUtf8(name) : "");
     }
 
-    if (seen[0]) {
-        std::cout << "{\n  \"title\": " << JsonString(Cp1252ToUtf8(c.title)) << ",\n"
-                  << "  \"licenseLength\": " << c.licenseLength << ",\n"
+    if (json) {
+        // The media records' kind: "mixed" when they differ, null without media.
+        std::string kind = "null";
+        for (std::size_t i = kRoleMedia; i < c.records.size(); ++i) {
+            std::string k = JsonString(KindName(c.records[i].kind));
+            kind = kind == "null" || kind == k ? k : "\"mixed\"";
+        }
+        std::cout << "{\n  \"format\": 1,\n"
+                  << "  \"title\": " << JsonString(Cp1252ToUtf8(c.title)) << ",\n"
+                  << "  \"kind\": " << kind << ",\n"
                   << "  \"numberingBase\": " << c.base << ",\n"
-                  << "  \"records\": [";
+                  << "  \"licenseLength\": " << c.licenseLength << ",\n"
+                  << "  \"license\": ";
+        if (c.licenseLength == 0) std::cout << "null";
+        else
+            std::cout << "{\"role\": \"license\", \"roleText\": \"license text\", \"length\": " << c.licenseLength
+                      << "}";
+        std::cout << ",\n  \"records\": [";
         for (std::size_t i = 0; i < c.records.size(); ++i) {
             const FileRecord& r = c.records[i];
-            std::cout << (i ? ",\n" : "\n") << "    {\"index\": " << i << ", \"role\": " << JsonString(Role(i))
-                      << ", \"name\": " << JsonString(names[i])
+            bool media = RoleOf(static_cast<std::uint32_t>(i)) == kRoleMedia;
+            std::cout << (i ? ",\n" : "\n") << "    {\"index\": " << i << ", \"role\": \"" << RoleCode(i)
+                      << "\", \"roleText\": \"" << RoleText(i)
+                      << "\", \"name\": " << (named[i] ? JsonString(names[i]) : "null")
+                      << ", \"extension\": " << (media ? JsonString(Cp1252ToUtf8(ExtensionOf(r))) : "null")
                       << ", \"packed\": " << (r.unpackedSize != 0 ? "true" : "false")
                       << ", \"storedSize\": " << r.storedSize << ", \"unpackedSize\": " << InstalledSize(r)
                       << ", \"offset\": " << r.offset << "}";
@@ -203,131 +243,252 @@ int RunList(const std::vector<std::string>& args) {
                 ("Name" + std::string(width - 4, ' ')).c_str(), "Coding", "Stored", "Unpacked", "Offset");
     for (std::size_t i = 0; i < c.records.size(); ++i) {
         const FileRecord& r = c.records[i];
-        std::string name = names[i].empty() ? "(too long)" : names[i];
+        std::string name = named[i] ? names[i] : "(too long)";
         name += std::string(width - Characters(name), ' ');
-        std::printf("%5zu  %-12s  %s  %-6s  %10lu  %10lu  %10lu\n", i, Role(i), name.c_str(),
+        std::printf("%5zu  %-12s  %s  %-6s  %10lu  %10lu  %10lu\n", i, RoleText(i), name.c_str(),
                     r.unpackedSize ? "packed" : "stored", static_cast<unsigned long>(r.storedSize),
                     static_cast<unsigned long>(InstalledSize(r)), static_cast<unsigned long>(r.offset));
     }
     return kExitOk;
 }
 
+namespace {
+
+// Writing the extracted files: each one under a temporary name of its own,
+// created new, in the target folder; renamed to its name only when every
+// file is written and sound.
+struct Extraction {
+    std::string folder;
+    int folderFd = -1;
+    std::vector<std::string> temporaries;  // full paths, removed on failure and on a signal
+    std::vector<std::string> placed;       // names renamed into place by this run
+    bool created = false;                  // the folder was made by this run
+
+    ~Extraction() {
+        for (const std::string& t : temporaries)
+            if (!t.empty()) unlink(t.c_str());
+        if (folderFd >= 0) close(folderFd);
+    }
+};
+
+// Opens (creating when missing) the target folder; refuses a link.
+std::string OpenTargetFolder(Extraction& x) {
+    // A final slash would make the system follow a link.
+    while (x.folder.size() > 1 && x.folder.back() == '/') x.folder.pop_back();
+    struct stat st;
+    if (lstat(x.folder.c_str(), &st) != 0) {
+        std::error_code error;
+        std::filesystem::create_directories(x.folder, error);
+        if (error) return "cannot create the folder: " + error.message();
+        x.created = true;
+    } else if (S_ISLNK(st.st_mode)) {
+        return "is a symbolic link; extract writes only into a real folder";
+    } else if (!S_ISDIR(st.st_mode)) {
+        return "exists and is not a folder";
+    }
+    x.folderFd = open(x.folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (x.folderFd < 0) return std::string("cannot open the folder: ") + std::strerror(errno);
+    return "";
+}
+
+// Creates a new, empty file under a fresh temporary name in the folder and
+// returns its full path ("" on failure, with errno set).
+std::string CreateTemporary(Extraction& x) {
+    static std::mt19937_64 random(std::random_device{}());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[40];
+        std::snprintf(name, sizeof name, ".glimmer-extract-%016llx",
+                      static_cast<unsigned long long>(random()));
+        int fd = openat(x.folderFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            close(fd);
+            return x.folder + "/" + name;
+        }
+        if (errno != EEXIST) return "";
+    }
+    return "";
+}
+
+// Renames a temporary file to `name`; without `overwrite` never over an
+// existing file.
+bool PlaceFile(Extraction& x, const std::string& temporary, const std::string& name, bool overwrite) {
+    std::string from = temporary.substr(temporary.find_last_of('/') + 1);
+    if (overwrite) return renameat(x.folderFd, from.c_str(), x.folderFd, name.c_str()) == 0;
+    if (renameat2(x.folderFd, from.c_str(), x.folderFd, name.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without the no-replace rename: a hard link fails on an
+    // existing name too.
+    if (linkat(x.folderFd, from.c_str(), x.folderFd, name.c_str(), 0) != 0) return false;
+    unlinkat(x.folderFd, from.c_str(), 0);
+    return true;
+}
+
+// Copies the stored entry `r` of `package` to `out`, counting progress.
+bool CopyStored(OsFile package, const FileRecord& r, OsFile out, Progress& progress) {
+    if (g_platform->FileSeek(package, r.offset) != static_cast<std::int64_t>(r.offset)) return false;
+    std::vector<char> buffer(1 << 20);
+    std::uint32_t left = r.storedSize;
+    while (left > 0) {
+        std::uint32_t want = std::min<std::uint32_t>(left, static_cast<std::uint32_t>(buffer.size()));
+        std::int32_t got = g_platform->FileRead(package, buffer.data(), want);
+        if (got != static_cast<std::int32_t>(want)) return false;
+        if (g_platform->FileWrite(out, buffer.data(), want) != static_cast<std::int32_t>(want)) return false;
+        left -= want;
+        ProgressAdvance(progress, want);
+    }
+    return true;
+}
+
+}  // namespace
+
 int RunExtract(const std::vector<std::string>& args) {
-    std::vector<std::string> positional;
-    std::vector<bool> seen;
-    int usage = Positionals("extract", args, {}, &positional, &seen, 2);
-    if (usage != kExitOk) return usage;
-    const std::string& path = positional[0];
-    const std::string& folder = positional[1];
+    std::string path, folder;
+    bool overwrite = false;
+    Loudness loud;
+    CLI::App app("extract");
+    app.add_option("PACKAGE", path)->required();
+    app.add_option("DIR", folder)->required();
+    app.add_flag("--overwrite", overwrite);
+    AddVerbosity(app, &loud.quiet, &loud.verbose);
+    int parsed = ParseArguments(app, "extract", kExtractHelp, args);
+    if (parsed != kGoOn) return parsed;
+    loud.Apply();
+
     Catalogue c;
     std::string problem = LoadCatalogue(path, &c);
+    if (problem.empty()) problem = CheckInstallable(c);
     if (!problem.empty()) return Fail(path, problem);
 
     // Every name is checked before anything is written.
-    std::vector<std::string> targets;
+    std::vector<std::string> names;
+    std::uint64_t total = 0;
     for (std::size_t i = 0; i < c.records.size(); ++i) {
         std::string name;
-        if (!InstalledName(c, i, &name))
-            return Fail(path, "record " + std::to_string(i) + "'s installed name does not fit 259 characters");
+        InstalledName(c, i, &name);
         name = Cp1252ToUtf8(name);
         if (!SafeName(name))
             return Fail(path, "record " + std::to_string(i) + "'s installed name '" + name +
                                   "' would leave the target folder");
-        for (const std::string& t : targets)
-            if (t == folder + "/" + name) return Fail(path, "two records share the name '" + name + "'");
-        targets.push_back(folder + "/" + name);
+        for (const std::string& n : names)
+            if (n == name) return Fail(path, "two records share the name '" + name + "'");
+        names.push_back(name);
+        total += InstalledSize(c.records[i]);
     }
 
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error || !std::filesystem::is_directory(folder)) return Fail(folder, "not a folder and cannot be created");
-
-    std::string bytes;
-    if (!ReadWholeFile(path, &bytes, &problem)) return Fail(path, problem);
-    Progress progress = StartProgress();
-    for (std::size_t i = 0; i < c.records.size(); ++i) {
-        const FileRecord& r = c.records[i];
-        const std::string& target = targets[i];
+    Extraction x;
+    x.folder = folder;
+    problem = OpenTargetFolder(x);
+    if (!problem.empty()) return Fail(folder, problem);
+    for (const std::string& name : names) {
         struct stat st;
-        if (lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-            EndProgress(progress);
-            return Fail(target, "exists and is not a plain file; not overwritten");
+        if (fstatat(x.folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!overwrite) return Fail(x.folder + "/" + name, "exists; not overwritten (--overwrite replaces it)");
+        if (!S_ISREG(st.st_mode)) return Fail(x.folder + "/" + name, "exists and is not a plain file; not replaced");
+    }
+
+    OsFile package = g_platform->FileOpenRead(path.c_str());
+    if (package == kNoFile) return Fail(path, std::string("cannot open: ") + std::strerror(errno));
+    x.temporaries.reserve(c.records.size());
+    RemoveOnSignal(&x.temporaries);
+    Progress progress = StartProgress(total);
+    PumpControl pump = {CountStep, nullptr, &progress};
+    std::uint64_t done = 0, stored = 0;
+    for (std::size_t i = 0; i < c.records.size() && problem.empty(); ++i) {
+        const FileRecord& r = c.records[i];
+        ProgressFile(progress, "extracting", names[i]);
+        std::string temporary = CreateTemporary(x);
+        if (temporary.empty()) {
+            problem = folder + ": cannot create a file: " + std::strerror(errno);
+            break;
         }
-        ShowProgress(progress, "extracting " + target, InstalledSize(r));
-        bool ok = false;
+        x.temporaries.push_back(temporary);
+        OsFile out = g_platform->FileCreate(temporary.c_str());
+        if (out == kNoFile) {
+            problem = folder + ": cannot create a file: " + std::strerror(errno);
+            break;
+        }
         if (r.unpackedSize == 0) {
-            OsFile out = g_platform->FileCreate(target.c_str());
-            ok = out != kNoFile && g_platform->FileWrite(out, bytes.data() + r.offset, r.storedSize) ==
-                                       static_cast<std::int32_t>(r.storedSize);
-            if (out != kNoFile) g_platform->FileClose(out);
+            if (!CopyStored(package, r, out, progress))
+                problem = path + ": record " + std::to_string(i) + " (" + names[i] + ") cannot be copied whole";
         } else {
-            ok = DecodeEntry(path.c_str(), r.offset, r.unpackedSize, r.storedSize, target.c_str(), nullptr) ==
-                     kDecodeDone &&
-                 std::filesystem::file_size(target, error) == r.unpackedSize && !error;
+            PackedStreamOutcome outcome = DecodePackedEntry(package, r, out, &pump);
+            if (!Sound(outcome))
+                problem = path + ": record " + std::to_string(i) + " (" + names[i] + ") is damaged: " +
+                          DescribeOutcome(outcome);
         }
-        if (!ok) {
-            EndProgress(progress);
-            std::remove(target.c_str());
-            return Fail(target, "cannot write it");
+        g_platform->FileClose(out);
+        done += InstalledSize(r);
+        stored += r.storedSize;
+        progress.done = done;
+        Detail(names[i] + ": " + (r.unpackedSize ? "decoded " : "copied ") + std::to_string(InstalledSize(r)) +
+               " bytes");
+    }
+    g_platform->FileClose(package);
+    for (std::size_t i = 0; i < names.size() && problem.empty(); ++i) {
+        if (!PlaceFile(x, x.temporaries[i], names[i], overwrite)) {
+            problem = x.folder + "/" + names[i] + ": cannot put it in place: " + std::strerror(errno);
+            break;
         }
-        std::cout << target << "\n";
+        x.placed.push_back(names[i]);
+        x.temporaries[i].clear();
     }
     EndProgress(progress);
+    if (!problem.empty()) {
+        // Files this run put in place new go again; replaced ones cannot come back.
+        if (!overwrite)
+            for (const std::string& name : x.placed) unlinkat(x.folderFd, name.c_str(), 0);
+        for (std::string& t : x.temporaries)
+            if (!t.empty() && unlink(t.c_str()) == 0) t.clear();
+        if (x.created) rmdir(x.folder.c_str());  // only when nothing is left in it
+        std::cerr << "glimmer-pack: " << problem << "\n";
+        return kExitFailed;
+    }
+    Summary("extracted " + std::to_string(names.size()) + " files into " + folder + ": " + FormatBytes(stored) +
+            " in, " + FormatBytes(done) + " out, " + FormatSeconds(Elapsed(progress)));
     return kExitOk;
 }
 
 int RunVerify(const std::vector<std::string>& args) {
-    std::vector<std::string> positional;
-    std::vector<bool> seen;
-    int usage = Positionals("verify", args, {}, &positional, &seen, 1);
-    if (usage != kExitOk) return usage;
-    const std::string& path = positional[0];
+    std::string path;
+    Loudness loud;
+    CLI::App app("verify");
+    app.add_option("PACKAGE", path)->required();
+    AddVerbosity(app, &loud.quiet, &loud.verbose);
+    int parsed = ParseArguments(app, "verify", kVerifyHelp, args);
+    if (parsed != kGoOn) return parsed;
+    loud.Apply();
+
     Catalogue c;
     std::string problem = LoadCatalogue(path, &c);
+    if (problem.empty()) problem = CheckInstallable(c);
     if (!problem.empty()) return Fail(path, problem);
 
-    // The installer refuses these before it writes anything.
-    TitleFault titleFault = CheckTitle(c.title.c_str());
-    if (titleFault != kTitleSound)
-        return Fail(path, "the title '" + Cp1252ToUtf8(c.title) + "' cannot name a Windows file and folder: " +
-                              TitleRuleText(titleFault));
-    for (std::size_t i = 0; i < c.records.size(); ++i) {
-        std::string name;
-        if (RoleOf(static_cast<std::uint32_t>(i)) == kRoleMedia &&
-            CheckExtension(c.records[i].extension) != kExtensionSound)
-            return Fail(path, "record " + std::to_string(i) + "'s extension '" +
-                                  Cp1252ToUtf8(std::string(c.records[i].extension,
-                                                           strnlen(c.records[i].extension, kExtensionSize))) +
-                                  "' is not allowed in a Windows file name");
-        if (!InstalledName(c, i, &name))
-            return Fail(path, "record " + std::to_string(i) + "'s installed name does not fit 259 characters");
-    }
-
-    Progress progress = StartProgress();
+    OsFile package = g_platform->FileOpenRead(path.c_str());
+    if (package == kNoFile) return Fail(path, std::string("cannot open: ") + std::strerror(errno));
+    std::uint64_t total = 0;
+    for (const FileRecord& r : c.records) total += r.unpackedSize;
+    Progress progress = StartProgress(total);
+    PumpControl pump = {CountStep, nullptr, &progress};
     std::size_t packed = 0;
+    std::uint64_t done = 0;
     for (std::size_t i = 0; i < c.records.size() && problem.empty(); ++i) {
         const FileRecord& r = c.records[i];
         if (r.unpackedSize == 0) continue;
-        ShowProgress(progress, "decoding record " + std::to_string(i) + " of " + std::to_string(c.records.size()),
-                     r.unpackedSize);
-        OsFile in = g_platform->FileOpenRead(path.c_str());
-        if (in == kNoFile || g_platform->FileSeek(in, r.offset) != r.offset) {
-            problem = "cannot read record " + std::to_string(i);
-        } else {
-            StreamResult checked = CheckStream(in, static_cast<std::int32_t>(r.unpackedSize),
-                                               static_cast<std::int32_t>(r.storedSize), nullptr);
-            // Exactly the stored bytes, none left over: as glimmer-pack
-            // writes streams.
-            int faults = StreamFaults(checked, r.storedSize, 0);
-            if (faults != kStreamSound)
-                problem = "record " + std::to_string(i) + " is damaged: " + DescribeStreamFaults(faults);
-            ++packed;
-        }
-        if (in != kNoFile) g_platform->FileClose(in);
+        ProgressFile(progress, "decoding", "record " + std::to_string(i));
+        PackedStreamOutcome outcome = DecodePackedEntry(package, r, kNoFile, &pump);
+        if (!Sound(outcome)) problem = "record " + std::to_string(i) + " is damaged: " + DescribeOutcome(outcome);
+        done += r.unpackedSize;
+        progress.done = done;
+        ++packed;
+        Detail("record " + std::to_string(i) + ": packed stream decodes to " + std::to_string(r.unpackedSize) +
+               " bytes");
     }
+    g_platform->FileClose(package);
     EndProgress(progress);
     if (!problem.empty()) return Fail(path, problem);
-    std::printf("%s: sound: %zu files, %zu packed and decoded in full\n", path.c_str(), c.records.size(), packed);
-    std::printf("%s: %s\n", path.c_str(), SignatureLine(c.signature).c_str());
+    Summary(path + ": layout and sizes sound, every packed stream decodes to its stated size (" +
+            std::to_string(c.records.size()) + " files, " + std::to_string(packed) +
+            " packed); stored bytes cannot be checked: the format has no checksum");
+    Summary(path + ": " + SignatureLine(c.signature));
     return kExitOk;
 }

@@ -1,6 +1,5 @@
 // glimmer-pack: joins a payload to the installer stub, and lists, extracts
 // and verifies the packages it makes.
-#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -9,10 +8,16 @@
 #include "commands.h"
 #include "platform/platform.h"
 
+#ifndef GLIMMER_PACK_VERSION
+#define GLIMMER_PACK_VERSION "unknown"
+#endif
+
 namespace {
 
 const char* const kHelp =
     "Usage: glimmer-pack COMMAND [OPTIONS]\n"
+    "       glimmer-pack help [COMMAND]\n"
+    "       glimmer-pack --version\n"
     "\n"
     "Builds and inspects self-installing screen-saver packages.\n"
     "\n"
@@ -23,63 +28,57 @@ const char* const kHelp =
     "  verify   check a package's catalogue and decode every packed file\n"
     "  sign     sign a package with Authenticode (through osslsigncode)\n"
     "\n"
-    "'glimmer-pack COMMAND --help' describes each command.\n"
+    "Every command takes -q (errors only) and -v (what is done to each file).\n"
+    "'glimmer-pack help COMMAND' describes each command.\n"
     "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
 
-}  // namespace
+struct Command {
+    const char* name;
+    int (*run)(const std::vector<std::string>&);
+    const char* help;
+};
 
-bool IsHelp(const std::string& arg) { return arg == "-h" || arg == "--help"; }
+const Command kCommands[] = {
+    {"build", RunBuild, kBuildHelp},
+    {"list", RunList, kListHelp},
+    {"extract", RunExtract, kExtractHelp},
+    {"verify", RunVerify, kVerifyHelp},
+    {"sign", RunSign, kSignHelp},
+};
 
-bool TakeOption(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
-                std::string* value, bool* missing) {
-    const std::string& arg = args[i];
-    if (arg == name) {
-        if (i + 1 >= args.size()) {
-            *missing = true;
-            return true;
-        }
-        *value = args[++i];
-        return true;
-    }
-    if (name.size() > 2 && arg.compare(0, name.size() + 1, name + "=") == 0) {
-        *value = arg.substr(name.size() + 1);
-        return true;
-    }
-    return false;
+const Command* FindCommand(const std::string& name) {
+    for (const Command& c : kCommands)
+        if (name == c.name) return &c;
+    return nullptr;
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
     g_platform = &kPosixPlatform;
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) return UsageError("no command given");
-    if (IsHelp(args[0])) {
+    if (args.empty()) return UsageError("", "no command given");
+    const std::string& first = args[0];
+    if (first == "-h" || first == "--help") {
         std::cout << kHelp;
         return kExitOk;
     }
-    std::string command = args[0];
-    std::vector<std::string> rest(args.begin() + 1, args.end());
-    struct Command {
-        const char* name;
-        int (*run)(const std::vector<std::string>&);
-        const char* help;
-    };
-    const Command commands[] = {
-        {"build", RunBuild, kBuildHelp},
-        {"list", RunList, kListHelp},
-        {"extract", RunExtract, kExtractHelp},
-        {"verify", RunVerify, kVerifyHelp},
-        {"sign", RunSign, kSignHelp},
-    };
-    for (const Command& c : commands) {
-        if (command != c.name) continue;
-        for (const std::string& arg : rest) {
-            if (arg == "--") break;
-            if (IsHelp(arg)) {
-                std::cout << c.help;
-                return kExitOk;
-            }
-        }
-        return c.run(rest);
+    if (first == "--version") {
+        std::cout << "glimmer-pack " GLIMMER_PACK_VERSION "\n";
+        return kExitOk;
     }
-    return UsageError("unknown command '" + command + "'");
+    if (first == "help") {
+        if (args.size() == 1) {
+            std::cout << kHelp;
+            return kExitOk;
+        }
+        if (args.size() > 2) return UsageError("", "help takes one command name");
+        const Command* command = FindCommand(args[1]);
+        if (!command) return UsageError("", "no command '" + args[1] + "'");
+        std::cout << command->help;
+        return kExitOk;
+    }
+    const Command* command = FindCommand(first);
+    if (!command) return UsageError("", "unknown command '" + first + "'");
+    return command->run(std::vector<std::string>(args.begin() + 1, args.end()));
 }

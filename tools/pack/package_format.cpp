@@ -172,6 +172,26 @@ std::string LayOutPayload(std::uint64_t payloadStart, const std::string& title, 
     return out;
 }
 
+std::string LayOutCatalogue(const std::string& title, const std::string& license, std::uint16_t numberingBase,
+                            const std::vector<FileRecord>& records) {
+    std::string out;
+    PutU16(out, static_cast<std::uint16_t>(license.size() & 0xFFFF));
+    out += license;
+    std::string titleField = title.substr(0, kTitleSize);
+    titleField.resize(kTitleSize, '\0');
+    out += titleField;
+    PutU16(out, numberingBase);
+    for (const FileRecord& r : records) {
+        PutU32(out, r.offset);
+        PutU32(out, r.storedSize);
+        PutU32(out, r.unpackedSize);
+        out.append(r.extension, kExtensionSize);
+        out.push_back(static_cast<char>(r.kind));
+    }
+    out.append(kRecordSize, '\0');
+    return out;
+}
+
 std::uint64_t SectionsEnd(const std::string& stub) {
     PeImage image;
     std::string problem;

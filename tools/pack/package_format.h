@@ -67,6 +67,12 @@ std::string LayOutPayload(std::uint64_t payloadStart, const std::string& title,
                           const std::string& license, std::uint16_t numberingBase,
                           const std::vector<CatalogueEntry>& entries);
 
+// The catalogue alone, for records whose offsets and sizes are known: the
+// license length (modulo 65536) and text, the title field as LayOutPayload
+// writes it, the numbering base, the records and the terminator record.
+std::string LayOutCatalogue(const std::string& title, const std::string& license, std::uint16_t numberingBase,
+                            const std::vector<FileRecord>& records);
+
 // The payload offset of the first file record for a license of `length`.
 inline std::uint32_t FirstRecordOffset(std::uint32_t licenseLength) {
     return 2 + licenseLength + kTitleSize + 2;

@@ -1,7 +1,7 @@
 // glimmer-pack sign: an Authenticode signature appended to a package, made by
 // osslsigncode (see signing.h).
+#include <CLI/CLI.hpp>
 #include <iostream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -11,7 +11,7 @@
 
 const char* const kSignHelp =
     "Usage: glimmer-pack sign -o OUT.exe --cert CERT.pem --key KEY.pem\n"
-    "                         [--timestamp URL] PACKAGE\n"
+    "                         [--timestamp URL] [-q | -v] PACKAGE\n"
     "\n"
     "Signs a package with Authenticode through osslsigncode, which must be\n"
     "installed. The signature goes after the payload, as the last thing in the\n"
@@ -27,47 +27,35 @@ const char* const kSignHelp =
 
 int RunSign(const std::vector<std::string>& args) {
     SignRequest request;
-    std::set<std::string> given;
-    bool options = true;
-    std::vector<std::string> packages;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string value;
-        bool missing = false, repeated = false;
-        std::string which;
-        auto option = [&](const char* name, std::string* field) {
-            if (!options || !TakeOption(args, i, name, &value, &missing)) return false;
-            which = name;
-            if (missing) return true;
-            repeated = !given.insert(field == &request.output ? "-o" : name).second;
-            *field = value;
-            return true;
-        };
-        if (options && args[i] == "--") {
-            options = false;
-        } else if (option("-o", &request.output) || option("--output", &request.output) ||
-                   option("--cert", &request.cert) || option("--key", &request.key) ||
-                   option("--timestamp", &request.timestamp)) {
-            if (missing) return UsageError("sign: " + which + " needs a value");
-            if (repeated) return UsageError("sign: " + which + " is given more than once");
-        } else if (options && args[i].size() > 1 && args[i][0] == '-') {
-            return UsageError("sign: unknown option '" + args[i] + "'");
-        } else {
-            packages.push_back(args[i]);
-        }
-    }
-    std::string absent;
-    if (request.output.empty()) absent += " -o";
-    if (request.cert.empty()) absent += " --cert";
-    if (request.key.empty()) absent += " --key";
-    if (!absent.empty()) return UsageError("sign: required:" + absent);
-    if (packages.size() != 1)
-        return UsageError("sign: expected one package, got " + std::to_string(packages.size()));
-    request.package = packages[0];
+    bool quiet = false, verbose = false;
+    CLI::App app("sign");
+    app.add_option("PACKAGE", request.package);
+    app.add_option("-o,--output", request.output);
+    app.add_option("--cert", request.cert);
+    app.add_option("--key", request.key);
+    app.add_option("--timestamp", request.timestamp);
+    AddVerbosity(app, &quiet, &verbose);
+    int parsed = ParseArguments(app, "sign", kSignHelp, args);
+    if (parsed != kGoOn) return parsed;
+    g_verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
+
+    std::string missing;
+    const std::pair<const char*, const std::string*> required[] = {
+        {"-o", &request.output}, {"--cert", &request.cert}, {"--key", &request.key}, {"PACKAGE", &request.package}};
+    for (const auto& [name, value] : required)
+        if (value->empty()) missing += (missing.empty() ? "" : ", ") + std::string(name);
+    if (!missing.empty()) return UsageError("sign", "missing " + missing);
+    if (request.output == "-")
+        return UsageError("sign", "-o -: a package is a binary file and is not written to standard output; "
+                                  "name a file");
 
     std::string problem = SignPackage(request);
     if (!problem.empty()) {
         std::cerr << "glimmer-pack: " << problem << "\n";
         return kExitFailed;
     }
+    PackageSignature signature;
+    ReadPackageSignature(request.output, &signature);
+    Summary("signed " + request.output + " by \"" + signature.subject + "\"");
     return kExitOk;
 }

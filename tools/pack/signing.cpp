@@ -91,6 +91,11 @@ char g_signedTemporary[4096];
 char g_signFolder[4096];
 volatile pid_t g_signer = 0;
 
+// The signals that end a signing, and their handlers from before it began.
+constexpr std::size_t kSignalCount = 3;
+constexpr int kSignals[kSignalCount] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction g_previous[kSignalCount];
+
 void RemoveSigningAndExit(int signal) {
     if (g_signer > 0) {
         kill(g_signer, SIGKILL);
@@ -98,6 +103,12 @@ void RemoveSigningAndExit(int signal) {
     }
     if (g_signedTemporary[0] != '\0') unlink(g_signedTemporary);
     if (g_signFolder[0] != '\0') rmdir(g_signFolder);
+    // A handler from before (build's removal of its own temporary file)
+    // runs next and ends the process itself.
+    for (std::size_t i = 0; i < kSignalCount; ++i)
+        if (kSignals[i] == signal && !(g_previous[i].sa_flags & SA_SIGINFO) &&
+            g_previous[i].sa_handler != SIG_DFL && g_previous[i].sa_handler != SIG_IGN)
+            g_previous[i].sa_handler(signal);
     std::_Exit(128 + signal);
 }
 
@@ -107,25 +118,20 @@ void RemoveSigningAndExit(int signal) {
 class SigningSignals {
 public:
     SigningSignals() {
-        for (std::size_t i = 0; i < kCount; ++i) {
+        for (std::size_t i = 0; i < kSignalCount; ++i) {
             struct sigaction handler = {};
-            sigaction(kSignals[i], nullptr, &old_[i]);
-            if (old_[i].sa_handler == SIG_IGN) continue;
+            sigaction(kSignals[i], nullptr, &g_previous[i]);
+            if (g_previous[i].sa_handler == SIG_IGN) continue;
             handler.sa_handler = RemoveSigningAndExit;
             sigemptyset(&handler.sa_mask);
             sigaction(kSignals[i], &handler, nullptr);
         }
     }
     ~SigningSignals() {
-        for (std::size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &old_[i], nullptr);
+        for (std::size_t i = 0; i < kSignalCount; ++i) sigaction(kSignals[i], &g_previous[i], nullptr);
     }
     SigningSignals(const SigningSignals&) = delete;
     SigningSignals& operator=(const SigningSignals&) = delete;
-
-private:
-    static constexpr std::size_t kCount = 3;
-    static constexpr int kSignals[kCount] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction old_[kCount];
 };
 
 // Runs `args` (args[0] looked up along PATH) with standard input from

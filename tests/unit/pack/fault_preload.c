@@ -26,3 +26,13 @@ FILE* fopen64(const char* path, const char* mode) {
     FILE* (*next)(const char*, const char*) = (FILE * (*)(const char*, const char*)) dlsym(RTLD_NEXT, "fopen64");
     return Refused(path) ? NULL : next(path, mode);
 }
+
+/* While GLIMMER_FAIL_RENAME is set, every rename fails with EIO. */
+int rename(const char* from, const char* to) {
+    int (*next)(const char*, const char*) = (int (*)(const char*, const char*))dlsym(RTLD_NEXT, "rename");
+    if (getenv("GLIMMER_FAIL_RENAME")) {
+        errno = EIO;
+        return -1;
+    }
+    return next(from, to);
+}

@@ -228,7 +228,8 @@ TEST_F(PackTool, BuildListExtractVerifyRoundTrip) {
     const std::vector<Json>& records = json["records"].items;
     ASSERT_EQ(records.size(), 5u);
     const char* names[] = {"Aurora.scr", "Aurora.dat", "UNINSTAL.EXE", "JUK_0014.MP3", "JUK_0015.WAV"};
-    const char* roles[] = {"screen saver", "data file", "uninstaller", "media", "media"};
+    const char* roles[] = {"saver", "data", "uninstaller", "media", "media"};
+    const char* roleTexts[] = {"screen saver", "data file", "uninstaller", "media", "media"};
     const std::string sources[] = {saver, data, uninstaller, song, sound};
     const bool packed[] = {true, false, false, true, false};  // packed only where that is smaller
     for (std::size_t i = 0; i < 5; ++i) {
@@ -236,6 +237,7 @@ TEST_F(PackTool, BuildListExtractVerifyRoundTrip) {
         EXPECT_EQ(records[i]["index"].number, static_cast<double>(i));
         EXPECT_EQ(records[i]["name"].text, names[i]);
         EXPECT_EQ(records[i]["role"].text, roles[i]);
+        EXPECT_EQ(records[i]["roleText"].text, roleTexts[i]);
         EXPECT_EQ(records[i]["packed"].boolean, packed[i]);
         EXPECT_EQ(records[i]["unpackedSize"].number, static_cast<double>(fs::file_size(sources[i])));
         if (!packed[i]) EXPECT_EQ(records[i]["storedSize"].number, records[i]["unpackedSize"].number);
@@ -491,17 +493,18 @@ TEST_F(PackTool, FailedBuildLeavesNothingAndKeepsAnOldPackage) {
         EXPECT_EQ(ReadBytesFile(package), "old package");
         EXPECT_EQ(Files(), before);
     }
-    fs::create_directories(dir + "/folder.exe/inside");
-    before = Files();
-    Outcome o = Run(BuildArgs(dir + "/folder.exe"));
+    const std::string failRename = "LD_PRELOAD=" + Quote(GLIMMER_FAULT_PRELOAD) +
+                                   " ASAN_OPTIONS=verify_asan_link_order=0 GLIMMER_FAIL_RENAME=1 ";
+    Outcome o = Run(BuildArgs(package), failRename);
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find("rename"), std::string::npos) << o.err;
+    EXPECT_EQ(ReadBytesFile(package), "old package");
     EXPECT_EQ(Files(), before);
 
     // An extraction whose write fails leaves no part of that file.
     ASSERT_EQ(Run(BuildArgs(package)).status, 0);
     EXPECT_EQ(Run({"extract", package, dir + "/out"}, limit).status, 1);
-    EXPECT_TRUE(fs::is_empty(dir + "/out"));
+    EXPECT_TRUE(!fs::exists(dir + "/out") || fs::is_empty(dir + "/out"));
 }
 
 TEST_F(PackTool, UsageErrorsExitWith2) {
@@ -577,7 +580,9 @@ TEST_F(PackTool, ExtractNeverLeavesItsFolder) {
     struct Case {
         const char* what;
         TestPackage package;
-        const char* refusal = "leave";
+        // Refused by the installer's own rules, before any name is formed;
+        // names falling on one another by the duplicate check.
+        const char* refusal = "Windows";
     };
     std::vector<Case> cases;
     TestPackage base;

@@ -199,7 +199,7 @@ TEST_F(SignedPackage, SigningFailuresLeaveNothing) {
     ASSERT_EQ(Pack(BuildArgs("plain.exe")).status, 0);
     Outcome usage = Pack({"sign", "plain.exe"});
     EXPECT_EQ(usage.status, 2);
-    EXPECT_NE(usage.err.find("-o --cert --key"), std::string::npos) << usage.err;
+    EXPECT_NE(usage.err.find("missing -o, --cert, --key"), std::string::npos) << usage.err;
     EXPECT_EQ(Pack(BuildArgs("x.exe") + std::vector<std::string>{"--sign-cert", "cert.pem"}).status, 2);
 
     Outcome noTool =
@@ -233,6 +233,7 @@ TEST_F(SignedPackage, SigningFailuresLeaveNothing) {
         }
         sign.push_back("plain.exe");
         Put("s.exe", "an older file");
+        Put("b.exe", "an older file");
         Outcome signing = Pack(sign);
         EXPECT_EQ(signing.status, 1);
         EXPECT_NE(signing.err.find(row.message), std::string::npos) << signing.err;
@@ -240,10 +241,13 @@ TEST_F(SignedPackage, SigningFailuresLeaveNothing) {
         Outcome building = Pack(build);
         EXPECT_EQ(building.status, 1);
         EXPECT_NE(building.err.find(row.message), std::string::npos) << building.err;
-        EXPECT_FALSE(fs::exists(dir + "/b.exe"));
+        EXPECT_EQ(ReadBytesFile(dir + "/b.exe"), "an older file");
     }
-    for (const auto& entry : fs::directory_iterator(dir))
-        EXPECT_EQ(entry.path().filename().string().find(".glimmer-pack-sign"), std::string::npos) << entry.path();
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename();
+        EXPECT_EQ(name.find(".glimmer-pack-sign"), std::string::npos) << name;
+        EXPECT_NE(name.rfind("b.exe.", 0), 0u) << name;  // build's temporary file
+    }
 }
 
 // The folders osslsigncode writes into, in the test's folder.

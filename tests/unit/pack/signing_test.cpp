@@ -285,29 +285,42 @@ TEST_F(SignedPackage, InterruptedSigningEndsOsslsigncodeAndLeavesNothing) {
     ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&address), &length), 0);
     const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
 
-    pid_t tool = fork();
-    ASSERT_GE(tool, 0);
-    if (tool == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(126);
-        execl(GLIMMER_BINARY_DIR "/bin/glimmer-pack", "glimmer-pack", "sign", "-o", "s.exe", "--cert", "cert.pem",
-              "--key", "key.pem", "--timestamp", url.c_str(), "plain.exe", static_cast<char*>(nullptr));
-        _exit(127);
+    // Signing alone, and a build that signs: its unsigned temporary file
+    // goes too.
+    const std::vector<std::vector<std::string>> commands = {
+        {"sign", "-o", "s.exe", "--cert", "cert.pem", "--key", "key.pem", "--timestamp", url, "plain.exe"},
+        BuildArgs("s.exe") + std::vector<std::string>{"--sign-cert", "cert.pem", "--sign-key", "key.pem",
+                                                      "--timestamp", url},
+    };
+    for (const std::vector<std::string>& command : commands) {
+        SCOPED_TRACE(command[0]);
+        pid_t tool = fork();
+        ASSERT_GE(tool, 0);
+        if (tool == 0) {
+            std::vector<char*> argv = {const_cast<char*>("glimmer-pack")};
+            for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            if (chdir(dir.c_str()) != 0) _exit(126);
+            execv(GLIMMER_BINARY_DIR "/bin/glimmer-pack", argv.data());
+            _exit(127);
+        }
+        std::vector<pid_t> signers;
+        for (int i = 0; i < 1000 && (SigningFolders(dir).empty() || signers.empty()); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            signers = ChildrenOf(tool);
+        }
+        EXPECT_EQ(SigningFolders(dir).size(), 1u);
+        ASSERT_EQ(signers.size(), 1u);
+        kill(tool, SIGTERM);
+        int status = 0;
+        ASSERT_EQ(waitpid(tool, &status, 0), tool);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+        EXPECT_FALSE(fs::exists("/proc/" + std::to_string(signers[0])));
+        EXPECT_TRUE(SigningFolders(dir).empty());
+        for (const auto& entry : fs::directory_iterator(dir))
+            EXPECT_NE(entry.path().filename().string().rfind("s.exe", 0), 0u) << entry.path();
     }
-    std::vector<pid_t> signers;
-    for (int i = 0; i < 1000 && (SigningFolders(dir).empty() || signers.empty()); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        signers = ChildrenOf(tool);
-    }
-    EXPECT_EQ(SigningFolders(dir).size(), 1u);
-    ASSERT_EQ(signers.size(), 1u);
-    kill(tool, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(waitpid(tool, &status, 0), tool);
     close(server);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
-    EXPECT_FALSE(fs::exists("/proc/" + std::to_string(signers[0])));
-    EXPECT_TRUE(SigningFolders(dir).empty());
-    EXPECT_FALSE(fs::exists(dir + "/s.exe"));
 }
 
 }  // namespace

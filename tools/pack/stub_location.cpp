@@ -2,13 +2,16 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
 std::string StubBesideProgram(const std::string& program) {
     std::string folder = program.substr(0, program.find_last_of('/') + 1);
     if (folder.empty()) folder = "./";
-    return folder + "../" + kInstalledStub;
+    // The program's own path holds no symbolic links (the kernel resolves
+    // /proc/self/exe), so "bin/.." may be dropped as text.
+    return std::filesystem::path(folder + "../" + kInstalledStub).lexically_normal().string();
 }
 
 std::string InstalledStub(std::string* problem) {

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
 
 #include "payload/decoder.h"
 
@@ -126,13 +127,20 @@ struct Match {
 // ring of one window's size: a slot is reused once its position is out of
 // reach.
 struct MatchFinder {
-    const std::uint8_t* text;  // blanks prefix + data, with slack behind
-    std::size_t size;          // bytes of text that count
+    // The text is the blanks prefix followed by the data; positions count
+    // from its start. Only a stretch of it is held: buffer[0] is the byte
+    // at position `base`, and positions below `filled` are loaded.
+    std::vector<std::uint8_t> buffer;
+    std::size_t base = 0;
+    std::size_t filled = 0;
+    std::size_t size = 0;  // positions of the whole text
     std::vector<std::uint32_t> head3;
     std::vector<std::uint32_t> head4;
     std::vector<std::uint32_t> prev4;
     std::size_t inserted = 0;  // positions below this are in the tables
 };
+
+inline const std::uint8_t* At(const MatchFinder& f, std::size_t pos) { return f.buffer.data() + (pos - f.base); }
 
 inline std::uint32_t Hash3(const std::uint8_t* p) {
     std::uint32_t v = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
@@ -170,11 +178,11 @@ inline int MatchLength(const std::uint8_t* a, const std::uint8_t* b, int limit) 
 inline void InsertUpTo(MatchFinder& f, std::size_t upTo) {
     for (std::size_t p = f.inserted; p < upTo; ++p) {
         if (p + 4 <= f.size) {
-            std::uint32_t h = Hash4(f.text + p);
+            std::uint32_t h = Hash4(At(f, p));
             f.prev4[p & kChainMask] = f.head4[h];
             f.head4[h] = static_cast<std::uint32_t>(p);
         }
-        if (p + 3 <= f.size) f.head3[Hash3(f.text + p)] = static_cast<std::uint32_t>(p);
+        if (p + 3 <= f.size) f.head3[Hash3(At(f, p))] = static_cast<std::uint32_t>(p);
     }
     if (upTo > f.inserted) f.inserted = upTo;
 }
@@ -191,10 +199,10 @@ inline bool InReach(std::size_t candidate, std::size_t pos) {
 int FindMatches(MatchFinder& f, std::size_t pos, int limit, int maxChain, std::uint16_t* distanceOf) {
     if (limit < kShortestMatch) return 0;
     InsertUpTo(f, pos);
-    const std::uint8_t* cur = f.text + pos;
+    const std::uint8_t* cur = At(f, pos);
     int longest = 0;
     auto consider = [&](std::size_t c) {
-        int length = MatchLength(f.text + c, cur, limit);
+        int length = MatchLength(At(f, c), cur, limit);
         if (length > longest && length >= kShortestMatch) {
             for (int m = std::max(longest + 1, kShortestMatch); m <= length; ++m)
                 distanceOf[m] = static_cast<std::uint16_t>(pos - c);
@@ -212,7 +220,7 @@ int FindMatches(MatchFinder& f, std::size_t pos, int limit, int maxChain, std::u
         if (!InReach(c, pos)) break;
         // Only a candidate that also agrees at the current longest length
         // can beat it.
-        if (f.text[c + static_cast<std::size_t>(longest)] == cur[longest]) {
+        if (At(f, c)[longest] == cur[longest]) {
             consider(c);
             if (longest == limit) break;
         }
@@ -239,23 +247,79 @@ Match FindMatch(MatchFinder& f, std::size_t pos) {
 // ---- Parses --------------------------------------------------------------------------------
 
 struct Encoder {
-    std::vector<std::uint8_t> text;  // blanks prefix + data + slack; finder.size is the end
     MatchFinder finder;
     LzhufTree tree;
     BitWriter writer;
+    const LzhufRead* read = nullptr;
+    const LzhufWrite* write = nullptr;
+    std::vector<std::uint8_t> out;  // coded bytes not yet handed to `write`
+    bool failed = false;            // a read or a write failed: stop
 };
 
-void PutLiteral(Encoder& e, std::size_t pos) { PutSymbol(e.writer, e.tree, e.text[pos]); }
+// Output is handed on in pieces of this size or more.
+constexpr std::size_t kOutPiece = 1 << 16;
+// The held stretch of text: a window behind the earliest position the parse
+// still needs, room for an optimal parse's block and its longest match
+// ahead, and more, so that sliding (one memmove of a window) is rare.
+constexpr std::size_t kHeld = kWindowSize + (1 << 16);
+// Bytes past the held stretch that are always there (zero beyond the text's
+// end) for reads a little past a match's end.
+constexpr std::size_t kSlack = 8;
+
+void Drain(Encoder& e) {
+    if (!e.failed && !e.out.empty() && !(*e.write)(e.out.data(), e.out.size())) e.failed = true;
+    e.out.clear();
+}
+
+// Makes positions from a window before `from` (or the text's start) up to
+// `upTo` (or the text's end) available; false once a read or write failed.
+// `from` is the earliest position the parse will still read, and no earlier
+// than the match finder's own last position.
+bool Ensure(Encoder& e, std::size_t from, std::size_t upTo) {
+    if (e.out.size() >= kOutPiece) Drain(e);
+    if (e.failed) return false;
+    MatchFinder& f = e.finder;
+    upTo = std::min(upTo, f.size);
+    if (upTo <= f.filled) return true;
+    from = std::min(from, f.inserted);
+    std::size_t keep = from > static_cast<std::size_t>(kWindowSize) ? from - kWindowSize : 0;
+    if (upTo - keep > kHeld) return false;  // a parse asked for more than it may
+    keep = std::max(keep, f.base);
+    if (upTo > f.base + kHeld) {
+        std::memmove(f.buffer.data(), At(f, keep), f.filled - keep);
+        f.base = keep;
+    }
+    // Fill the held stretch as far as it goes, not just to `upTo`.
+    std::size_t want = std::min(f.size, f.base + kHeld);
+    while (f.filled < kPrefix && f.filled < want) f.buffer[f.filled++ - f.base] = ' ';
+    while (f.filled < want) {
+        std::size_t got = (*e.read)(f.buffer.data() + (f.filled - f.base), want - f.filled);
+        if (got == 0 || got > want - f.filled) {
+            e.failed = true;
+            return false;
+        }
+        f.filled += got;
+    }
+    if (f.filled == f.size) std::memset(f.buffer.data() + (f.filled - f.base), 0, kSlack);
+    return true;
+}
+
+void PutLiteral(Encoder& e, std::size_t pos) { PutSymbol(e.writer, e.tree, *At(e.finder, pos)); }
 
 void PutMatch(Encoder& e, int length, int distance) {
     PutSymbol(e.writer, e.tree, 256 - kShortestMatch + length);
     PutOffset(e.writer, distance - 1);
 }
 
+// Bytes past a greedy or lazy parse's position that one turn of its loop
+// may read: a match, then the search after it and the one after that.
+constexpr std::size_t kLookahead = 2 * kLongestMatch + 2;
+
 void ParseGreedy(Encoder& e) {
     std::size_t pos = kPrefix;
     const std::size_t end = e.finder.size;
     while (pos < end) {
+        if (!Ensure(e, pos, pos + kLookahead)) return;
         Match m = FindMatch(e.finder, pos);
         if (m.length >= kShortestMatch) {
             PutMatch(e, m.length, m.distance);
@@ -272,8 +336,10 @@ void ParseGreedy(Encoder& e) {
 void ParseLazy(Encoder& e) {
     std::size_t pos = kPrefix;
     const std::size_t end = e.finder.size;
+    if (!Ensure(e, pos, pos + kLookahead)) return;
     Match current = FindMatch(e.finder, pos);
     while (pos < end) {
+        if (!Ensure(e, pos, pos + kLookahead)) return;
         if (current.length < kShortestMatch) {
             PutLiteral(e, pos);
             pos += 1;
@@ -334,6 +400,7 @@ void ParseOptimal(Encoder& e) {
     const std::size_t end = e.finder.size;
     for (std::size_t blockStart = kPrefix; blockStart < end;) {
         std::size_t n = std::min(kBlock, end - blockStart);
+        if (!Ensure(e, blockStart, blockStart + n)) return;
         CodeLengths(e.tree, bitsOf);
         steps[0] = Step{0, 0, 0};
         for (std::size_t i = 1; i <= n; ++i) steps[i].cost = kUnreached;
@@ -342,7 +409,7 @@ void ParseOptimal(Encoder& e) {
         for (std::size_t i = 0; i < n; ++i) {
             std::uint32_t here = steps[i].cost;
             std::size_t pos = blockStart + i;
-            std::uint32_t literal = here + bitsOf[e.text[pos]];
+            std::uint32_t literal = here + bitsOf[*At(e.finder, pos)];
             if (literal < steps[i + 1].cost) steps[i + 1] = Step{literal, 1, 0};
             int limit = static_cast<int>(std::min<std::size_t>(kLongestMatch, n - i));
             int chain = i < skipUntil ? kInsideLongChain : kOptimalChain;
@@ -374,29 +441,46 @@ void ParseOptimal(Encoder& e) {
 
 }  // namespace
 
-std::vector<std::uint8_t> LzhufEncode(const std::uint8_t* data, std::size_t size, LzhufParse parse) {
-    std::vector<std::uint8_t> out;
-    if (size == 0) return out;
-    out.reserve(size / 2 + 64);
-
+bool LzhufEncodeStream(std::size_t size, LzhufParse parse, const LzhufRead& read, const LzhufWrite& write) {
+    if (size == 0) return true;
     Encoder e;
-    // Eight bytes of slack behind the data for MatchLength's wide reads.
-    e.text.assign(kPrefix + size + 8, 0);
-    std::memset(e.text.data(), ' ', kPrefix);
-    std::memcpy(e.text.data() + kPrefix, data, size);
-    e.finder.text = e.text.data();
+    e.read = &read;
+    e.write = &write;
+    e.out.reserve(kOutPiece + 64);
+    e.finder.buffer.assign(kHeld + kSlack, 0);
     e.finder.size = kPrefix + size;
     e.finder.head3.assign(std::size_t{1} << kHash3Bits, kNoPosition);
     e.finder.head4.assign(std::size_t{1} << kHash4Bits, kNoPosition);
     e.finder.prev4.assign(kWindowSize, kNoPosition);
     InitTree(&e.tree);
-    e.writer.out = &out;
+    e.writer.out = &e.out;
 
     switch (parse) {
         case LzhufParse::Greedy: ParseGreedy(e); break;
         case LzhufParse::Lazy: ParseLazy(e); break;
         case LzhufParse::Optimal: ParseOptimal(e); break;
     }
+    if (e.failed) return false;
     FlushBits(e.writer);
+    Drain(e);
+    return !e.failed;
+}
+
+std::vector<std::uint8_t> LzhufEncode(const std::uint8_t* data, std::size_t size, LzhufParse parse) {
+    std::vector<std::uint8_t> out;
+    out.reserve(size / 2 + 64);
+    std::size_t taken = 0;
+    LzhufEncodeStream(
+        size, parse,
+        [&](std::uint8_t* into, std::size_t most) {
+            std::size_t n = std::min(most, size - taken);
+            std::memcpy(into, data + taken, n);
+            taken += n;
+            return n;
+        },
+        [&](const std::uint8_t* bytes, std::size_t n) {
+            out.insert(out.end(), bytes, bytes + n);
+            return true;
+        });
     return out;
 }

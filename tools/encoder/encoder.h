@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 enum class LzhufParse {
@@ -20,3 +21,15 @@ enum class LzhufParse {
 // the stream, whatever its window held before.
 std::vector<std::uint8_t> LzhufEncode(const std::uint8_t* data, std::size_t size,
                                       LzhufParse parse = LzhufParse::Optimal);
+
+// Fills `into` with the next bytes of the input, at most `most` of them, and
+// returns how many; 0 means the input cannot be read.
+using LzhufRead = std::function<std::size_t(std::uint8_t* into, std::size_t most)>;
+// Takes the next bytes of the stream; false stops the packing.
+using LzhufWrite = std::function<bool(const std::uint8_t* bytes, std::size_t size)>;
+
+// Packs the `size` bytes that `read` supplies into the same stream as
+// LzhufEncode, handing it to `write` in pieces as it is made. Holds no more
+// than about 70 KiB of the input at a time. False when a read gave nothing
+// before the end or a write failed; the stream handed on is then cut short.
+bool LzhufEncodeStream(std::size_t size, LzhufParse parse, const LzhufRead& read, const LzhufWrite& write);

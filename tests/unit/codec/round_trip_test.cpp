@@ -2,6 +2,9 @@
 // gives back byte for byte, for every kind of data and size, in every parse.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "codec_support.h"
 #include "support/fake_platform.h"
 
@@ -70,6 +73,50 @@ TEST_P(RoundTrip, RepetitiveDataShrinksToAFewBitsPerMatch) {
     // the nearest candidate give 22.2%, 21.5% and 20.6%.
     const double floor = GetParam() == LzhufParse::Optimal ? 0.165 : 0.175;
     EXPECT_LE(static_cast<double>(Encode(SampleText(300000), GetParam()).size()), floor * 300000);
+}
+
+TEST_P(RoundTrip, InputHandedOverInAnyPiecesGivesTheSameStream) {
+    // The encoder holds only a stretch of its input and reads the rest as
+    // it goes; where the pieces end must change nothing, at block, window
+    // and buffer edges alike. The packed stream arrives in pieces too.
+    std::string mixed = SampleText(70000) + RandomBytes(20000, 5) + std::string(40000, '\0') + SampleText(100000);
+    for (const std::string& data : {mixed, SampleText(16385), RandomBytes(4097, 9), std::string(69633, 'a')}) {
+        std::string whole = Encode(data, GetParam());
+        for (std::size_t piece : {1u, 7u, 4095u, 16385u, 65537u}) {
+            SCOPED_TRACE(std::to_string(data.size()) + " bytes in pieces of " + std::to_string(piece));
+            if (piece == 1 && data.size() > 20000) continue;
+            std::size_t taken = 0;
+            std::string stream;
+            bool done = LzhufEncodeStream(
+                data.size(), GetParam(),
+                [&](std::uint8_t* into, std::size_t most) {
+                    std::size_t n = std::min({most, piece, data.size() - taken});
+                    std::memcpy(into, data.data() + taken, n);
+                    taken += n;
+                    return n;
+                },
+                [&](const std::uint8_t* bytes, std::size_t n) {
+                    stream.append(reinterpret_cast<const char*>(bytes), n);
+                    return true;
+                });
+            EXPECT_TRUE(done);
+            EXPECT_EQ(taken, data.size());
+            EXPECT_TRUE(stream == whole) << "first difference at "
+                                         << std::mismatch(whole.begin(), whole.end(), stream.begin()).first -
+                                                whole.begin();
+        }
+    }
+    // Input that ends early is a failure, not a shorter stream.
+    std::size_t given = 0;
+    EXPECT_FALSE(LzhufEncodeStream(
+        mixed.size(), GetParam(),
+        [&](std::uint8_t* into, std::size_t most) {
+            std::size_t n = std::min(most, 100000 - given);
+            std::memcpy(into, mixed.data() + given, n);
+            given += n;
+            return n;
+        },
+        [](const std::uint8_t*, std::size_t) { return true; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Parses, RoundTrip,

@@ -150,27 +150,59 @@ std::string CopyInto(Output& out, const Input& input, Progress& progress) {
     return problem;
 }
 
-// Packs a file (held whole) and writes it, or writes it stored when that is
-// the choice; fills the record's sizes.
+// Packs a file into the output as it is read, piece by piece, or writes it
+// stored when that is the choice: by default a file that does not get
+// smaller is stored, so its packing stops once it reaches the file's size
+// and what it wrote is cut off again. Fills the record's sizes.
 std::string PackInto(Output& out, const Input& input, PackChoice choice, FileRecord* record, Progress& progress) {
-    std::vector<std::uint8_t> data(input.file.size);
+    off_t start = lseek(out.fd, 0, SEEK_CUR);
+    if (start < 0) return Errno("cannot write " + out.path);
     int fd = open(input.file.path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Errno("cannot open");
-    bool whole = ReadAll(fd, reinterpret_cast<char*>(data.data()), data.size());
+    const std::uint64_t size = input.file.size;
+    const std::uint64_t doneBefore = progress.done;
+    std::uint64_t left = size, written = 0;
+    bool larger = false;
+    std::string problem;
+    auto readPiece = [&](std::uint8_t* into, std::size_t most) -> std::size_t {
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>({left, most, kPiece}));
+        if (!ReadAll(fd, reinterpret_cast<char*>(into), n)) {
+            problem = "the file shrank or cannot be read";
+            return 0;
+        }
+        left -= n;
+        ProgressAdvance(progress, n);
+        return n;
+    };
+    auto writePiece = [&](const std::uint8_t* bytes, std::size_t n) {
+        written += n;
+        if (choice != PackChoice::Pack && written >= size) {
+            larger = true;
+            return false;
+        }
+        if (!WriteAll(out.fd, reinterpret_cast<const char*>(bytes), n)) {
+            problem = Errno("cannot write " + out.path);
+            return false;
+        }
+        return true;
+    };
+    LzhufEncodeStream(static_cast<std::size_t>(size), LzhufParse::Optimal, readPiece, writePiece);
+    larger = larger || (choice != PackChoice::Pack && written >= size);
     char extra;
-    bool grew = whole && read(fd, &extra, 1) != 0;
+    if (problem.empty() && !larger && read(fd, &extra, 1) != 0) problem = "the file grew while it was read";
     close(fd);
-    if (!whole) return "the file shrank or cannot be read";
-    if (grew) return "the file grew while it was read";
-    std::vector<std::uint8_t> packed = LzhufEncode(data.data(), data.size());
-    ProgressAdvance(progress, data.size());
-    bool usePacked = choice == PackChoice::Pack || packed.size() < data.size();
-    const std::vector<std::uint8_t>& bytes = usePacked ? packed : data;
-    if (!WriteAll(out.fd, reinterpret_cast<const char*>(bytes.data()), bytes.size()))
+    if (!problem.empty()) return problem;
+    if (!larger) {
+        record->storedSize = static_cast<std::uint32_t>(written);
+        record->unpackedSize = static_cast<std::uint32_t>(size);
+        return "";
+    }
+    if (lseek(out.fd, start, SEEK_SET) != start || ftruncate(out.fd, start) != 0)
         return Errno("cannot write " + out.path);
-    record->storedSize = static_cast<std::uint32_t>(bytes.size());
-    record->unpackedSize = usePacked ? static_cast<std::uint32_t>(data.size()) : 0;
-    return "";
+    progress.done = doneBefore;
+    record->storedSize = static_cast<std::uint32_t>(size);
+    record->unpackedSize = 0;
+    return CopyInto(out, input, progress);
 }
 
 std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
@@ -402,10 +434,7 @@ int RunBuild(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const Input& input = inputs[i];
         FileRecord& r = records[i];
-        // The encoder takes a file in one piece and reports nothing until it
-        // is done.
-        ProgressFile(progress, options.choice == PackChoice::Store ? "storing" : "packing", BaseName(input.file.path),
-                     options.choice != PackChoice::Store && input.file.size >= kPiece);
+        ProgressFile(progress, options.choice == PackChoice::Store ? "storing" : "packing", BaseName(input.file.path));
         r.offset = static_cast<std::uint32_t>(offset);
         if (options.choice == PackChoice::Store) {
             problem = CopyInto(out, input, progress);

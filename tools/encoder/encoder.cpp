@@ -283,7 +283,10 @@ bool Ensure(Encoder& e, std::size_t from, std::size_t upTo) {
     if (upTo <= f.filled) return true;
     from = std::min(from, f.inserted);
     std::size_t keep = from > static_cast<std::size_t>(kWindowSize) ? from - kWindowSize : 0;
-    if (upTo - keep > kHeld) return false;  // a parse asked for more than it may
+    if (upTo - keep > kHeld) {  // a parse asked for more than is held: never so
+        e.failed = true;
+        return false;
+    }
     keep = std::max(keep, f.base);
     if (upTo > f.base + kHeld) {
         std::memmove(f.buffer.data(), At(f, keep), f.filled - keep);

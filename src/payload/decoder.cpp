@@ -6,6 +6,7 @@
 // text window in front of the chunk, so a match copies within one array.
 #include "payload/decoder.h"
 
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -275,24 +276,25 @@ void SaveWindowTail(DecoderState& s, std::uint32_t produced) {
 // node of lower frequency, and returns its new index. The nodes above n are
 // in order and the sentinel stops the search.
 inline int PromoteNode(LzhufTree& t, int n, unsigned k) {
-    // Largest l > n with frequency[l] < k: gallop forward from n + 1 until
-    // a node of frequency k or more (the sentinel at the latest), then
-    // halve the gap. Runs of equal frequency may be long.
-    int l = n + 1;  // frequency[l] < k
-    int hi = kNodeCount;  // frequency[hi] >= k
-    for (int step = 1; l + step < kNodeCount; step <<= 1) {
-        if (t.frequency[l + step] >= k) {
-            hi = l + step;
-            break;
+    // Largest l > n with frequency[l] < k. The frequencies above n are k - 1
+    // or more and in order, so l ends the run of k - 1 that starts at n + 1;
+    // four counts are compared at once, and the sentinel ends the run.
+    const std::uint64_t run = std::uint64_t{k - 1} * 0x0001000100010001u;
+    int l = n + 1;  // frequency[l] == k - 1
+    if constexpr (std::endian::native == std::endian::little) {
+        for (;;) {
+            // The count at l + 1 in the low sixteen bits.
+            std::uint64_t four;
+            std::memcpy(&four, &t.frequency[l + 1], sizeof four);
+            const std::uint64_t differ = four ^ run;
+            if (differ) {
+                l += std::countr_zero(differ) >> 4;
+                break;
+            }
+            l += 4;
         }
-        l += step;
-    }
-    while (hi - l > 1) {
-        int mid = (l + hi) >> 1;
-        if (t.frequency[mid] < k)
-            l = mid;
-        else
-            hi = mid;
+    } else {
+        while (t.frequency[l + 1] < k) ++l;
     }
     t.frequency[n] = t.frequency[l];
     t.frequency[l] = static_cast<std::uint16_t>(k);
@@ -452,7 +454,7 @@ void InitTree(LzhufTree* tree) {
         t.child[j] = static_cast<std::uint16_t>(i);
         t.parent[i] = t.parent[i + 1] = static_cast<std::uint16_t>(j);
     }
-    t.frequency[kNodeCount] = kSentinel;
+    for (int i = kNodeCount; i < kNodeCount + 4; ++i) t.frequency[i] = kSentinel;
     t.parent[kRoot] = 0;
 }
 

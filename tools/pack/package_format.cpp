@@ -80,19 +80,6 @@ bool NextUtf8(const std::string& text, std::size_t* i, std::uint32_t* c) {
     return true;
 }
 
-void AppendUtf8(std::string& out, std::uint32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | c >> 6));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xE0 | c >> 12));
-        out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 }  // namespace
 
 std::string FindStubAnchor(const std::string& stub, StubAnchor* anchor) {
@@ -149,25 +136,22 @@ CatalogueEntry PrepareEntry(const std::string& data, PackChoice choice, const st
 
 std::string LayOutPayload(std::uint64_t payloadStart, const std::string& title, const std::string& license,
                           std::uint16_t numberingBase, const std::vector<CatalogueEntry>& entries) {
-    std::string out;
-    PutU16(out, static_cast<std::uint16_t>(license.size() & 0xFFFF));
-    out += license;
-    std::string titleField = title.substr(0, kTitleSize);
-    titleField.resize(kTitleSize, '\0');
-    out += titleField;
-    PutU16(out, numberingBase);
-    std::uint64_t offset = payloadStart + out.size() + (entries.size() + 1) * kRecordSize;
+    std::vector<FileRecord> records;
+    std::uint64_t offset = payloadStart + FirstRecordOffset(static_cast<std::uint32_t>(license.size())) +
+                           (entries.size() + 1) * kRecordSize;
     for (const CatalogueEntry& e : entries) {
         if (offset > 0xFFFFFFFFu || e.stored.size() > 0xFFFFFFFFu)
             throw std::length_error("package larger than 4 GB");
-        PutU32(out, static_cast<std::uint32_t>(offset));
-        PutU32(out, static_cast<std::uint32_t>(e.stored.size()));
-        PutU32(out, e.unpackedSize);
-        out.append(e.extension, kExtensionSize);
-        out.push_back(static_cast<char>(e.kind));
+        FileRecord r{};
+        r.offset = static_cast<std::uint32_t>(offset);
+        r.storedSize = static_cast<std::uint32_t>(e.stored.size());
+        r.unpackedSize = e.unpackedSize;
+        std::memcpy(r.extension, e.extension, kExtensionSize);
+        r.kind = e.kind;
+        records.push_back(r);
         offset += e.stored.size();
     }
-    out.append(kRecordSize, '\0');
+    std::string out = LayOutCatalogue(title, license, numberingBase, records);
     for (const CatalogueEntry& e : entries) out += e.stored;
     return out;
 }
@@ -343,6 +327,24 @@ bool IsValidUtf8(const std::string& text) {
     for (std::size_t i = 0; i < text.size();)
         if (!NextUtf8(text, &i, &c)) return false;
     return true;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | c >> 6));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | c >> 12));
+        out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | c >> 18));
+        out.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
 }
 
 std::string Cp1252ToUtf8(const std::string& cp1252) {

@@ -128,3 +128,5 @@ std::string MediaExtension(const std::string& fileName);
 bool Utf8ToCp1252(const std::string& utf8, std::string* cp1252);
 bool IsValidUtf8(const std::string& text);
 std::string Cp1252ToUtf8(const std::string& cp1252);
+// Appends the character `c` (below 0x110000) to `out` in UTF-8.
+void AppendUtf8(std::string& out, std::uint32_t c);

@@ -58,18 +58,10 @@ bool DecodeUtf16(const std::string& text, bool bigEndian, std::u32string* out, s
 // Code page 1252's byte for a character, or -1.
 int Cp1252Byte(char32_t c) {
     if (c < 0x80 || (c >= 0xA0 && c < 0x100)) return static_cast<int>(c);
-    std::string utf8;
+    if (c >= 0x10000) return -1;
     // The table lives with the UTF-8 conversion; go through it.
-    if (c < 0x800) {
-        utf8 += static_cast<char>(0xC0 | c >> 6);
-        utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        utf8 += static_cast<char>(0xE0 | c >> 12);
-        utf8 += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        return -1;
-    }
+    std::string utf8;
+    AppendUtf8(utf8, static_cast<std::uint32_t>(c));
     std::string byte;
     if (!Utf8ToCp1252(utf8, &byte) || byte.size() != 1) return -1;
     return static_cast<unsigned char>(byte[0]);
@@ -87,21 +79,7 @@ std::string DescribeCharacter(char32_t c) {
     std::string text = code;
     if (c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0)) {
         std::string utf8;
-        if (c < 0x80) {
-            utf8 += static_cast<char>(c);
-        } else if (c < 0x800) {
-            utf8 += static_cast<char>(0xC0 | c >> 6);
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            utf8 += static_cast<char>(0xE0 | c >> 12);
-            utf8 += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            utf8 += static_cast<char>(0xF0 | c >> 18);
-            utf8 += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            utf8 += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        AppendUtf8(utf8, static_cast<std::uint32_t>(c));
         text += " '" + utf8 + "'";
     }
     return text;

@@ -12,7 +12,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -22,6 +21,7 @@
 #include "payload/payload.h"
 #include "support/fake_platform.h"
 #include "support/package_builder.h"
+#include "support/tool_run.h"
 
 namespace fs = std::filesystem;
 
@@ -138,21 +138,12 @@ bool ParseJson(const std::string& text, Json* out) {
 
 // ---- Running the tool ---------------------------------------------------------------
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
 
-std::string Quote(const std::string& arg) {
-    std::string q = "'";
-    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
-class PackTool : public ::testing::Test {
+class PackTool : public ToolFolderTest {
 protected:
     void SetUp() override {
-        dir = MakeTempFolder();
+        ToolFolderTest::SetUp();
         stub = Put("stub.exe", MakeTestStub());
         saver = Put("aurora.scr", SampleText(20000, 1));
         data = Put("aurora.dat", "dati");
@@ -160,32 +151,10 @@ protected:
         song = Put("song.mp3", SampleText(6000, 3));
         sound = Put("Sound.Wav", SampleNoise(900, 4));
     }
-    void TearDown() override {
-        std::error_code error;
-        fs::remove_all(dir, error);
-    }
-
-    std::string Put(const std::string& name, const std::string& bytes) {
-        std::string path = dir + "/" + name;
-        WriteBytesFile(bytes, path);
-        return path;
-    }
 
     // `prefix`: shell text run first (limits, environment) in the same shell.
     Outcome Run(const std::vector<std::string>& args, const std::string& prefix = "") {
-        std::string command = prefix + Quote(GLIMMER_BINARY_DIR "/bin/glimmer-pack");
-        for (const std::string& a : args) command.append(" ").append(Quote(a));
-        command.append(" >").append(Quote(dir + "/stdout"));
-        command.append(" 2>").append(Quote(dir + "/stderr"));
-        command.append(" </dev/null");
-        Outcome o;
-        int raw = std::system(command.c_str());
-        o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        o.out = ReadBytesFile(dir + "/stdout");
-        o.err = ReadBytesFile(dir + "/stderr");
-        fs::remove(dir + "/stdout");
-        fs::remove(dir + "/stderr");
-        return o;
+        return RunGlimmerPack(dir, args, prefix);
     }
 
     std::vector<std::string> BuildArgs(const std::string& output, const std::string& title = "Aurora") {
@@ -200,13 +169,9 @@ protected:
         return names;
     }
 
-    std::string dir, stub, saver, data, uninstaller, song, sound;
+    std::string stub, saver, data, uninstaller, song, sound;
 };
 
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 TEST_F(PackTool, BuildListExtractVerifyRoundTrip) {
     std::string license = Put("license.txt", "Licenza d'uso\nSeconda riga\n");
@@ -484,8 +449,8 @@ TEST_F(PackTool, FailedBuildLeavesNothingAndKeepsAnOldPackage) {
     // Failures once the temporary file exists: a write (files limited to
     // 1 KB), the check of what was written, the rename onto a folder.
     const std::string limit = "trap '' XFSZ; ulimit -f 2; ";
-    const std::string preload = "LD_PRELOAD=" + Quote(GLIMMER_FAULT_PRELOAD) +
-                                " ASAN_OPTIONS=verify_asan_link_order=0 GLIMMER_FAIL_OPEN=" + Quote(package + ".") + " ";
+    const std::string preload = "LD_PRELOAD=" + ShellQuote(GLIMMER_FAULT_PRELOAD) +
+                                " ASAN_OPTIONS=verify_asan_link_order=0 GLIMMER_FAIL_OPEN=" + ShellQuote(package + ".") + " ";
     for (const auto& [prefix, reason] : {std::pair{limit, "write failed"}, std::pair{preload, "does not validate"}}) {
         Outcome o = Run(BuildArgs(package), prefix);
         EXPECT_EQ(o.status, 1);
@@ -493,7 +458,7 @@ TEST_F(PackTool, FailedBuildLeavesNothingAndKeepsAnOldPackage) {
         EXPECT_EQ(ReadBytesFile(package), "old package");
         EXPECT_EQ(Files(), before);
     }
-    const std::string failRename = "LD_PRELOAD=" + Quote(GLIMMER_FAULT_PRELOAD) +
+    const std::string failRename = "LD_PRELOAD=" + ShellQuote(GLIMMER_FAULT_PRELOAD) +
                                    " ASAN_OPTIONS=verify_asan_link_order=0 GLIMMER_FAIL_RENAME=1 ";
     Outcome o = Run(BuildArgs(package), failRename);
     EXPECT_EQ(o.status, 1);

@@ -22,71 +22,35 @@
 #include "temporary_files.h"
 #include "support/fake_platform.h"
 #include "support/package_builder.h"
+#include "support/tool_run.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
 
-class PackTrust : public ::testing::Test {
+class PackTrust : public ToolFolderTest {
 protected:
     void SetUp() override {
-        dir = MakeTempFolder();
+        ToolFolderTest::SetUp();
         stub = Put("stub.exe", MakeTestStub());
         saver = Put("aurora.scr", SampleText(3000, 1));
         data = Put("aurora.dat", "dati");
         uninstaller = Put("uninst.exe", SampleNoise(300, 2));
         song = Put("song.mp3", SampleText(1500, 3));
     }
-    void TearDown() override {
-        std::error_code error;
-        fs::remove_all(dir, error);
-    }
 
-    std::string Put(const std::string& name, const std::string& bytes) {
-        std::string path = dir + "/" + name;
-        WriteBytesFile(bytes, path);
-        return path;
-    }
 
-    static std::string Quote(const std::string& arg) {
-        std::string q = "'";
-        for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        return q + "'";
-    }
-
-    Outcome Run(const std::vector<std::string>& args) {
-        std::string command = Quote(GLIMMER_BINARY_DIR "/bin/glimmer-pack");
-        for (const std::string& a : args) command.append(" ").append(Quote(a));
-        command.append(" >").append(Quote(dir + "/stdout"));
-        command.append(" 2>").append(Quote(dir + "/stderr"));
-        command.append(" </dev/null");
-        Outcome o;
-        int raw = std::system(command.c_str());
-        o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        o.out = ReadBytesFile(dir + "/stdout");
-        o.err = ReadBytesFile(dir + "/stderr");
-        fs::remove(dir + "/stdout");
-        fs::remove(dir + "/stderr");
-        return o;
-    }
+    Outcome Run(const std::vector<std::string>& args) { return RunGlimmerPack(dir, args); }
 
     std::vector<std::string> BuildArgs(const std::string& output) {
         return {"build", "-o", output, "--stub", stub, "--title", "Aurora", "--saver", saver,
                 "--data", data, "--uninstaller", uninstaller, "--media", song};
     }
 
-    std::string dir, stub, saver, data, uninstaller, song;
+    std::string stub, saver, data, uninstaller, song;
 };
 
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

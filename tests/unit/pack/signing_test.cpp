@@ -22,26 +22,14 @@
 #include "payload/payload.h"
 #include "support/fake_platform.h"
 #include "support/package_builder.h"
+#include "support/tool_run.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
-std::string Quote(const std::string& arg) {
-    std::string q = "'";
-    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
 
 class SignedPackage : public ::testing::Test {
 protected:
@@ -72,21 +60,10 @@ protected:
     }
 
     // Runs a shell command in the test's folder.
-    Outcome Shell(const std::string& command) {
-        std::string line = "cd " + Quote(dir) + " && " + command + " >stdout 2>stderr </dev/null";
-        Outcome o;
-        int raw = std::system(line.c_str());
-        o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        o.out = ReadBytesFile(dir + "/stdout");
-        o.err = ReadBytesFile(dir + "/stderr");
-        return o;
-    }
+    Outcome Shell(const std::string& command) { return RunShell(dir, command); }
 
     Outcome Pack(const std::vector<std::string>& args, const std::string& prefix = "") {
-        std::string command = prefix;
-        command += Quote(GLIMMER_BINARY_DIR "/bin/glimmer-pack");
-        for (const std::string& a : args) command.append(" ").append(Quote(a));
-        return Shell(command);
+        return RunGlimmerPack(dir, args, prefix);
     }
 
     std::vector<std::string> BuildArgs(const std::string& output) {

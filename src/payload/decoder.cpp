@@ -76,7 +76,12 @@ struct LookupTable {
 
 struct DecoderState {
     // Model.
-    LzhufTree tree;  // adaptive Huffman model of the entry
+    // Adaptive Huffman model of the entry. The decoder keeps the root's
+    // count apart, in `rootCount`, and the sentinel at the root itself: no
+    // node below ever passes it, and the walk up from a leaf ends at the
+    // root's children.
+    LzhufTree tree;
+    unsigned rootCount;
     LookupTable lookup;
 
     // Text window and buffered writer (WritePtr) in one: `out` holds the
@@ -278,20 +283,21 @@ void SaveWindowTail(DecoderState& s, std::uint32_t produced) {
 inline int PromoteNode(LzhufTree& t, int n, unsigned k) {
     // Largest l > n with frequency[l] < k. The frequencies above n are k - 1
     // or more and in order, so l ends the run of k - 1 that starts at n + 1;
-    // four counts are compared at once, and the sentinel ends the run.
+    // eight counts are compared at once, and the sentinel ends the run.
     const std::uint64_t run = std::uint64_t{k - 1} * 0x0001000100010001u;
     int l = n + 1;  // frequency[l] == k - 1
     if constexpr (std::endian::native == std::endian::little) {
         for (;;) {
-            // The count at l + 1 in the low sixteen bits.
-            std::uint64_t four;
-            std::memcpy(&four, &t.frequency[l + 1], sizeof four);
-            const std::uint64_t differ = four ^ run;
-            if (differ) {
-                l += std::countr_zero(differ) >> 4;
+            // The count at l + 1 in the low sixteen bits of `low`.
+            std::uint64_t low, high;
+            std::memcpy(&low, &t.frequency[l + 1], sizeof low);
+            std::memcpy(&high, &t.frequency[l + 5], sizeof high);
+            const std::uint64_t differLow = low ^ run, differHigh = high ^ run;
+            if (differLow | differHigh) {
+                l += differLow ? std::countr_zero(differLow) >> 4 : 4 + (std::countr_zero(differHigh) >> 4);
                 break;
             }
-            l += 4;
+            l += 8;
         }
     } else {
         while (t.frequency[l + 1] < k) ++l;
@@ -369,44 +375,78 @@ void BuildLookup(const LzhufTree& t, LookupTable& w) {
         w.top[node] = 0;  // it moved down since
 }
 
-// UpdateTree, keeping the look-up table in step.
-inline void UpdateTreeAndLookup(LzhufTree& t, LookupTable& w, int symbol) {
-    if (t.frequency[kRoot] == kRebuildLimit) {
-        RebuildTree(&t);
-        BuildLookup(t, w);
-    }
-    unsigned n = t.parent[kNodeCount + symbol];
-    do {
-        const unsigned k = ++t.frequency[n];
-        if (k > t.frequency[n + 1]) {
-            const unsigned l = static_cast<unsigned>(PromoteNode(t, static_cast<int>(n), k));
-            if (w.top[n] | w.top[l]) {
-                if (w.top[n]) RefreshLookup(t, w, n);
-                if (w.top[l]) RefreshLookup(t, w, l);
-            }
-            n = l;
+// After InitTree or RebuildTree: the root's count taken out, and the
+// table built.
+[[gnu::noinline]] void StartModel(DecoderState& s) {
+    s.rootCount = s.tree.frequency[kRoot];
+    s.tree.frequency[kRoot] = kSentinel;
+    s.tree.parent[kRoot] = kRoot;
+    BuildLookup(s.tree, s.lookup);
+}
+
+// One step of the walk up: counts one more at node n, trades it past the
+// nodes it now outnumbers (keeping the table in step), and moves n to the
+// parent.
+inline void CountAndClimb(LzhufTree& t, LookupTable& w, unsigned& n) {
+    const unsigned k = ++t.frequency[n];
+    if (k > t.frequency[n + 1]) {
+        const unsigned l = static_cast<unsigned>(PromoteNode(t, static_cast<int>(n), k));
+        if (w.top[n] | w.top[l]) {
+            if (w.top[n]) RefreshLookup(t, w, n);
+            if (w.top[l]) RefreshLookup(t, w, l);
         }
-        n = t.parent[n];
-    } while (n != 0);
+        n = l;
+    }
+    n = t.parent[n];
+}
+
+// UpdateTree for the decoder, with the look-up table kept in step: counts
+// one more at the leaf of `symbol`, which stands at `depth`, and at every
+// node above it but the root.
+inline void UpdateModel(DecoderState& s, int symbol, int depth) {
+    LzhufTree& t = s.tree;
+    if (s.rootCount == kRebuildLimit) {
+        t.frequency[kRoot] = static_cast<std::uint16_t>(s.rootCount);
+        RebuildTree(&t);
+        StartModel(s);
+    }
+    ++s.rootCount;
+    // `depth` nodes from the leaf up to a child of the root, as long as no
+    // trade takes the walk to another depth. Counting the steps lets the
+    // processor run ahead of the parent loads instead of waiting for each
+    // to see whether it reached the root.
+    unsigned n = t.parent[kNodeCount + symbol];
+    int steps = depth;
+    do CountAndClimb(t, s.lookup, n);
+    while (--steps);
+    // After a trade to a deeper node, the rest of the way; after one to a
+    // shallower node, the walk has counted at the root, and the sentinel
+    // goes back there.
+    while (n != static_cast<unsigned>(kRoot)) CountAndClimb(t, s.lookup, n);
+    t.frequency[kRoot] = kSentinel;
 }
 
 // DecodeSymbol: the first kLookupBits levels by one look-up, then one bit
 // per level down to the leaf.
-inline int DecodeSymbol(LzhufTree& t, LookupTable& w, BitCursor& b) {
+inline int DecodeSymbol(DecoderState& s, BitCursor& b) {
     // At least eight bits are kept ahead after every symbol; only the
     // first symbol of an entry reads here.
     if (b.count < kLookupBits) b = RefillBits(b, kLookupBits);
     const unsigned index = static_cast<unsigned>(b.bits >> (64 - kLookupBits));
-    unsigned x = w.next[index];
-    const int taken = w.bits[index];
+    unsigned x = s.lookup.next[index];
+    const int taken = s.lookup.bits[index];
     b.bits <<= taken;
     b.count -= taken;
+    int depth = taken;
     if (x < static_cast<unsigned>(kNodeCount)) {
-        x = t.child[x];
-        while (x < static_cast<unsigned>(kNodeCount)) x = t.child[x + NextBit(b)];
+        x = s.tree.child[x];
+        while (x < static_cast<unsigned>(kNodeCount)) {
+            x = s.tree.child[x + NextBit(b)];
+            ++depth;
+        }
     }
     int symbol = static_cast<int>(x) - kNodeCount;
-    UpdateTreeAndLookup(t, w, symbol);
+    UpdateModel(s, symbol, depth);
     return symbol;
 }
 
@@ -454,7 +494,7 @@ void InitTree(LzhufTree* tree) {
         t.child[j] = static_cast<std::uint16_t>(i);
         t.parent[i] = t.parent[i + 1] = static_cast<std::uint16_t>(j);
     }
-    for (int i = kNodeCount; i < kNodeCount + 4; ++i) t.frequency[i] = kSentinel;
+    for (int i = kNodeCount; i < kNodeCount + 8; ++i) t.frequency[i] = kSentinel;
     t.parent[kRoot] = 0;
 }
 
@@ -506,7 +546,7 @@ StreamResult RunDecode(OsFile in, OsFile out, std::int32_t unpackedSize, std::in
     if (unpackedSize <= 0) return result;
 
     InitTree(&s.tree);
-    BuildLookup(s.tree, s.lookup);
+    StartModel(s);
     StartWindow(s);
     BitCursor b{0, 0};
     // The output position and the end of the open chunk, in registers; the
@@ -522,7 +562,7 @@ StreamResult RunDecode(OsFile in, OsFile out, std::int32_t unpackedSize, std::in
     int unwrittenRead = 0;
 
     while (produced < target) {
-        int symbol = DecodeSymbol(s.tree, s.lookup, b);
+        int symbol = DecodeSymbol(s, b);
         if (symbol < 256) {
             KeepLookahead(b);
             *dst++ = static_cast<std::uint8_t>(symbol);

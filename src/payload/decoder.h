@@ -34,9 +34,9 @@ inline constexpr int kWindowStart = kWindowSize - kLongestMatch;
 // frequency; the two children of an internal node are siblings at i, i + 1.
 struct LzhufTree {
     // Count per node, plus a sentinel 0xFFFF at kNodeCount that ends every
-    // forward scan, and three more so that a scan may read four counts at
+    // forward scan, and seven more so that a scan may read eight counts at
     // once up to the sentinel.
-    std::uint16_t frequency[kNodeCount + 4];
+    std::uint16_t frequency[kNodeCount + 8];
     // Internal node: index of its first child. Leaf: kNodeCount + symbol.
     std::uint16_t child[kNodeCount];
     // parent[i] is the parent of node i (0 for the root); parent[kNodeCount

@@ -561,7 +561,10 @@ StreamResult RunDecode(OsFile in, OsFile out, std::int32_t unpackedSize, std::in
     std::uint32_t pumpMark = 0;
     int unwrittenRead = 0;
 
-    while (produced < target) {
+    // The count of produced bytes at which the loop next looks up from
+    // decoding: the end of the entry, of the open chunk, or the next pump.
+    std::uint32_t stop = 1;
+    for (;;) {
         int symbol = DecodeSymbol(s, b);
         if (symbol < 256) {
             KeepLookahead(b);
@@ -579,6 +582,7 @@ StreamResult RunDecode(OsFile in, OsFile out, std::int32_t unpackedSize, std::in
             dst += length;
             produced += length;
         }
+        if (produced < stop) continue;
         if (dst >= chunkEnd && s.chunk > 0) {
             s.fill = static_cast<int>(dst - chunkStart);
             FlushChunks(s);
@@ -591,6 +595,12 @@ StreamResult RunDecode(OsFile in, OsFile out, std::int32_t unpackedSize, std::in
             // Zero bits taken: a check has its answer, whatever follows.
             if (s.checkOnly && s.zeroBits > static_cast<std::uint64_t>(b.count)) break;
             pumpMark += kPumpStep;
+        }
+        if (produced >= target) break;
+        stop = pumpMark + 1 < target ? pumpMark + 1 : target;
+        if (s.chunk > 0) {
+            const std::uint32_t chunkStop = produced + static_cast<std::uint32_t>(chunkEnd - dst);
+            if (chunkStop < stop) stop = chunkStop;
         }
     }
 

@@ -64,9 +64,11 @@ constexpr int kLookupBits = 8;
 constexpr int kLookupSize = 1 << kLookupBits;
 
 struct LookupTable {
-    // By the next kLookupBits bits: either kNodeCount + symbol, the leaf
-    // reached, or the node at depth kLookupBits on the way, below which
-    // the walk goes on bit by bit.
+    // By the next kLookupBits bits: the node reached, either a leaf's (its
+    // symbol is read from the node, so that a trade of two leaves leaves
+    // the table as it is, and the update starts there without looking the
+    // symbol's node up), or the node at depth kLookupBits on the way, below
+    // which the walk goes on bit by bit.
     std::uint16_t next[kLookupSize];
     std::uint8_t bits[kLookupSize];  // the bits that the look-up takes
     // 1 for every node that stands above depth kLookupBits, and possibly
@@ -282,19 +284,29 @@ void SaveWindowTail(DecoderState& s, std::uint32_t produced) {
 // in order and the sentinel stops the search.
 inline int PromoteNode(LzhufTree& t, int n, unsigned k) {
     // Largest l > n with frequency[l] < k. The frequencies above n are k - 1
-    // or more and in order, so l ends the run of k - 1 that starts at n + 1;
-    // eight counts are compared at once, and the sentinel ends the run.
-    const std::uint64_t run = std::uint64_t{k - 1} * 0x0001000100010001u;
-    int l = n + 1;  // frequency[l] == k - 1
+    // or more and in order, so l ends the run of k - 1 that starts at n + 1:
+    // it is the first place from n + 1 on whose count differs from the next
+    // one. Neighbouring counts are compared eight at a time (which needs no
+    // k, so the search does not wait for it); the sentinel ends the run.
+    int l = n + 1;
     if constexpr (std::endian::native == std::endian::little) {
         for (;;) {
-            // The count at l + 1 in the low sixteen bits of `low`.
-            std::uint64_t low, high;
-            std::memcpy(&low, &t.frequency[l + 1], sizeof low);
-            std::memcpy(&high, &t.frequency[l + 5], sizeof high);
-            const std::uint64_t differLow = low ^ run, differHigh = high ^ run;
-            if (differLow | differHigh) {
-                l += differLow ? std::countr_zero(differLow) >> 4 : 4 + (std::countr_zero(differHigh) >> 4);
+            // The count at l in the low sixteen bits of `here`, the count
+            // at l + 1 in those of `next`.
+            std::uint64_t here, next, hereHigh, nextHigh;
+            std::memcpy(&here, &t.frequency[l], sizeof here);
+            std::memcpy(&next, &t.frequency[l + 1], sizeof next);
+            std::memcpy(&hereHigh, &t.frequency[l + 4], sizeof hereHigh);
+            std::memcpy(&nextHigh, &t.frequency[l + 5], sizeof nextHigh);
+            const std::uint64_t changeLow = here ^ next, changeHigh = hereHigh ^ nextHigh;
+            if (changeLow | changeHigh) {
+                // Both places found without a branch (the top bit keeps
+                // the counts defined), then the one that applies.
+                constexpr std::uint64_t kGuard = std::uint64_t{1} << 63;
+                const int inLow = std::countr_zero(changeLow | kGuard) >> 4;
+                const int inHigh = 4 + (std::countr_zero(changeHigh | kGuard) >> 4);
+                const int highApplies = -static_cast<int>(changeLow == 0);
+                l += inLow + ((inHigh - inLow) & highApplies);
                 break;
             }
             l += 8;
@@ -337,7 +349,7 @@ void FillLookup(const LzhufTree& t, LookupTable& w, unsigned node, int depth, un
     if (c >= static_cast<unsigned>(kNodeCount)) {
         const int spare = kLookupBits - depth;
         for (unsigned e = code << spare, end = (code + 1) << spare; e < end; ++e) {
-            w.next[e] = static_cast<std::uint16_t>(c);
+            w.next[e] = static_cast<std::uint16_t>(node);
             w.bits[e] = static_cast<std::uint8_t>(depth);
         }
         return;
@@ -391,7 +403,9 @@ inline void CountAndClimb(LzhufTree& t, LookupTable& w, unsigned& n) {
     const unsigned k = ++t.frequency[n];
     if (k > t.frequency[n + 1]) {
         const unsigned l = static_cast<unsigned>(PromoteNode(t, static_cast<int>(n), k));
-        if (w.top[n] | w.top[l]) {
+        // The table names nodes, not symbols: a leaf traded for a leaf
+        // leaves it as it is.
+        if ((w.top[n] | w.top[l]) && (t.child[n] < kNodeCount || t.child[l] < kNodeCount)) {
             if (w.top[n]) RefreshLookup(t, w, n);
             if (w.top[l]) RefreshLookup(t, w, l);
         }
@@ -401,21 +415,22 @@ inline void CountAndClimb(LzhufTree& t, LookupTable& w, unsigned& n) {
 }
 
 // UpdateTree for the decoder, with the look-up table kept in step: counts
-// one more at the leaf of `symbol`, which stands at `depth`, and at every
+// one more at the leaf of `symbol`, node `leaf` at `depth`, and at every
 // node above it but the root.
-inline void UpdateModel(DecoderState& s, int symbol, int depth) {
+inline void UpdateModel(DecoderState& s, int symbol, unsigned leaf, int depth) {
     LzhufTree& t = s.tree;
     if (s.rootCount == kRebuildLimit) {
         t.frequency[kRoot] = static_cast<std::uint16_t>(s.rootCount);
         RebuildTree(&t);
         StartModel(s);
+        leaf = t.parent[kNodeCount + symbol];
     }
     ++s.rootCount;
     // `depth` nodes from the leaf up to a child of the root, as long as no
     // trade takes the walk to another depth. Counting the steps lets the
     // processor run ahead of the parent loads instead of waiting for each
     // to see whether it reached the root.
-    unsigned n = t.parent[kNodeCount + symbol];
+    unsigned n = leaf;
     int steps = depth;
     do CountAndClimb(t, s.lookup, n);
     while (--steps);
@@ -438,15 +453,14 @@ inline int DecodeSymbol(DecoderState& s, BitCursor& b) {
     b.bits <<= taken;
     b.count -= taken;
     int depth = taken;
-    if (x < static_cast<unsigned>(kNodeCount)) {
-        x = s.tree.child[x];
-        while (x < static_cast<unsigned>(kNodeCount)) {
-            x = s.tree.child[x + NextBit(b)];
-            ++depth;
-        }
+    unsigned c = s.tree.child[x];
+    while (c < static_cast<unsigned>(kNodeCount)) {
+        x = c + NextBit(b);
+        c = s.tree.child[x];
+        ++depth;
     }
-    int symbol = static_cast<int>(x) - kNodeCount;
-    UpdateModel(s, symbol, depth);
+    const int symbol = static_cast<int>(c) - kNodeCount;
+    UpdateModel(s, symbol, x, depth);
     return symbol;
 }
 

@@ -8,6 +8,7 @@
 
 #include <bit>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -62,6 +63,7 @@ struct BitCursor {
 // node only the entries below that node are walked again.
 constexpr int kLookupBits = 8;
 constexpr int kLookupSize = 1 << kLookupBits;
+constexpr std::uint8_t kBelowTable = 0xFF;
 
 struct LookupTable {
     // By the next kLookupBits bits: the node reached, either a leaf's (its
@@ -71,9 +73,11 @@ struct LookupTable {
     // which the walk goes on bit by bit.
     std::uint16_t next[kLookupSize];
     std::uint8_t bits[kLookupSize];  // the bits that the look-up takes
-    // 1 for every node that stands above depth kLookupBits, and possibly
-    // for nodes that used to (checked, and cleared, when they move).
-    std::uint8_t top[kNodeCount];
+    // For every node that stands above depth kLookupBits, its depth and
+    // its path from the root (bits, first one highest); kBelowTable for
+    // the others.
+    std::uint8_t depth[kNodeCount];
+    std::uint8_t code[kNodeCount];
 };
 
 struct DecoderState {
@@ -204,7 +208,13 @@ int ReadPtr(DecoderState& s) {
 // up to more than eight bits before every bit it takes would. The file is
 // therefore read at the same symbols, whatever the width of the cursor.
 inline void KeepLookahead(BitCursor& b) {
-    if (b.count < 8) b = RefillBits(b, 8);
+    if (b.count < 8) {
+        DecoderState& s = g_state;
+        if (s.readEnd - s.readPos >= 8)
+            FillFromBuffer(s, b);
+        else
+            b = RefillBits(b, 8);
+    }
 }
 
 // NextBit: the next bit of the stream.
@@ -342,9 +352,10 @@ inline void UpdateTreeInline(LzhufTree& t, int symbol) {
 
 // Walks the tree below `node`, which stands at `depth` (< kLookupBits) on
 // the path `code` (its bits, first one highest), and writes the entries
-// that begin with that path.
+// that begin with that path and the places of the nodes it passes.
 void FillLookup(const LzhufTree& t, LookupTable& w, unsigned node, int depth, unsigned code) {
-    w.top[node] = 1;
+    w.depth[node] = static_cast<std::uint8_t>(depth);
+    w.code[node] = static_cast<std::uint8_t>(code);
     const unsigned c = t.child[node];
     if (c >= static_cast<unsigned>(kNodeCount)) {
         const int spare = kLookupBits - depth;
@@ -365,26 +376,30 @@ void FillLookup(const LzhufTree& t, LookupTable& w, unsigned node, int depth, un
 }
 
 void BuildLookup(const LzhufTree& t, LookupTable& w) {
-    std::memset(w.top, 0, sizeof w.top);
+    std::memset(w.depth, kBelowTable, sizeof w.depth);
     FillLookup(t, w, kRoot, 0, 0);
 }
 
-// After the subtrees below `node` and another node were traded: walks the
-// entries below `node` again when it stands above depth kLookupBits.
-[[gnu::noinline]] void RefreshLookup(const LzhufTree& t, LookupTable& w, unsigned node) {
-    unsigned code = 0;
-    int depth = 0;
-    unsigned q = node;
-    while (q != static_cast<unsigned>(kRoot) && depth < kLookupBits) {
-        const unsigned up = t.parent[q];
-        code |= (q - t.child[up]) << depth;
-        ++depth;
-        q = up;
+// Forgets the places of the nodes below `node` that stood above depth
+// kLookupBits: they were just moved.
+void ForgetBelow(const LzhufTree& t, LookupTable& w, unsigned node) {
+    const unsigned c = t.child[node];
+    if (c >= static_cast<unsigned>(kNodeCount)) return;
+    for (unsigned x = c; x < c + 2; ++x) {
+        if (w.depth[x] == kBelowTable) continue;
+        w.depth[x] = kBelowTable;
+        ForgetBelow(t, w, x);
     }
-    if (q == static_cast<unsigned>(kRoot) && depth < kLookupBits)
-        FillLookup(t, w, node, depth, code);
-    else
-        w.top[node] = 0;  // it moved down since
+}
+
+// After the subtrees below nodes n and l were traded, where one of them
+// stands above depth kLookupBits: the nodes below both have new places,
+// and the entries below each that stands above depth kLookupBits change.
+[[gnu::noinline]] void RefreshLookup(const LzhufTree& t, LookupTable& w, unsigned n, unsigned l) {
+    ForgetBelow(t, w, n);
+    ForgetBelow(t, w, l);
+    for (unsigned node : {n, l})
+        if (w.depth[node] != kBelowTable) FillLookup(t, w, node, w.depth[node], w.code[node]);
 }
 
 // After InitTree or RebuildTree: the root's count taken out, and the
@@ -405,10 +420,9 @@ inline void CountAndClimb(LzhufTree& t, LookupTable& w, unsigned& n) {
         const unsigned l = static_cast<unsigned>(PromoteNode(t, static_cast<int>(n), k));
         // The table names nodes, not symbols: a leaf traded for a leaf
         // leaves it as it is.
-        if ((w.top[n] | w.top[l]) && (t.child[n] < kNodeCount || t.child[l] < kNodeCount)) {
-            if (w.top[n]) RefreshLookup(t, w, n);
-            if (w.top[l]) RefreshLookup(t, w, l);
-        }
+        const bool inTable = w.depth[n] != kBelowTable || w.depth[l] != kBelowTable;
+        if (inTable && (t.child[n] < kNodeCount || t.child[l] < kNodeCount))
+            RefreshLookup(t, w, n, l);
         n = l;
     }
     n = t.parent[n];
@@ -483,6 +497,9 @@ inline void CopyMatch(std::uint8_t* dst, int distance, int length) {
         // Each 16-byte step reads only bytes that are already final.
         std::memcpy(dst, src, 16);
         if (length > 16) std::memcpy(dst + 16, src + 16, 16);
+    } else if (distance >= 8) {
+        // Eight bytes at a time, each step reading only final bytes.
+        for (int k = 0; k < length; k += 8) std::memcpy(dst + k, src + k, 8);
     } else if (distance == 1) {
         std::memset(dst, src[0], 32);
     } else {

@@ -478,7 +478,7 @@ int RunBuild(const std::vector<std::string>& args) {
             return kExitFailed;
         }
         Detail("signed " + options.output + " with " + signCert);
-    } else if (!ReplaceFile(out.temporary, options.output)) {
+    } else if (!MoveIntoPlace(out.temporary, options.output)) {
         return removeAndFail(Errno("cannot rename the temporary file into place"));
     }
     g_temporary.clear();

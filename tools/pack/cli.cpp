@@ -34,6 +34,8 @@ void Summary(const std::string& text) {
 }
 
 void AddVerbosity(CLI::App& app, bool* quiet, bool* verbose) {
+    // "/q" is a path on every system, never an option.
+    app.allow_windows_style_options(false);
     CLI::Option* q = app.add_flag("-q,--quiet", *quiet, "errors only");
     app.add_flag("-v,--verbose", *verbose, "tell what is done to each file")->excludes(q);
 }

@@ -208,7 +208,7 @@ std::string SignPackage(const SignRequest& request) {
     } else if (!(problem = ReadPackageSignature(signedPath, &signature)).empty() || !signature.present) {
         problem = "the signed package's signature cannot be read back" + (problem.empty() ? "" : ": " + problem);
     } else if (!(problem = CheckRecordsBeforeSignature(signature, Records(signedPath))).empty()) {
-    } else if (!ReplaceFile(signedPath, request.output)) {
+    } else if (!MoveIntoPlace(signedPath, request.output)) {
         problem = "cannot rename the signed package into place: " + SystemProblem();
     }
     RemoveFile(signedPath);

@@ -97,7 +97,7 @@ bool CloseFile(ToolFile file);
 ToolFile CreateTemporary(std::string* pattern);
 // Renames `from` to `to` in one step, replacing a file `to` (its name only:
 // a file linked to it keeps its bytes).
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool MoveIntoPlace(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);
 // Gives `to` the permissions of `from` (nothing to do on Windows).
 bool CopyPermissions(const std::string& from, const std::string& to);

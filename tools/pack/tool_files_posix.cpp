@@ -114,7 +114,7 @@ ToolFile CreateTemporary(std::string* pattern) {
     return fd;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+bool MoveIntoPlace(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
 
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 

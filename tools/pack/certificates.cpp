@@ -370,7 +370,8 @@ std::string EcPublicPart(const std::string& der) {
     parts.TakeIf(kContext0, &e);
     if (!parts.Take(kContext1, &e)) return "";
     Reader inner(e.body);
-    return inner.Take(kBitString, &point) ? point.body : "";
+    // The BIT STRING's bits, after the count of unused bits.
+    return inner.Take(kBitString, &point) && !point.body.empty() ? point.body.substr(1) : "";
 }
 
 }  // namespace

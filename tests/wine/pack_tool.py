@@ -10,7 +10,8 @@ In a copy of the template prefix, with no display:
     programs of --programs) with the Windows tool and with the native one,
     from the same arguments: the two packages must be byte-identical;
  2. under a folder named "Ñandú", from a screen saver named "Σελήνη.scr",
-    builds a package with the Windows tool; `list --json` and `verify` of
+    builds a package with the Windows tool, which takes the stub.exe beside
+    itself when no stub is named; `list --json` and `verify` of
     both tools must print the same, and `extract` of both must write the
     same files under the same names;
  3. when openssl and osslsigncode are at hand, signs the sample with the
@@ -117,11 +118,14 @@ def main() -> int:
         shutil.copyfile(programs / "aurora.scr", folder / SAVER)
         (folder / "dati.dat").write_bytes(b"impostazioni\r\n")
         package = f"{FOLDER}/{FOLDER}.exe"
-        built = windows("build", "-o", package, "--stub", programs / "stub.exe", "--title", FOLDER,
+        # Without --stub: the stub.exe beside glimmer-pack.exe.
+        built = windows("build", "-v", "-o", package, "--title", FOLDER,
                         "--saver", f"{FOLDER}\\{SAVER}", "--data", f"{FOLDER}/dati.dat",
                         "--uninstaller", programs / "aurora-uninstal.exe", "--license", opts.sample.parent / "license.txt")
         check(f"the Windows tool builds {package} from {FOLDER}\\{SAVER}", built.returncode == 0,
               built.stderr.decode(errors="replace"))
+        beside = f"stub: {session.unix_path_to_windows(opts.exe.parent / 'stub.exe')} ".encode()
+        check("it takes the stub beside itself", beside in built.stdout, built.stdout.decode(errors="replace"))
         same_output("list --json prints the same", ["list", package, "--json"])
         same_output("verify prints the same", ["verify", package])
         extracted = windows("extract", package, f"{FOLDER}/fuori")

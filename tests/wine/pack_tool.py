@@ -17,7 +17,9 @@ In a copy of the template prefix, with no display:
  3. when openssl and osslsigncode are at hand, signs the sample with the
     native tool and a throw-away certificate whose subject holds a comma
     and letters beyond ASCII: `verify` of both tools must name the signer
-    alike.
+    alike; the Windows tool's `sign` says that osslsigncode is missing, and
+    runs a stand-in osslsigncode.exe found along PATH with the arguments as
+    given, then refuses the package it did not sign and leaves nothing.
 
 Exit code 0 when every check passed, 1 when one failed, 2 when the run
 could not be made, 77 (one line saying why) when this machine cannot run
@@ -126,6 +128,7 @@ def main() -> int:
               built.stderr.decode(errors="replace"))
         beside = f"stub: {session.unix_path_to_windows(opts.exe.parent / 'stub.exe')} ".encode()
         check("it takes the stub beside itself", beside in built.stdout, built.stdout.decode(errors="replace"))
+        same_output("list prints the same", ["list", package])
         same_output("list --json prints the same", ["list", package, "--json"])
         same_output("verify prints the same", ["verify", package])
         extracted = windows("extract", package, f"{FOLDER}/fuori")
@@ -137,13 +140,37 @@ def main() -> int:
               f"{sorted(mine)} against {sorted(theirs)}; {extracted.stderr!r}")
 
         if shutil.which("openssl") and shutil.which("osslsigncode"):
+            (out / "firma Ñ").mkdir()
             subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-utf8",
-                            "-subj", SIGNER, "-keyout", "key.pem", "-out", "cert.pem"],
+                            "-subj", SIGNER, "-keyout", "firma Ñ/key.pem", "-out", "firma Ñ/cert.pem"],
                            cwd=out, check=True, capture_output=True, timeout=60)
-            signed = native("sign", "-o", "signed.exe", "--cert", "cert.pem", "--key", "key.pem", "linux.exe")
+            signing = ["--cert", "firma Ñ/cert.pem", "--key", "firma Ñ/key.pem"]
+            signed = native("sign", "-o", "signed.exe", *signing, "linux.exe")
             if signed.returncode != 0:
                 raise RuntimeError(f"the native tool did not sign: {signed.stderr.decode(errors='replace')}")
             same_output("verify names the signer alike", ["verify", "signed.exe"])
+
+            # No osslsigncode.exe along Wine's PATH: said plainly.
+            missing = windows("sign", "-o", f"{FOLDER}/firmato.exe", *signing, package)
+            check("sign says that osslsigncode is missing", missing.returncode == 1 and
+                  b"osslsigncode, which signs packages, is not installed" in missing.stderr, repr(missing.stderr))
+            # A stand-in that notes its command line and signs nothing: run
+            # with the arguments as given, waited for, its result judged, and
+            # nothing left behind.
+            (out / "bin").mkdir()
+            shutil.copyfile(programs / "probe.exe", out / "bin" / "osslsigncode.exe")
+            env["WINEPATH"] = session.unix_path_to_windows(out / "bin")
+            stood_in = windows("sign", "-o", f"{FOLDER}/firmato.exe", *signing, package)
+            del env["WINEPATH"]
+            log_file = prefix / "drive_c" / "probe.log"
+            ran = log_file.read_bytes() if log_file.exists() else b""
+            want = f'sign -certs "firma Ñ/cert.pem" -key "firma Ñ/key.pem" -in {package} -out {FOLDER}/'
+            check("sign runs osslsigncode.exe along PATH with its arguments",
+                  b"osslsigncode.exe|" in ran and want.encode("cp1252") in ran, repr(ran))
+            check("and refuses what it did not sign, leaving nothing",
+                  stood_in.returncode == 1 and b"the signed package does not validate" in stood_in.stderr
+                  and not any(p.name.startswith((".glimmer-pack-sign", "firmato")) for p in folder.iterdir()),
+                  f"{stood_in.returncode} {stood_in.stderr!r} {sorted(p.name for p in folder.iterdir())}")
         else:
             print("(openssl or osslsigncode missing: the signer's name is not compared)")
     except (OSError, RuntimeError, subprocess.SubprocessError) as e:

@@ -144,8 +144,9 @@ std::string ProgramPath();
 // "stub.exe" (beside glimmer-pack.exe on Windows).
 extern const char* const kStubFromProgram;
 
-// Whether a program named `name` can be run, found as the system finds it
-// (along PATH; on Windows also with ".exe").
+// Whether a program named `name` can be run: found in a folder of PATH (on
+// Windows as NAME.exe, and never in the current folder unless PATH names
+// it).
 bool FindProgram(const std::string& name);
 
 // Runs `args` (args[0] found as FindProgram finds it) with empty standard

@@ -481,12 +481,29 @@ std::string ProgramPath() {
 
 namespace {
 
-// Where the system finds a program: its full path, or "".
+// The program `name` (with ".exe" when it has no extension) in a folder of
+// PATH: its full path, or "". Only PATH is searched, as on POSIX: not the
+// current folder, where anyone who can write there could plant a program.
 std::wstring FoundProgram(const std::string& name) {
-    wchar_t found[MAX_PATH * 4];
-    const DWORD n = SearchPathW(nullptr, Wide(name).c_str(), L".exe", MAX_PATH * 4, found, nullptr);
-    if (n == 0 || n >= MAX_PATH * 4) return Failed(), std::wstring();
-    return std::wstring(found, n);
+    std::wstring file = Wide(name);
+    if (file.find(L'.') == std::wstring::npos) file += L".exe";
+    const DWORD length = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    std::wstring folders(length, L'\0');
+    if (length == 0 || GetEnvironmentVariableW(L"PATH", folders.data(), length) == 0) folders.clear();
+    folders.resize(folders.find(L'\0') == std::wstring::npos ? folders.size() : folders.find(L'\0'));
+    for (std::size_t start = 0; start <= folders.size();) {
+        std::size_t end = folders.find(L';', start);
+        if (end == std::wstring::npos) end = folders.size();
+        std::wstring folder = folders.substr(start, end - start);
+        start = end + 1;
+        if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"') folder = folder.substr(1, folder.size() - 2);
+        if (folder.empty()) continue;
+        const std::wstring path = folder + (folder.back() == L'\\' || folder.back() == L'/' ? L"" : L"\\") + file;
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return path;
+    }
+    g_error = ERROR_FILE_NOT_FOUND;
+    return std::wstring();
 }
 
 // One argument as the C runtime's parser reads it back: quoted when it holds
@@ -528,6 +545,7 @@ BOOL WINAPI OnInterrupt(DWORD event) {
     if (g_removeOnInterrupt)
         for (const std::string& path : *g_removeOnInterrupt)
             if (!path.empty()) DeleteFileW(Wide(path).c_str());
+    RestoreConsole();
     ExitProcess(static_cast<UINT>(128 + signal));
 }
 

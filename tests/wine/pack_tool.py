@@ -14,7 +14,8 @@ In a copy of the template prefix, with no display:
     itself when no stub is named; `list --json` and `verify` of
     both tools must print the same, and `extract` of both must write the
     same files under the same names;
- 3. when openssl and osslsigncode are at hand, signs the sample with the
+ 3. interrupts a build with Ctrl+C: exit status 130, no file left;
+ 4. when openssl and osslsigncode are at hand, signs the sample with the
     native tool and a throw-away certificate whose subject holds a comma
     and letters beyond ASCII: `verify` of both tools must name the signer
     alike; the Windows tool's `sign` says that osslsigncode is missing, and
@@ -29,7 +30,9 @@ Wine's 32-bit programs.
 from __future__ import annotations
 
 import argparse
+import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -138,6 +141,26 @@ def main() -> int:
               extracted.returncode == reference.returncode == 0 and mine == theirs and f"{FOLDER}.scr" in mine
               and mine[f"{FOLDER}.scr"] == (folder / SAVER).read_bytes(),
               f"{sorted(mine)} against {sorted(theirs)}; {extracted.stderr!r}")
+
+        # Ctrl+C, which Wine makes of SIGINT, during a build: the tool ends
+        # with 130 and its temporary file goes (an open file, on Windows).
+        (out / "grande.bin").write_bytes(os.urandom(24 << 20))
+        run = subprocess.Popen(["wine", str(opts.exe), "build", "-o", "grande.exe", "--stub", str(programs / "stub.exe"),
+                                "--title", "Grande", "--saver", "grande.bin", "--data", f"{FOLDER}/dati.dat",
+                                "--uninstaller", "grande.bin", "--pack"],
+                               cwd=out, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 60
+        while not list(out.glob("grande.exe.*")) and run.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.05)
+        tool = [pid for pid, command in session.processes_of(prefix) if "glimmer-pack.exe" in command]
+        for pid in tool:
+            os.kill(pid, signal.SIGINT)
+        interrupted = run.communicate(timeout=60)[1]
+        left = sorted(p.name for p in out.glob("grande.exe*"))
+        check("Ctrl+C ends a build with 130 and leaves no temporary file",
+              bool(tool) and run.returncode == 130 and not left,
+              f"signalled {tool}, exit {run.returncode}, left {left}, {interrupted!r}")
+        (out / "grande.bin").unlink()
 
         if shutil.which("openssl") and shutil.which("osslsigncode"):
             (out / "firma Ñ").mkdir()

@@ -115,8 +115,10 @@ OsFile TableOpenRead(const char* path) {
 }
 
 OsFile TableCreate(const char* path) {
-    return AsOsFile(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    // FILE_SHARE_DELETE: an interrupt removes extract's temporary files while
+    // they are open.
+    return AsOsFile(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 OsFile TableOpenAppend(const char* path) {
@@ -351,8 +353,10 @@ ToolFile CreateTemporary(std::string* pattern) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string suffix = RandomSuffix(6);
         for (std::size_t i = 0; i < 6; ++i) (*pattern)[at + i] = suffix[i];
-        HANDLE h = CreateFileW(Wide(*pattern).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // FILE_SHARE_DELETE: an interrupt removes the file while it is open.
+        HANDLE h = CreateFileW(Wide(*pattern).c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
         if (h != INVALID_HANDLE_VALUE) return Value(h);
         if (Failed(), g_error != ERROR_FILE_EXISTS && g_error != ERROR_ALREADY_EXISTS) break;
     }

@@ -274,8 +274,8 @@ std::string OpenTargetFolder(Extraction& x) {
            x.folder[x.folder.size() - 2] != ':')
         x.folder.pop_back();
     FileFacts facts;
-    if (!LookAt(x.folder, false, &facts)) return "cannot look at the folder: " + SystemProblem();
-    if (facts.kind == FileKind::Missing) {
+    // A name that cannot be looked at is created, which tells why it fails.
+    if (!LookAt(x.folder, false, &facts) || facts.kind == FileKind::Missing) {
         if (!MakeFolders(x.folder)) return "cannot create the folder: " + SystemProblem();
         x.created = true;
     } else if (facts.kind == FileKind::Link) {

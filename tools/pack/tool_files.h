@@ -32,9 +32,10 @@ const Platform* ToolPlatform();
 
 // ---- Failures ---------------------------------------------------------------------------
 
-// Words for why the last failing operation of this layer failed, as the C
-// library's strerror gives them ("No such file or directory", "Is a
-// directory", "Permission denied"), so that both systems say the same.
+// Words for why the last failing operation of this layer failed, as the GNU
+// C library's strerror gives them ("No such file or directory", "Permission
+// denied"), so that both systems say the same (Windows' other errors in its
+// own English words).
 std::string SystemProblem();
 
 // ---- Paths ------------------------------------------------------------------------------

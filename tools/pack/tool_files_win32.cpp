@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -239,22 +238,36 @@ const Platform* ToolPlatform() {
 }
 
 std::string SystemProblem() {
-    // The C library's words where Windows' error has a like errno value.
+    // Where Windows' error has a like in the C library's errors, the words
+    // the POSIX build prints for that one.
     struct Like {
         DWORD error;
-        int errnoValue;
+        const char* words;
     };
     static const Like kLike[] = {
-        {ERROR_FILE_NOT_FOUND, ENOENT},     {ERROR_PATH_NOT_FOUND, ENOENT},   {ERROR_INVALID_NAME, ENOENT},
-        {ERROR_BAD_NETPATH, ENOENT},        {ERROR_INVALID_DRIVE, ENOENT},    {ERROR_ACCESS_DENIED, EACCES},
-        {ERROR_SHARING_VIOLATION, EACCES},  {ERROR_LOCK_VIOLATION, EACCES},   {ERROR_FILE_EXISTS, EEXIST},
-        {ERROR_ALREADY_EXISTS, EEXIST},     {ERROR_DISK_FULL, ENOSPC},        {ERROR_HANDLE_DISK_FULL, ENOSPC},
-        {ERROR_DIRECTORY, ENOTDIR},         {ERROR_DIR_NOT_EMPTY, ENOTEMPTY}, {ERROR_NOT_SAME_DEVICE, EXDEV},
-        {ERROR_WRITE_PROTECT, EROFS},       {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
-        {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},  {ERROR_OUTOFMEMORY, ENOMEM},      {ERROR_CANT_RESOLVE_FILENAME, ELOOP},
+        {ERROR_FILE_NOT_FOUND, "No such file or directory"},
+        {ERROR_PATH_NOT_FOUND, "No such file or directory"},
+        {ERROR_INVALID_NAME, "No such file or directory"},
+        {ERROR_BAD_NETPATH, "No such file or directory"},
+        {ERROR_INVALID_DRIVE, "No such file or directory"},
+        {ERROR_ACCESS_DENIED, "Permission denied"},
+        {ERROR_SHARING_VIOLATION, "Permission denied"},
+        {ERROR_LOCK_VIOLATION, "Permission denied"},
+        {ERROR_FILE_EXISTS, "File exists"},
+        {ERROR_ALREADY_EXISTS, "File exists"},
+        {ERROR_DISK_FULL, "No space left on device"},
+        {ERROR_HANDLE_DISK_FULL, "No space left on device"},
+        {ERROR_DIRECTORY, "Not a directory"},
+        {ERROR_DIR_NOT_EMPTY, "Directory not empty"},
+        {ERROR_NOT_SAME_DEVICE, "Invalid cross-device link"},
+        {ERROR_WRITE_PROTECT, "Read-only file system"},
+        {ERROR_FILENAME_EXCED_RANGE, "File name too long"},
+        {ERROR_NOT_ENOUGH_MEMORY, "Cannot allocate memory"},
+        {ERROR_OUTOFMEMORY, "Cannot allocate memory"},
+        {ERROR_CANT_RESOLVE_FILENAME, "Too many levels of symbolic links"},
     };
     for (const Like& like : kLike)
-        if (like.error == g_error) return std::strerror(like.errnoValue);
+        if (like.error == g_error) return like.words;
     wchar_t* text = nullptr;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, g_error,

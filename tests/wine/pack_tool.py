@@ -13,7 +13,8 @@ In a copy of the template prefix, with no display:
     builds a package with the Windows tool, which takes the stub.exe beside
     itself when no stub is named; `list --json` and `verify` of
     both tools must print the same, and `extract` of both must write the
-    same files under the same names;
+    same files under the same names; `extract --overwrite` replaces a name
+    hard-linked to another file without writing through it;
  3. interrupts a build with Ctrl+C: exit status 130, no file left;
  4. when openssl and osslsigncode are at hand, signs the sample with the
     native tool and a throw-away certificate whose subject holds a comma
@@ -141,6 +142,16 @@ def main() -> int:
               extracted.returncode == reference.returncode == 0 and mine == theirs and f"{FOLDER}.scr" in mine
               and mine[f"{FOLDER}.scr"] == (folder / SAVER).read_bytes(),
               f"{sorted(mine)} against {sorted(theirs)}; {extracted.stderr!r}")
+
+        # --overwrite over a name hard-linked to another file: the name is
+        # replaced (MoveFileExW), the other file keeps its bytes.
+        (folder / "collegato").mkdir()
+        os.link(folder / "dati.dat", folder / "collegato" / f"{FOLDER}.scr")
+        replaced = windows("extract", package, f"{FOLDER}/collegato", "--overwrite")
+        check("extract --overwrite replaces a hard-linked name, not the file linked to it",
+              replaced.returncode == 0 and (folder / "dati.dat").read_bytes() == b"impostazioni\r\n"
+              and (folder / "collegato" / f"{FOLDER}.scr").read_bytes() == (folder / SAVER).read_bytes(),
+              repr(replaced.stderr))
 
         # Ctrl+C, which Wine makes of SIGINT, during a build: the tool ends
         # with 130 and its temporary file goes (an open file, on Windows).

@@ -29,7 +29,7 @@ cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1
     { cat "$work/cpack.log"; fail "cpack did not make the package"; }
 debs=("$work"/deb/glimmer-pack_*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "no single .deb in $work/deb"
-dpkg-deb --field "${debs[0]}" Depends | grep -q libssl || fail "the package does not depend on libssl"
+dpkg-deb --field "${debs[0]}" Depends | grep -q libtomlplusplus || fail "the package does not depend on the toml++ library"
 version=$(dpkg-deb --field "${debs[0]}" Version)
 root=$work/root
 dpkg -x "${debs[0]}" "$root"

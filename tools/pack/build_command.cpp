@@ -12,11 +12,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <iostream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "cli.h"
@@ -28,6 +25,7 @@
 #include "signing.h"
 #include "stub_location.h"
 #include "text_input.h"
+#include "tool_files.h"
 
 const char* const kBuildHelp =
     "Usage: glimmer-pack build [PACKAGE.toml] -o OUT.exe [--stub STUB.exe] --title TITLE\n"
@@ -48,7 +46,8 @@ const char* const kBuildHelp =
     "                      never one of the inputs\n"
     "  --stub STUB.exe     the installer stub; its first resource's data must be its\n"
     "                      last bytes (default: the installed one,\n"
-    "                      ../share/glimmer-pack/stub.exe from the program's folder)\n"
+    "                      ../share/glimmer-pack/stub.exe from the program's folder;\n"
+    "                      on Windows stub.exe beside glimmer-pack.exe)\n"
     "  --title TITLE       the screen saver's name (UTF-8, stored in code page 1252,\n"
     "                      at most 259 bytes, a valid Windows file name)\n"
     "  --saver FILE        the screen saver, installed as TITLE.scr\n"
@@ -92,21 +91,9 @@ bool ParseBase(const std::string& text, std::uint16_t* base) {
     return true;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
+bool ReadAll(ToolFile file, char* data, std::size_t size) {
     while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = read(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
+        std::int64_t n = ReadSome(file, data, size);
         if (n <= 0) return false;
         data += n;
         size -= static_cast<std::size_t>(n);
@@ -125,28 +112,28 @@ struct Input {
 // The output file being written.
 struct Output {
     std::string path, temporary;
-    int fd = -1;
+    ToolFile file = kNoToolFile;
 };
 
-std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string Errno(const std::string& what) { return what + ": " + SystemProblem(); }
 
 // Copies a stored file to the output in pieces.
 std::string CopyInto(Output& out, const Input& input, Progress& progress) {
-    int fd = open(input.file.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Errno("cannot open");
+    ToolFile in = OpenToRead(input.file.path);
+    if (in == kNoToolFile) return Errno("cannot open");
     std::vector<char> piece(kPiece);
     std::uint64_t left = input.file.size;
     std::string problem;
     while (left > 0 && problem.empty()) {
         std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kPiece));
-        if (!ReadAll(fd, piece.data(), n)) problem = "the file shrank or cannot be read while it is copied";
-        else if (!WriteAll(out.fd, piece.data(), n)) problem = Errno("cannot write " + out.path);
+        if (!ReadAll(in, piece.data(), n)) problem = "the file shrank or cannot be read while it is copied";
+        else if (!WriteAll(out.file, piece.data(), n)) problem = Errno("cannot write " + out.path);
         left -= n;
         ProgressAdvance(progress, n);
     }
     char extra;
-    if (problem.empty() && read(fd, &extra, 1) != 0) problem = "the file grew while it was copied";
-    close(fd);
+    if (problem.empty() && ReadSome(in, &extra, 1) != 0) problem = "the file grew while it was copied";
+    CloseFile(in);
     return problem;
 }
 
@@ -155,10 +142,10 @@ std::string CopyInto(Output& out, const Input& input, Progress& progress) {
 // smaller is stored, so its packing stops once it reaches the file's size
 // and what it wrote is cut off again. Fills the record's sizes.
 std::string PackInto(Output& out, const Input& input, PackChoice choice, FileRecord* record, Progress& progress) {
-    off_t start = lseek(out.fd, 0, SEEK_CUR);
+    const std::int64_t start = PositionOf(out.file);
     if (start < 0) return Errno("cannot write " + out.path);
-    int fd = open(input.file.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Errno("cannot open");
+    ToolFile in = OpenToRead(input.file.path);
+    if (in == kNoToolFile) return Errno("cannot open");
     const std::uint64_t size = input.file.size;
     const std::uint64_t doneBefore = progress.done;
     std::uint64_t left = size, written = 0;
@@ -166,7 +153,7 @@ std::string PackInto(Output& out, const Input& input, PackChoice choice, FileRec
     std::string problem;
     auto readPiece = [&](std::uint8_t* into, std::size_t most) -> std::size_t {
         std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>({left, most, kPiece}));
-        if (!ReadAll(fd, reinterpret_cast<char*>(into), n)) {
+        if (!ReadAll(in, reinterpret_cast<char*>(into), n)) {
             problem = "the file shrank or cannot be read";
             return 0;
         }
@@ -180,7 +167,7 @@ std::string PackInto(Output& out, const Input& input, PackChoice choice, FileRec
             larger = true;
             return false;
         }
-        if (!WriteAll(out.fd, reinterpret_cast<const char*>(bytes), n)) {
+        if (!WriteAll(out.file, bytes, n)) {
             problem = Errno("cannot write " + out.path);
             return false;
         }
@@ -189,23 +176,22 @@ std::string PackInto(Output& out, const Input& input, PackChoice choice, FileRec
     LzhufEncodeStream(static_cast<std::size_t>(size), LzhufParse::Optimal, readPiece, writePiece);
     larger = larger || (choice != PackChoice::Pack && written >= size);
     char extra;
-    if (problem.empty() && !larger && read(fd, &extra, 1) != 0) problem = "the file grew while it was read";
-    close(fd);
+    if (problem.empty() && !larger && ReadSome(in, &extra, 1) != 0) problem = "the file grew while it was read";
+    CloseFile(in);
     if (!problem.empty()) return problem;
     if (!larger) {
         record->storedSize = static_cast<std::uint32_t>(written);
         record->unpackedSize = static_cast<std::uint32_t>(size);
         return "";
     }
-    if (lseek(out.fd, start, SEEK_SET) != start || ftruncate(out.fd, start) != 0)
-        return Errno("cannot write " + out.path);
+    if (!CutAt(out.file, static_cast<std::uint64_t>(start))) return Errno("cannot write " + out.path);
     progress.done = doneBefore;
     record->storedSize = static_cast<std::uint32_t>(size);
     record->unpackedSize = 0;
     return CopyInto(out, input, progress);
 }
 
-std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+std::string BaseName(const std::string& path) { return path.substr(path.find_last_of(kPathSeparators) + 1); }
 
 std::string Percent(std::uint64_t part, std::uint64_t whole) {
     char text[16];
@@ -348,15 +334,15 @@ int RunBuild(const std::vector<std::string>& args) {
     if (faults) return kExitFailed;
 
     // The output is none of the inputs, by device and inode.
-    struct stat outStat;
-    if (stat(options.output.c_str(), &outStat) == 0) {
-        if (S_ISDIR(outStat.st_mode)) return Fail(options.output, std::strerror(EISDIR));
+    FileFacts outFacts;
+    if (LookAt(options.output, true, &outFacts) && outFacts.kind != FileKind::Missing) {
+        if (outFacts.kind == FileKind::Folder) return Fail(options.output, std::strerror(EISDIR));
         std::vector<std::pair<std::string, const InputFile*>> all = {{"--stub", &stubFile}};
         if (!options.license.empty()) all.push_back({"--license", &licenseFile});
         if (!packageFile.empty()) all.push_back({"the package file", &packageInput});
         for (const Input& input : inputs) all.push_back({input.option, &input.file});
         for (const auto& [what, file] : all)
-            if (file->device == outStat.st_dev && file->inode == outStat.st_ino)
+            if (file->volume == outFacts.volume && file->index == outFacts.index)
                 return Fail(options.output, "is the same file as " + what + " " + file->path +
                                                 "; writing the package would destroy it");
     }
@@ -401,29 +387,25 @@ int RunBuild(const std::vector<std::string>& args) {
     // ---- The output: stub head, room for the catalogue, the entries.
     Output out;
     out.path = options.output;
-    std::string pattern = options.output + ".XXXXXX";
-    g_temporary.assign(1, pattern);
-    RemoveOnSignal(&g_temporary);
-    out.fd = mkostemp(g_temporary[0].data(), O_CLOEXEC);
-    if (out.fd < 0) {
+    g_temporary.assign(1, options.output + ".XXXXXX");
+    RemoveOnInterrupt(&g_temporary);
+    out.file = CreateTemporary(&g_temporary[0]);
+    if (out.file == kNoToolFile) {
         problem = Errno("cannot create a temporary file beside it");
         g_temporary.clear();
         return Fail(options.output, problem);
     }
     out.temporary = g_temporary[0];
     auto failWith = [&](const std::string& subject, const std::string& text) {
-        close(out.fd);
-        unlink(out.temporary.c_str());
+        CloseFile(out.file);
+        RemoveFile(out.temporary);
         g_temporary.clear();
         return Fail(subject, text);
     };
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(out.fd, 0777 & ~mask);
 
     const std::string catalogueRoom(LayOutCatalogue(title, license, options.base, records).size(), '\0');
-    if (!WriteAll(out.fd, stub.data(), anchor.dataOffset) ||
-        !WriteAll(out.fd, catalogueRoom.data(), catalogueRoom.size()))
+    if (!WriteAll(out.file, stub.data(), anchor.dataOffset) ||
+        !WriteAll(out.file, catalogueRoom.data(), catalogueRoom.size()))
         return failWith(options.output, Errno("write failed"));
     std::uint64_t offset = anchor.dataOffset + catalogueRoom.size();
     if (offset + totalIn > kMaxPackageSize && options.choice == PackChoice::Store)
@@ -464,23 +446,23 @@ int RunBuild(const std::vector<std::string>& args) {
     std::uint64_t needed = SectionsEnd(stub);
     if (offset < needed) {
         std::string padding(needed - offset, '\0');
-        if (!WriteAll(out.fd, padding.data(), padding.size())) return failWith(options.output, Errno("write failed"));
+        if (!WriteAll(out.file, padding.data(), padding.size())) return failWith(options.output, Errno("write failed"));
         offset = needed;
     }
     std::string catalogue = LayOutCatalogue(title, license, options.base, records);
-    if (pwrite(out.fd, catalogue.data(), catalogue.size(), anchor.dataOffset) !=
-        static_cast<ssize_t>(catalogue.size()))
+    if (!WriteAt(out.file, anchor.dataOffset, catalogue.data(), catalogue.size()))
         return failWith(options.output, Errno("write failed"));
-    if (fsync(out.fd) != 0) return failWith(options.output, Errno("write failed"));
-    if (close(out.fd) != 0) {
-        out.fd = -1;
-        unlink(out.temporary.c_str());
+    if (!FlushToDisk(out.file)) return failWith(options.output, Errno("write failed"));
+    if (!CloseFile(out.file)) {
+        out.file = kNoToolFile;
+        const std::string problem = Errno("write failed");
+        RemoveFile(out.temporary);
         g_temporary.clear();
-        return Fail(options.output, Errno("write failed"));
+        return Fail(options.output, problem);
     }
-    out.fd = -1;
+    out.file = kNoToolFile;
     auto removeAndFail = [&](const std::string& text) {
-        unlink(out.temporary.c_str());
+        RemoveFile(out.temporary);
         g_temporary.clear();
         return Fail(options.output, text);
     };
@@ -490,14 +472,14 @@ int RunBuild(const std::vector<std::string>& args) {
     if (!signCert.empty()) {
         // Signed from the temporary file straight into place.
         problem = SignPackage({out.temporary, options.output, signCert, signKey, timestamp});
-        unlink(out.temporary.c_str());
+        RemoveFile(out.temporary);
         g_temporary.clear();
         if (!problem.empty()) {
             std::cerr << "glimmer-pack: " << problem << "\n";
             return kExitFailed;
         }
         Detail("signed " + options.output + " with " + signCert);
-    } else if (std::rename(out.temporary.c_str(), options.output.c_str()) != 0) {
+    } else if (!MoveIntoPlace(out.temporary, options.output)) {
         return removeAndFail(Errno("cannot rename the temporary file into place"));
     }
     g_temporary.clear();

@@ -6,11 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <iostream>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 Verbosity g_verbosity = Verbosity::Normal;
 
@@ -38,6 +34,8 @@ void Summary(const std::string& text) {
 }
 
 void AddVerbosity(CLI::App& app, bool* quiet, bool* verbose) {
+    // "/q" is a path on every system, never an option.
+    app.allow_windows_style_options(false);
     CLI::Option* q = app.add_flag("-q,--quiet", *quiet, "errors only");
     app.add_flag("-v,--verbose", *verbose, "tell what is done to each file")->excludes(q);
 }
@@ -63,51 +61,50 @@ int ParseArguments(CLI::App& app, const std::string& command, const char* help,
 
 std::string CheckInputFile(const std::string& path, InputFile* file) {
     // Opened first, so that the checks are made on the file that is read.
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::strerror(errno);
-    struct stat st;
+    ToolFile in = OpenToRead(path);
+    if (in == kNoToolFile) return SystemProblem();
+    FileFacts facts;
     std::string problem;
-    if (fstat(fd, &st) != 0) {
-        problem = std::strerror(errno);
-    } else if (S_ISDIR(st.st_mode)) {
+    if (!FactsOf(in, &facts)) {
+        problem = SystemProblem();
+    } else if (facts.kind == FileKind::Folder) {
         problem = std::strerror(EISDIR);
-    } else if (!S_ISREG(st.st_mode)) {
+    } else if (facts.kind != FileKind::Regular) {
         problem = "not a regular file (a device, a pipe or a socket)";
     } else {
         file->path = path;
-        file->device = st.st_dev;
-        file->inode = st.st_ino;
-        file->size = static_cast<std::uint64_t>(st.st_size);
+        file->volume = facts.volume;
+        file->index = facts.index;
+        file->size = facts.size;
         // A directory opens for reading too; a read tells the rest.
         char probe;
-        if (pread(fd, &probe, st.st_size > 0 ? 1 : 0, 0) < 0) problem = std::strerror(errno);
+        if (ReadSome(in, &probe, facts.size > 0 ? 1 : 0) < 0) problem = SystemProblem();
     }
-    close(fd);
+    CloseFile(in);
     return problem;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* problem) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *problem = std::string("cannot open: ") + std::strerror(errno);
+    ToolFile in = OpenToRead(path);
+    if (in == kNoToolFile) {
+        *problem = "cannot open: " + SystemProblem();
         return false;
     }
-    struct stat st;
+    FileFacts facts;
     bytes->clear();
-    if (fstat(fd, &st) == 0 && st.st_size > 0) bytes->reserve(static_cast<std::size_t>(st.st_size));
+    if (FactsOf(in, &facts) && facts.size > 0) bytes->reserve(static_cast<std::size_t>(facts.size));
     char buffer[65536];
     for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
+        std::int64_t n = ReadSome(in, buffer, sizeof buffer);
         if (n < 0) {
-            *problem = std::string("read error: ") + std::strerror(errno);
-            close(fd);
+            *problem = "read error: " + SystemProblem();
+            CloseFile(in);
             return false;
         }
         if (n == 0) break;
         bytes->append(buffer, static_cast<std::size_t>(n));
     }
-    close(fd);
+    CloseFile(in);
     return true;
 }
 
@@ -127,13 +124,6 @@ std::string FormatSeconds(double seconds) {
 }
 
 namespace {
-
-// Columns of the terminal on stderr; 80 when it cannot be told.
-std::size_t TerminalWidth() {
-    struct winsize size;
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return 80;
-}
 
 // Characters in UTF-8 text.
 std::size_t Characters(const std::string& utf8) {
@@ -164,7 +154,7 @@ void Draw(Progress& p) {
     std::string file;
     for (char c : p.file) file += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
     std::string line = p.phase + " " + file;
-    std::size_t width = TerminalWidth() - 1;  // the last column would wrap on some terminals
+    std::size_t width = TerminalColumns() - 1;  // the last column would wrap on some terminals
     std::size_t room = width > std::strlen(figures) ? width - std::strlen(figures) : 0;
     if (Characters(line) > room) line = CutToWidth(line, room);
     std::cerr << "\r\x1b[K" << line << figures << std::flush;
@@ -185,7 +175,7 @@ void MaybeDraw(Progress& p) {
 
 Progress StartProgress(std::uint64_t totalBytes) {
     Progress progress;
-    progress.terminal = g_verbosity != Verbosity::Quiet && isatty(STDERR_FILENO) == 1;
+    progress.terminal = g_verbosity != Verbosity::Quiet && ErrorIsTerminal();
     progress.start = std::chrono::steady_clock::now();
     progress.total = totalBytes;
     return progress;

@@ -6,10 +6,9 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
-#include "temporary_files.h"
+#include "tool_files.h"
 
 namespace CLI {
 class App;
@@ -50,11 +49,11 @@ inline constexpr int kGoOn = -1;
 int ParseArguments(CLI::App& app, const std::string& command, const char* help,
                    const std::vector<std::string>& args);
 
-// A file given as an input: where it is (device and inode) and its size.
+// A file given as an input: which file it is (FileFacts' volume and index)
+// and its size.
 struct InputFile {
     std::string path;
-    dev_t device = 0;
-    ino_t inode = 0;
+    std::uint64_t volume = 0, index = 0;
     std::uint64_t size = 0;
 };
 

@@ -1,16 +1,11 @@
 // glimmer-pack list, extract and verify: read a package with the installer's
 // own catalogue reader and name its files with the installer's own naming.
 #include <CLI/CLI.hpp>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <iostream>
 #include <random>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "cli.h"
@@ -20,6 +15,7 @@
 #include "payload/naming.h"
 #include "payload/payload.h"
 #include "signing.h"
+#include "tool_files.h"
 
 const char* const kListHelp =
     "Usage: glimmer-pack list PACKAGE [--json] [-q | -v]\n"
@@ -259,52 +255,49 @@ namespace {
 // file is written and sound.
 struct Extraction {
     std::string folder;
-    int folderFd = -1;
+    ToolFolder open;
     std::vector<std::string> temporaries;  // full paths, removed on failure and on a signal
     std::vector<std::string> placed;       // names renamed into place by this run
     bool created = false;                  // the folder was made by this run
 
     ~Extraction() {
         for (const std::string& t : temporaries)
-            if (!t.empty()) unlink(t.c_str());
-        if (folderFd >= 0) close(folderFd);
+            if (!t.empty()) RemoveFile(t);
+        CloseFolder(&open);
     }
 };
 
 // Opens (creating when missing) the target folder; refuses a link.
 std::string OpenTargetFolder(Extraction& x) {
-    // A final slash would make the system follow a link.
-    while (x.folder.size() > 1 && x.folder.back() == '/') x.folder.pop_back();
-    struct stat st;
-    if (lstat(x.folder.c_str(), &st) != 0) {
-        std::error_code error;
-        std::filesystem::create_directories(x.folder, error);
-        if (error) return "cannot create the folder: " + error.message();
+    // A final separator would make the system follow a link ("C:\" stays).
+    while (x.folder.size() > 1 && std::strchr(kPathSeparators, x.folder.back()) &&
+           x.folder[x.folder.size() - 2] != ':')
+        x.folder.pop_back();
+    FileFacts facts;
+    // A name that cannot be looked at is created, which tells why it fails.
+    if (!LookAt(x.folder, false, &facts) || facts.kind == FileKind::Missing) {
+        if (!MakeFolders(x.folder)) return "cannot create the folder: " + SystemProblem();
         x.created = true;
-    } else if (S_ISLNK(st.st_mode)) {
+    } else if (facts.kind == FileKind::Link) {
         return "is a symbolic link; extract writes only into a real folder";
-    } else if (!S_ISDIR(st.st_mode)) {
+    } else if (facts.kind != FileKind::Folder) {
         return "exists and is not a folder";
     }
-    x.folderFd = open(x.folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (x.folderFd < 0) return std::string("cannot open the folder: ") + std::strerror(errno);
+    if (!OpenFolder(x.folder, &x.open)) return "cannot open the folder: " + SystemProblem();
     return "";
 }
 
 // Creates a new, empty file under a fresh temporary name in the folder and
-// returns its full path ("" on failure, with errno set).
-std::string CreateTemporary(Extraction& x) {
+// returns its full path ("" on failure, with SystemProblem() telling why).
+std::string CreateTemporaryIn(Extraction& x) {
     static std::mt19937_64 random(std::random_device{}());
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[40];
         std::snprintf(name, sizeof name, ".glimmer-extract-%016llx",
                       static_cast<unsigned long long>(random()));
-        int fd = openat(x.folderFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            close(fd);
-            return x.folder + "/" + name;
-        }
-        if (errno != EEXIST) return "";
+        bool exists = false;
+        if (CreateNewIn(x.open, name, &exists)) return x.folder + "/" + name;
+        if (!exists) return "";
     }
     return "";
 }
@@ -312,15 +305,7 @@ std::string CreateTemporary(Extraction& x) {
 // Renames a temporary file to `name`; without `overwrite` never over an
 // existing file.
 bool PlaceFile(Extraction& x, const std::string& temporary, const std::string& name, bool overwrite) {
-    std::string from = temporary.substr(temporary.find_last_of('/') + 1);
-    if (overwrite) return renameat(x.folderFd, from.c_str(), x.folderFd, name.c_str()) == 0;
-    if (renameat2(x.folderFd, from.c_str(), x.folderFd, name.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // A file system without the no-replace rename: a hard link fails on an
-    // existing name too.
-    if (linkat(x.folderFd, from.c_str(), x.folderFd, name.c_str(), 0) != 0) return false;
-    unlinkat(x.folderFd, from.c_str(), 0);
-    return true;
+    return RenameIn(x.open, temporary.substr(temporary.find_last_of('/') + 1), name, overwrite);
 }
 
 // Copies the stored entry `r` of `package` to `out`, counting progress.
@@ -380,31 +365,32 @@ int RunExtract(const std::vector<std::string>& args) {
     problem = OpenTargetFolder(x);
     if (!problem.empty()) return Fail(folder, problem);
     for (const std::string& name : names) {
-        struct stat st;
-        if (fstatat(x.folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        FileFacts facts;
+        if (!LookIn(x.open, name, &facts)) return Fail(x.folder + "/" + name, SystemProblem());
+        if (facts.kind == FileKind::Missing) continue;
         if (!overwrite) return Fail(x.folder + "/" + name, "exists; not overwritten (--overwrite replaces it)");
-        if (!S_ISREG(st.st_mode)) return Fail(x.folder + "/" + name, "exists and is not a plain file; not replaced");
+        if (facts.kind != FileKind::Regular) return Fail(x.folder + "/" + name, "exists and is not a plain file; not replaced");
     }
 
     OsFile package = g_platform->FileOpenRead(path.c_str());
-    if (package == kNoFile) return Fail(path, std::string("cannot open: ") + std::strerror(errno));
+    if (package == kNoFile) return Fail(path, "cannot open: " + SystemProblem());
     x.temporaries.reserve(c.records.size());
-    RemoveOnSignal(&x.temporaries);
+    RemoveOnInterrupt(&x.temporaries);
     Progress progress = StartProgress(total);
     PumpControl pump = {CountStep, nullptr, &progress};
     std::uint64_t done = 0, stored = 0;
     for (std::size_t i = 0; i < c.records.size() && problem.empty(); ++i) {
         const FileRecord& r = c.records[i];
         ProgressFile(progress, "extracting", names[i]);
-        std::string temporary = CreateTemporary(x);
+        std::string temporary = CreateTemporaryIn(x);
         if (temporary.empty()) {
-            problem = folder + ": cannot create a file: " + std::strerror(errno);
+            problem = folder + ": cannot create a file: " + SystemProblem();
             break;
         }
         x.temporaries.push_back(temporary);
         OsFile out = g_platform->FileCreate(temporary.c_str());
         if (out == kNoFile) {
-            problem = folder + ": cannot create a file: " + std::strerror(errno);
+            problem = folder + ": cannot create a file: " + SystemProblem();
             break;
         }
         if (r.unpackedSize == 0) {
@@ -426,7 +412,7 @@ int RunExtract(const std::vector<std::string>& args) {
     g_platform->FileClose(package);
     for (std::size_t i = 0; i < names.size() && problem.empty(); ++i) {
         if (!PlaceFile(x, x.temporaries[i], names[i], overwrite)) {
-            problem = x.folder + "/" + names[i] + ": cannot put it in place: " + std::strerror(errno);
+            problem = x.folder + "/" + names[i] + ": cannot put it in place: " + SystemProblem();
             break;
         }
         x.placed.push_back(names[i]);
@@ -436,10 +422,11 @@ int RunExtract(const std::vector<std::string>& args) {
     if (!problem.empty()) {
         // Files this run put in place new go again; replaced ones cannot come back.
         if (!overwrite)
-            for (const std::string& name : x.placed) unlinkat(x.folderFd, name.c_str(), 0);
+            for (const std::string& name : x.placed) RemoveIn(x.open, name);
         for (std::string& t : x.temporaries)
-            if (!t.empty() && unlink(t.c_str()) == 0) t.clear();
-        if (x.created) rmdir(x.folder.c_str());  // only when nothing is left in it
+            if (!t.empty() && RemoveFile(t)) t.clear();
+        CloseFolder(&x.open);
+        if (x.created) RemoveEmptyFolder(x.folder);  // only when nothing is left in it
         std::cerr << "glimmer-pack: " << problem << "\n";
         return kExitFailed;
     }
@@ -464,7 +451,7 @@ int RunVerify(const std::vector<std::string>& args) {
     if (!problem.empty()) return Fail(path, problem);
 
     OsFile package = g_platform->FileOpenRead(path.c_str());
-    if (package == kNoFile) return Fail(path, std::string("cannot open: ") + std::strerror(errno));
+    if (package == kNoFile) return Fail(path, "cannot open: " + SystemProblem());
     std::uint64_t total = 0;
     for (const FileRecord& r : c.records) total += r.unpackedSize;
     Progress progress = StartProgress(total);

@@ -7,6 +7,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "platform/platform.h"
+#include "tool_files.h"
 
 #ifndef GLIMMER_PACK_VERSION
 #define GLIMMER_PACK_VERSION "unknown"
@@ -55,8 +56,8 @@ const Command* FindCommand(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    g_platform = &kPosixPlatform;
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args = StartTool(argc, argv);
+    g_platform = ToolPlatform();
     if (args.empty()) return UsageError("", "no command given");
     const std::string& first = args[0];
     if (first == "-h" || first == "--help") {

@@ -2,6 +2,9 @@
 
 #include <toml++/toml.h>
 
+#include "cli.h"
+#include "tool_files.h"
+
 namespace {
 
 std::string Where(const std::string& path, const toml::source_region& source) {
@@ -10,7 +13,7 @@ std::string Where(const std::string& path, const toml::source_region& source) {
 
 // A path from the file, made relative to the file's folder.
 std::string FromFolder(const std::string& folder, const std::string& path) {
-    if (path.empty() || path[0] == '/' || folder.empty()) return path;
+    if (path.empty() || IsAbsolutePath(path) || folder.empty()) return path;
     return folder + "/" + path;
 }
 
@@ -65,13 +68,17 @@ bool KindFromName(const std::string& name, std::uint8_t* kind) {
 }
 
 std::string ReadPackageFile(const std::string& path, PackageOptions* options) {
+    // Read here, not by the parser, so that the file is opened as the
+    // tool opens every file (by a UTF-16 name on Windows).
+    std::string text, problem;
+    if (!ReadWholeFile(path, &text, &problem)) return path + ": " + problem;
     toml::table table;
     try {
-        table = toml::parse_file(path);
+        table = toml::parse(text, path);
     } catch (const toml::parse_error& e) {
         return Where(path, e.source()) + std::string(e.description());
     }
-    std::size_t slash = path.find_last_of('/');
+    std::size_t slash = path.find_last_of(kPathSeparators);
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash == 0 ? 1 : slash);
 
     for (auto&& [key, node] : table) {

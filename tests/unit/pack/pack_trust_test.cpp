@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "package_file.h"
-#include "temporary_files.h"
+#include "tool_files.h"
 #include "support/fake_platform.h"
 #include "support/package_builder.h"
 #include "support/tool_run.h"
@@ -277,7 +277,7 @@ TEST(TemporaryFiles, IgnoredSignalsStayIgnoredOthersRemoveTheFiles) {
         if (child == 0) {
             std::signal(SIGHUP, SIG_IGN);
             std::vector<std::string> paths = {temporary};
-            RemoveOnSignal(&paths);
+            RemoveOnInterrupt(&paths);
             raise(signal);
             _exit(0);  // ignored: the run goes on
         }

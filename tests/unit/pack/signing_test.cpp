@@ -188,6 +188,17 @@ TEST_F(SignedPackage, SigningFailuresLeaveNothing) {
                     "-out other-cert.pem")
                   .status,
               0);
+    // EC keys, whose public point the key file carries, and a key locked by
+    // a passphrase.
+    for (const char* name : {"ec", "ec-other"})
+        ASSERT_EQ(Shell(std::string("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 "
+                                    "-subj /CN=Ec -keyout ") + name + "-key.pem -out " + name + "-cert.pem")
+                      .status,
+                  0);
+    ASSERT_EQ(Shell("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -aes256 -pass pass:segreto "
+                    "-out locked.pem")
+                  .status,
+              0);
     const struct {
         std::vector<std::string> signing;
         const char* message;
@@ -195,6 +206,9 @@ TEST_F(SignedPackage, SigningFailuresLeaveNothing) {
         {{"cert.pem", "cert.pem"}, "cert.pem: holds no PEM private key"},
         {{"key.pem", "key.pem"}, "key.pem: holds no PEM certificate"},
         {{"cert.pem", "other.pem"}, "other.pem: is not the private key of the certificate in cert.pem"},
+        {{"ec-cert.pem", "ec-other-key.pem"}, "ec-other-key.pem: is not the private key of the certificate in"},
+        {{"ec-cert.pem", "key.pem"}, "key.pem: is not the private key of the certificate in ec-cert.pem"},
+        {{"cert.pem", "locked.pem"}, "locked.pem: holds no PEM private key without a passphrase"},
         {{"cert.pem", "missing.pem"}, "missing.pem: cannot open"},
         // Nothing listens on port 9 (discard) here.
         {{"cert.pem", "key.pem", "http://127.0.0.1:9/"}, "osslsigncode could not sign it"},
@@ -224,6 +238,32 @@ TEST_F(SignedPackage, SigningFailuresLeaveNothing) {
         const std::string name = entry.path().filename();
         EXPECT_EQ(name.find(".glimmer-pack-sign"), std::string::npos) << name;
         EXPECT_NE(name.rfind("b.exe.", 0), 0u) << name;  // build's temporary file
+    }
+}
+
+TEST_F(SignedPackage, TheSignerIsNamedAsOpenSslNamesIt) {
+    // Names that need quoting or escapes, several values in one part, text
+    // beyond ASCII: verify names the signer as `openssl x509` does.
+    ASSERT_EQ(Pack(BuildArgs("plain.exe")).status, 0);
+    const char* const kSubjects[] = {
+        "/CN=Citt\xc3\xa0, \xc3\x91" "and\xc3\xba/O=\xce\xa3\xce\xb5\xce\xbb\xce\xae\xce\xbd\xce\xb7",
+        "/CN=b+OU=c/O=x;y/OU=#a/L=q\\\"z /emailAddress=a@b.c/DC=org",
+        "/C=IT/ST= Lazio/street=via<Roma>/serialNumber=4+2/title=tab\there",
+    };
+    for (const char* subject : kSubjects) {
+        SCOPED_TRACE(subject);
+        ASSERT_EQ(Shell(std::string("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 "
+                                    "-utf8 -multivalue-rdn -subj ") +
+                        ShellQuote(subject) + " -keyout n-key.pem -out n-cert.pem")
+                      .status,
+                  0);
+        Outcome expected = Shell("openssl x509 -in n-cert.pem -noout -subject -nameopt oneline,-esc_msb,utf8");
+        ASSERT_EQ(expected.out.rfind("subject=", 0), 0u) << expected.out;
+        const std::string name = expected.out.substr(8, expected.out.find('\n') - 8);
+        ASSERT_EQ(Pack({"sign", "-o", "n.exe", "--cert", "n-cert.pem", "--key", "n-key.pem", "plain.exe"}).status, 0);
+        Outcome verified = Pack({"verify", "n.exe"});
+        EXPECT_NE(verified.out.find("by \"" + name + "\", issued by \"" + name + "\""), std::string::npos)
+            << verified.out;
     }
 }
 

@@ -1,0 +1,227 @@
+#!/usr/bin/python3
+"""glimmer-pack.exe under Wine beside the native glimmer-pack.
+
+    pack_tool.py --template DIR --out DIR --exe GLIMMER-PACK.EXE
+                 --pack GLIMMER_PACK --programs DIR --sample PACKAGE.toml
+
+In a copy of the template prefix, with no display:
+
+ 1. builds the sample package (its package file, with the stub and the
+    programs of --programs) with the Windows tool and with the native one,
+    from the same arguments: the two packages must be byte-identical;
+ 2. under a folder named "Ñandú", from a screen saver named "Σελήνη.scr",
+    builds a package with the Windows tool, which takes the stub.exe beside
+    itself when no stub is named; `list --json` and `verify` of
+    both tools must print the same, and `extract` of both must write the
+    same files under the same names; `extract --overwrite` replaces a name
+    hard-linked to another file without writing through it;
+ 3. interrupts a build with Ctrl+C: exit status 130, no file left;
+ 4. when openssl and osslsigncode are at hand, signs the sample with the
+    native tool and a throw-away certificate whose subject holds a comma
+    and letters beyond ASCII: `verify` of both tools must name the signer
+    alike; the Windows tool's `sign` says that osslsigncode is missing, and
+    runs a stand-in osslsigncode.exe found along PATH with the arguments as
+    given, then refuses the package it did not sign and leaves nothing.
+
+Exit code 0 when every check passed, 1 when one failed, 2 when the run
+could not be made, 77 (one line saying why) when this machine cannot run
+Wine's 32-bit programs.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+from wineharness import session  # noqa: E402
+
+FOLDER = "Ñandú"
+SAVER = "Σελήνη.scr"
+SIGNER = "/CN=Città, Ñandú/O=Σελήνη"
+
+
+def files_of(folder: Path) -> dict[str, bytes]:
+    return {p.name: p.read_bytes() for p in sorted(folder.iterdir()) if p.is_file()}
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    for option in ("--template", "--out", "--exe", "--pack", "--programs", "--sample"):
+        parser.add_argument(option, required=True, type=Path)
+    opts = parser.parse_args()
+    for name in ("exe", "pack", "programs", "sample"):
+        setattr(opts, name, getattr(opts, name).resolve())
+    reason = session.cannot_run_wine()
+    if reason:
+        print(f"skipped: {reason}")
+        return session.SKIPPED
+
+    started = time.monotonic()
+    out = opts.out.resolve()
+    prefix = out / "prefix"
+    if prefix.is_dir():
+        session.end_wineserver(session.wine_environment(prefix, None), Path("/dev/null"), grace=0)
+    shutil.rmtree(out, ignore_errors=True)
+    out.mkdir(parents=True)
+    template = session.ensure_template(opts.template, out / "template.log")
+    session.copy_prefix(template, prefix)
+    env = session.wine_environment(prefix, None)
+    # Wine reads the command line in the locale's character set: UTF-8 here
+    # whichever locales the machine has generated (C.UTF-8 it always has).
+    env["LC_ALL"] = "C.UTF-8"
+    log = open(out / "wine.log", "wb")
+    faults: list[str] = []
+
+    def native(*args: str | Path) -> subprocess.CompletedProcess:
+        return subprocess.run([str(opts.pack), *map(str, args)], cwd=out, capture_output=True, timeout=120)
+
+    def windows(*args: str | Path) -> subprocess.CompletedProcess:
+        done = subprocess.run(["wine", str(opts.exe), *map(str, args)], cwd=out, env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        log.write(done.stderr)
+        return done
+
+    def check(what: str, ok: bool, detail: str = "") -> None:
+        print(f"{'pass' if ok else 'FAIL'} {what}")
+        if not ok:
+            faults.append(what)
+            if detail:
+                print("    " + detail.replace("\n", "\n    "))
+
+    def same_output(what: str, args: list[str | Path]) -> None:
+        mine, theirs = windows(*args), native(*args)
+        check(what, mine.returncode == theirs.returncode == 0 and mine.stdout == theirs.stdout,
+              f"glimmer-pack.exe ({mine.returncode}): {mine.stdout!r} {mine.stderr!r}\n"
+              f"glimmer-pack ({theirs.returncode}): {theirs.stdout!r} {theirs.stderr!r}")
+
+    try:
+        programs = opts.programs
+        # The sample's own package file, its programs taken from this build;
+        # the Windows tool is given Windows paths (drive Z:, backslashes).
+        overrides = ["--stub", programs / "stub.exe", "--saver", programs / "aurora.scr",
+                     "--uninstaller", programs / "aurora-uninstal.exe",
+                     "--media", programs / "aurora-chime.wav"]
+        as_windows = [session.unix_path_to_windows(a) if isinstance(a, Path) else a for a in overrides]
+        built = windows("build", session.unix_path_to_windows(opts.sample), "-o", "windows.exe",
+                        *as_windows)
+        check("the Windows tool builds the sample", built.returncode == 0, built.stderr.decode(errors="replace"))
+        reference = native("build", opts.sample, "-o", "linux.exe", *overrides)
+        if reference.returncode != 0:
+            raise RuntimeError(f"the native tool failed: {reference.stderr.decode(errors='replace')}")
+        check("its package is byte-identical to the native tool's",
+              (out / "windows.exe").exists() and (out / "windows.exe").read_bytes() == (out / "linux.exe").read_bytes())
+
+        folder = out / FOLDER
+        folder.mkdir()
+        shutil.copyfile(programs / "aurora.scr", folder / SAVER)
+        (folder / "dati.dat").write_bytes(b"impostazioni\r\n")
+        package = f"{FOLDER}/{FOLDER}.exe"
+        # Without --stub: the stub.exe beside glimmer-pack.exe.
+        built = windows("build", "-v", "-o", package, "--title", FOLDER,
+                        "--saver", f"{FOLDER}\\{SAVER}", "--data", f"{FOLDER}/dati.dat",
+                        "--uninstaller", programs / "aurora-uninstal.exe", "--license", opts.sample.parent / "license.txt")
+        check(f"the Windows tool builds {package} from {FOLDER}\\{SAVER}", built.returncode == 0,
+              built.stderr.decode(errors="replace"))
+        beside = f"stub: {session.unix_path_to_windows(opts.exe.parent / 'stub.exe')} ".encode()
+        check("it takes the stub beside itself", beside in built.stdout, built.stdout.decode(errors="replace"))
+        same_output("list prints the same", ["list", package])
+        same_output("list --json prints the same", ["list", package, "--json"])
+        same_output("verify prints the same", ["verify", package])
+        extracted = windows("extract", package, f"{FOLDER}/fuori")
+        reference = native("extract", package, f"{FOLDER}/linux")
+        mine, theirs = files_of(folder / "fuori"), files_of(folder / "linux")
+        check(f"extract writes {', '.join(sorted(mine))}",
+              extracted.returncode == reference.returncode == 0 and mine == theirs and f"{FOLDER}.scr" in mine
+              and mine[f"{FOLDER}.scr"] == (folder / SAVER).read_bytes(),
+              f"{sorted(mine)} against {sorted(theirs)}; {extracted.stderr!r}")
+
+        # --overwrite over a name hard-linked to another file: the name is
+        # replaced (MoveFileExW), the other file keeps its bytes.
+        (folder / "collegato").mkdir()
+        os.link(folder / "dati.dat", folder / "collegato" / f"{FOLDER}.scr")
+        replaced = windows("extract", package, f"{FOLDER}/collegato", "--overwrite")
+        check("extract --overwrite replaces a hard-linked name, not the file linked to it",
+              replaced.returncode == 0 and (folder / "dati.dat").read_bytes() == b"impostazioni\r\n"
+              and (folder / "collegato" / f"{FOLDER}.scr").read_bytes() == (folder / SAVER).read_bytes(),
+              repr(replaced.stderr))
+
+        # Ctrl+C, which Wine makes of SIGINT, during a build: the tool ends
+        # with 130 and its temporary file goes (an open file, on Windows).
+        (out / "grande.bin").write_bytes(os.urandom(24 << 20))
+        run = subprocess.Popen(["wine", str(opts.exe), "build", "-o", "grande.exe", "--stub", str(programs / "stub.exe"),
+                                "--title", "Grande", "--saver", "grande.bin", "--data", f"{FOLDER}/dati.dat",
+                                "--uninstaller", "grande.bin", "--pack"],
+                               cwd=out, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 60
+        while not list(out.glob("grande.exe.*")) and run.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.05)
+        tool = [pid for pid, command in session.processes_of(prefix) if "glimmer-pack.exe" in command]
+        for pid in tool:
+            os.kill(pid, signal.SIGINT)
+        interrupted = run.communicate(timeout=60)[1]
+        left = sorted(p.name for p in out.glob("grande.exe*"))
+        check("Ctrl+C ends a build with 130 and leaves no temporary file",
+              bool(tool) and run.returncode == 130 and not left,
+              f"signalled {tool}, exit {run.returncode}, left {left}, {interrupted!r}")
+        (out / "grande.bin").unlink()
+
+        if shutil.which("openssl") and shutil.which("osslsigncode"):
+            (out / "firma Ñ").mkdir()
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-utf8",
+                            "-subj", SIGNER, "-keyout", "firma Ñ/key.pem", "-out", "firma Ñ/cert.pem"],
+                           cwd=out, check=True, capture_output=True, timeout=60)
+            signing = ["--cert", "firma Ñ/cert.pem", "--key", "firma Ñ/key.pem"]
+            signed = native("sign", "-o", "signed.exe", *signing, "linux.exe")
+            if signed.returncode != 0:
+                raise RuntimeError(f"the native tool did not sign: {signed.stderr.decode(errors='replace')}")
+            same_output("verify names the signer alike", ["verify", "signed.exe"])
+
+            # No osslsigncode.exe along Wine's PATH: said plainly.
+            missing = windows("sign", "-o", f"{FOLDER}/firmato.exe", *signing, package)
+            check("sign says that osslsigncode is missing", missing.returncode == 1 and
+                  b"osslsigncode, which signs packages, is not installed" in missing.stderr, repr(missing.stderr))
+            # A stand-in that notes its command line and signs nothing: run
+            # with the arguments as given, waited for, its result judged, and
+            # nothing left behind.
+            (out / "bin").mkdir()
+            shutil.copyfile(programs / "probe.exe", out / "bin" / "osslsigncode.exe")
+            env["WINEPATH"] = session.unix_path_to_windows(out / "bin")
+            stood_in = windows("sign", "-o", f"{FOLDER}/firmato.exe", *signing, package)
+            del env["WINEPATH"]
+            log_file = prefix / "drive_c" / "probe.log"
+            ran = log_file.read_bytes() if log_file.exists() else b""
+            want = f'sign -certs "firma Ñ/cert.pem" -key "firma Ñ/key.pem" -in {package} -out {FOLDER}/'
+            check("sign runs osslsigncode.exe along PATH with its arguments",
+                  b"osslsigncode.exe|" in ran and want.encode("cp1252") in ran, repr(ran))
+            check("and refuses what it did not sign, leaving nothing",
+                  stood_in.returncode == 1 and b"the signed package does not validate" in stood_in.stderr
+                  and not any(p.name.startswith((".glimmer-pack-sign", "firmato")) for p in folder.iterdir()),
+                  f"{stood_in.returncode} {stood_in.stderr!r} {sorted(p.name for p in folder.iterdir())}")
+        else:
+            print("(openssl or osslsigncode missing: the signer's name is not compared)")
+    except (OSError, RuntimeError, subprocess.SubprocessError) as e:
+        print(f"pack_tool: {e}", file=sys.stderr)
+        return 2
+    finally:
+        log.close()
+        session.end_wineserver(env, out / "wine.log", grace=15)
+        session.end_leftovers(prefix)
+        session.remove_server_folder(prefix)
+
+    print(f"{'failed' if faults else 'passed'}: {len(faults)} checks failed "
+          f"({time.monotonic() - started:.1f} s)")
+    if not faults:
+        shutil.rmtree(prefix, ignore_errors=True)
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

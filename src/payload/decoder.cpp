@@ -434,7 +434,7 @@ inline void CountAndClimb(LzhufTree& t, LookupTable& w, unsigned& n) {
 inline void UpdateModel(DecoderState& s, int symbol, unsigned leaf, int depth) {
     LzhufTree& t = s.tree;
     if (s.rootCount == kRebuildLimit) {
-        t.frequency[kRoot] = static_cast<std::uint16_t>(s.rootCount);
+        // RebuildTree reads the leaves' counts only.
         RebuildTree(&t);
         StartModel(s);
         leaf = t.parent[kNodeCount + symbol];

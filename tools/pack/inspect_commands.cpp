@@ -86,24 +86,19 @@ std::string LoadCatalogue(const std::string& path, Catalogue* catalogue) {
 }
 
 // The stable role code of record `index`, and its wording.
-const char* RoleCode(std::size_t index) {
-    switch (RoleOf(static_cast<std::uint32_t>(index))) {
-    case kRoleScreenSaver: return "saver";
-    case kRoleData: return "data";
-    case kRoleUninstaller: return "uninstaller";
-    case kRoleMedia: break;
-    }
-    return "media";
-}
+struct RoleWords {
+    const char* code;
+    const char* text;
+};
 
-const char* RoleText(std::size_t index) {
+RoleWords RoleOfRecord(std::size_t index) {
     switch (RoleOf(static_cast<std::uint32_t>(index))) {
-    case kRoleScreenSaver: return "screen saver";
-    case kRoleData: return "data file";
-    case kRoleUninstaller: return "uninstaller";
+    case kRoleScreenSaver: return {"saver", "screen saver"};
+    case kRoleData: return {"data", "data file"};
+    case kRoleUninstaller: return {"uninstaller", "uninstaller"};
     case kRoleMedia: break;
     }
-    return "media";
+    return {"media", "media"};
 }
 
 // The class of a kind byte, as build's --kind names it.
@@ -217,8 +212,8 @@ int RunList(const std::vector<std::string>& args) {
         for (std::size_t i = 0; i < c.records.size(); ++i) {
             const FileRecord& r = c.records[i];
             bool media = RoleOf(static_cast<std::uint32_t>(i)) == kRoleMedia;
-            std::cout << (i ? ",\n" : "\n") << "    {\"index\": " << i << ", \"role\": \"" << RoleCode(i)
-                      << "\", \"roleText\": \"" << RoleText(i)
+            std::cout << (i ? ",\n" : "\n") << "    {\"index\": " << i << ", \"role\": \"" << RoleOfRecord(i).code
+                      << "\", \"roleText\": \"" << RoleOfRecord(i).text
                       << "\", \"name\": " << (named[i] ? JsonString(names[i]) : "null")
                       << ", \"extension\": " << (media ? JsonString(Cp1252ToUtf8(ExtensionOf(r))) : "null")
                       << ", \"packed\": " << (r.unpackedSize != 0 ? "true" : "false")
@@ -241,7 +236,7 @@ int RunList(const std::vector<std::string>& args) {
         const FileRecord& r = c.records[i];
         std::string name = named[i] ? names[i] : "(too long)";
         name += std::string(width - Characters(name), ' ');
-        std::printf("%5zu  %-12s  %s  %-6s  %10lu  %10lu  %10lu\n", i, RoleText(i), name.c_str(),
+        std::printf("%5zu  %-12s  %s  %-6s  %10lu  %10lu  %10lu\n", i, RoleOfRecord(i).text, name.c_str(),
                     r.unpackedSize ? "packed" : "stored", static_cast<unsigned long>(r.storedSize),
                     static_cast<unsigned long>(InstalledSize(r)), static_cast<unsigned long>(r.offset));
     }

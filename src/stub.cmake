@@ -103,3 +103,6 @@ add_custom_command(TARGET stub-prompts0 POST_BUILD
     COMMAND ${GLIMMER_HOST_DIR}/stublayout $<TARGET_FILE:stub-prompts0>
     COMMENT "Putting the payload anchor's data last in stub-prompts0.exe"
     VERBATIM)
+
+# Windows XP as the oldest system: the programs' headers and imports.
+include(${PROJECT_SOURCE_DIR}/cmake/windows-xp.cmake)

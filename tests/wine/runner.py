@@ -3,6 +3,7 @@
 
     runner.py run SCENARIO --out DIR --template DIR --programs DIR
               --autopilot EXE [--stub EXE --pack GLIMMER_PACK] [--keep-prefix]
+              [--windows xp|win7|win10]
     runner.py template --template DIR
     runner.py probe
 
@@ -15,6 +16,8 @@ afterwards. One run:
  3. copies the template into DIR/prefix;
  4. builds the package with glimmer-pack and places it in the prefix as
     C:\\dist\\<title>.exe (or places a harness program from --programs);
+ 4a. with --windows (or the scenario's key `windows`), makes the prefix claim
+    that Windows and has osversion.exe confirm it (check `windows`);
  5. runs the autopilot on it, taking the screenshots it asks for;
  6. lets programs the installer started end, then ends the wineserver and
     Xvfb, whatever happened, and checks that nothing of the prefix still
@@ -284,6 +287,18 @@ class Phases:
         self.last = now
 
 
+def windows_asked(sc: scenario.Scenario, opts) -> str | None:
+    """The Windows version the run claims: --windows or the scenario's
+    `windows`, which must then agree; None for Wine's default."""
+    try:
+        asked = {session.windows_version(v) for v in (opts.windows, sc.value("windows")) if v}
+    except ValueError as e:
+        raise SetupError(str(e)) from None
+    if len(asked) > 1:
+        raise SetupError(f"--windows {opts.windows} and the scenario's windows {sc.value('windows')} differ")
+    return asked.pop() if asked else None
+
+
 def run(opts) -> int:
     started = time.monotonic()
     phases = Phases()
@@ -314,6 +329,8 @@ def run(opts) -> int:
     mount_small_disks(sc, prefix)
     phases.done("prefix copy")
     limit = float(sc.value("limit", str(DEFAULT_LIMIT)))
+    version = windows_asked(sc, opts)
+    claimed: list[str] = []
 
     with session.Xvfb(out / "xvfb.log") as x:
         phases.done("Xvfb start")
@@ -322,6 +339,10 @@ def run(opts) -> int:
         if native:
             env["WINEDLLOVERRIDES"] += ";" + ",".join(native) + "=n,b"
         try:
+            if version:
+                claimed = session.claim_windows(env, prefix, version,
+                                                content_file("@osversion", opts.programs), out)
+                phases.done(f"Windows {version} claimed")
             code, shots = session.run_autopilot(
                 env, Path(opts.autopilot), script, transcript, out / "shots",
                 windows_name(installer), arguments, out / "wine.log", limit)
@@ -343,8 +364,10 @@ def run(opts) -> int:
     keep_after(prefix, out)
     ctx = checks.Context(sc, out, prefix, template,
                          lambda f: content_file(f, opts.programs, out / "content", opts.generated),
-                         data, changes)
+                         data, changes, windows=version)
     results = checks.run_checks(ctx)
+    if version:
+        results.insert(0, (scenario.Line(0, ["windows", version]), claimed))
     results.append((scenario.Line(0, ["nothing-left-running"]),
                     [f"still running after the wineserver ended (ended by process ID): {p}"
                      for p in left]))
@@ -390,6 +413,7 @@ def main() -> int:
     r.add_argument("--stub")
     r.add_argument("--pack")
     r.add_argument("--keep-prefix", action="store_true")
+    r.add_argument("--windows", help="the Windows version the prefix claims: xp, win7 or win10")
     t = sub.add_parser("template")
     t.add_argument("--template", required=True)
     sub.add_parser("probe")

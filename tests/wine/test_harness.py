@@ -97,9 +97,13 @@ class ScenarioTest(unittest.TestCase):
                 self.parse(text)
 
     def test_unknown_checks_are_refused_before_a_run(self):
-        sc = self.parse(b"[package]\ntitle A\n[steps]\nend\n[checks]\nfiel C:\\x absent\n")
-        with self.assertRaisesRegex(checks.CheckError, "unknown check 'fiel'"):
-            checks.validate(sc)
+        for line, reason in ((b"fiel C:\\x absent", "unknown check 'fiel'"),
+                             (b"on xp,vista file C:\\x absent", "unknown Windows version 'vista'"),
+                             (b"on xp fiel C:\\x absent", "unknown check 'fiel'"),
+                             (b"on xp", "on VERSION")):
+            sc = self.parse(b"[package]\ntitle A\n[steps]\nend\n[checks]\n" + line + b"\n")
+            with self.subTest(line=line), self.assertRaisesRegex(checks.CheckError, re.escape(reason)):
+                checks.validate(sc)
 
     def test_every_shipped_scenario_parses(self):
         for path in sorted((Path(__file__).parent / "scenarios").glob("*.scn")):
@@ -407,6 +411,33 @@ class ChecksTest(unittest.TestCase):
         # A folder's name is not a prefix of another name.
         faults = checks.check_changes_only(self.ctx(b"", ["added   C:\\distant\\x (1 bytes)"]), ["C:\\dist"])
         self.assertTrue(faults)
+
+    def test_checks_follow_the_windows_version_and_its_data_folder(self):
+        xp = "C:\\Documents and Settings\\All Users\\Application Data"
+        folder = self.prefix / "drive_c" / "Documents and Settings" / "All Users" / "Application Data"
+        folder.mkdir(parents=True)
+        (folder / "a").write_text(xp + "\\a")
+        self.sc.checks = [scenario.Line(1, ["file", "C:\\ProgramData\\a", "bytes", "C:\\programdata\\a"]),
+                          scenario.Line(2, ["on", "xp", "file", "C:\\dist", "absent"]),
+                          scenario.Line(3, ["on", "default,win7", "file", "C:\\windows", "absent"]),
+                          scenario.Line(4, ["transcript", "s.transcript"])]
+        (Path(self.dir.name) / "s.transcript").write_bytes(b'static "C:\\\\ProgramData\\\\a"\nresult ok\n')
+
+        def results(windows, folder_shown):
+            ctx = self.ctx(b'static "%s\\\\a"\nresult ok\n' % folder_shown.replace("\\", "\\\\").encode())
+            ctx.windows = windows
+            return [(" ".join(line.words), bool(faults)) for line, faults in checks.run_checks(ctx)][1:]
+
+        self.assertEqual(results("xp", xp), [(f"file {xp}\\a bytes {xp}\\a", False),
+                                             ("file C:\\dist absent", False),
+                                             ("transcript s.transcript", False)])
+        # Without a version: Wine's own folder, and the checks meant for it.
+        self.assertEqual(results(None, "C:\\ProgramData"),
+                         [("file C:\\ProgramData\\a bytes C:\\programdata\\a", True),
+                          ("file C:\\windows absent", True), ("transcript s.transcript", False)])
+        self.assertEqual([what for what, _ in results("win10", "C:\\ProgramData")],
+                         ["file C:\\ProgramData\\a bytes C:\\programdata\\a", "transcript s.transcript"])
+        self.assertTrue(results("xp", "C:\\ProgramData")[2][1])
 
     def test_backdrop_must_cover_the_work_area(self):
         shots = Path(self.dir.name) / "shots"

@@ -32,6 +32,14 @@
     ini WINPATH SECTION KEY VALUE    an .ini entry (absent for none)
     changes-only WINPATH...          files changed on drive C: are the
                                      given ones or lie under them
+    on VERSION,... CHECK...          CHECK only in runs that claim one of
+                                     these Windows versions (xp, win7,
+                                     win10; default for a run that claims
+                                     none)
+
+In a run that claims a Windows whose common application-data folder is not
+Wine's C:\\ProgramData (XP's), every check's arguments and the expected
+transcript name that Windows's folder in its place.
 
 A check returns the faults it found; none means it passed. Adding a check
 is adding a function and an entry in CHECKS.
@@ -41,6 +49,7 @@ from __future__ import annotations
 
 import dataclasses
 import difflib
+import re
 from pathlib import Path
 from typing import Callable
 
@@ -61,7 +70,19 @@ class Context:
     content: Callable[[str], Path]  # a file named in a check: content/ or @program
     transcript: bytes
     changes: list[str]
+    windows: str | None = None  # the version the run claims (session.WINDOWS), None for Wine's default
     _registries: dict = dataclasses.field(default_factory=dict)
+
+    def localised(self, text: str, quoted: bool = False) -> str:
+        """`text` with Wine's common application-data folder replaced by that
+        of the Windows the run claims; `quoted` for a transcript's line, where
+        backslashes are doubled."""
+        wine, folder = session.COMMON_APPDATA, session.WINDOWS[self.windows][2] if self.windows else None
+        if folder is None or folder == wine:
+            return text
+        if quoted:
+            wine, folder = wine.replace("\\", "\\\\"), folder.replace("\\", "\\\\")
+        return re.sub(re.escape(wine), lambda _: folder, text, flags=re.IGNORECASE)
 
     def registry(self, which: str = "after") -> regfile.Registry:
         if which not in self._registries:
@@ -110,7 +131,8 @@ def comparable_transcript(data: bytes) -> list[str]:
 
 def check_transcript(ctx: Context, args: list[str]) -> list[str]:
     _argc(args, 1)
-    expected = comparable_transcript((ctx.scenario.path.parent / args[0]).read_bytes())
+    expected = [ctx.localised(line, quoted=True)
+                for line in comparable_transcript((ctx.scenario.path.parent / args[0]).read_bytes())]
     got = comparable_transcript(ctx.transcript)
     if expected == got:
         return []
@@ -324,11 +346,34 @@ CHECKS: dict[str, Callable[[Context, list[str]], list[str]]] = {
 }
 
 
+# The name by which `on` knows a run that claims no Windows version.
+DEFAULT_WINDOWS = "default"
+
+
+def _only_on(line: Line) -> tuple[list[str] | None, list[str]]:
+    """The versions of an `on` line (None for a line without one) and the
+    check's words."""
+    if line.words[0] != "on":
+        return None, line.words
+    if len(line.words) < 3:
+        raise CheckError("on VERSION,... CHECK ARGS...")
+    versions = line.words[1].split(",")
+    for version in versions:
+        if version != DEFAULT_WINDOWS and version not in session.WINDOWS:
+            raise CheckError(f"unknown Windows version {version!r} ({DEFAULT_WINDOWS}, "
+                             f"{', '.join(session.WINDOWS)})")
+    return versions, line.words[2:]
+
+
 def validate(scenario: Scenario) -> None:
     """Raises CheckError for a check that does not exist, before any run."""
     for line in scenario.checks:
-        if line.words[0] not in CHECKS:
-            raise CheckError(f"{scenario.path}:{line.number}: unknown check {line.words[0]!r}")
+        try:
+            _, words = _only_on(line)
+        except CheckError as e:
+            raise CheckError(f"{scenario.path}:{line.number}: {e}") from None
+        if words[0] not in CHECKS:
+            raise CheckError(f"{scenario.path}:{line.number}: unknown check {words[0]!r}")
 
 
 def run_checks(ctx: Context) -> list[tuple[Line, list[str]]]:
@@ -337,6 +382,10 @@ def run_checks(ctx: Context) -> list[tuple[Line, list[str]]]:
         lines.insert(0, Line(0, ["autopilot", "ok"]))
     results = []
     for line in lines:
+        versions, words = _only_on(line)
+        if versions is not None and (ctx.windows or DEFAULT_WINDOWS) not in versions:
+            continue
+        line = Line(line.number, [ctx.localised(w) for w in words])
         try:
             faults = CHECKS[line.words[0]](ctx, line.words[1:])
         except CheckError as e:

@@ -47,6 +47,8 @@ PACKAGE_KEYS = {
                               # SIZE bytes (K or M) large (a tmpfs; needs root)
     "native-dlls": (1, None), # NAME...: libraries of these names found along the search
                               # path are taken before Wine's own, as Windows takes them
+    "windows": (1, 1),        # xp | win7 | win10: the Windows the prefix claims
+                              # (runner --windows), Wine's default without it
 }
 
 REPEATABLE = {"media", "put", "generate", "link"}

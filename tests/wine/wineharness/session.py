@@ -48,6 +48,68 @@ TEMPLATE_SETTINGS = [
 ]
 
 
+# The Windows versions a run may claim (runner --windows, scenario key
+# `windows`): Wine's "Version" setting (HKCU\\Software\\Wine), the version
+# that GetVersionExA then gives, and the common application-data folder of
+# that Windows. Wine keeps its own folder layout whatever the version, so for
+# XP the run sets XP's folder itself, blanks and all, as the installer meets
+# it there. A run that claims no version is Wine's default ("default").
+COMMON_APPDATA = "C:\\ProgramData"
+WINDOWS = {
+    "xp": ("winxp", "5.1", "C:\\Documents and Settings\\All Users\\Application Data"),
+    "win7": ("win7", "6.1", COMMON_APPDATA),
+    "win10": ("win10", "10.0", COMMON_APPDATA),
+}
+WINDOWS_ALIASES = {"winxp": "xp", "7": "win7", "10": "win10"}
+
+
+def windows_version(text: str) -> str:
+    """A version as WINDOWS names it ("7" is "win7"); ValueError for none."""
+    name = WINDOWS_ALIASES.get(text.lower(), text.lower())
+    if name not in WINDOWS:
+        raise ValueError(f"unknown Windows version {text!r} (xp, win7 or win10)")
+    return name
+
+
+def windows_settings(version: str) -> str:
+    """The registry file (regedit's format 5) that makes a prefix claim
+    `version`."""
+    wine_name, _, folder = WINDOWS[version]
+    lines = ["Windows Registry Editor Version 5.00", "",
+             "[HKEY_CURRENT_USER\\Software\\Wine]", f'"Version"="{wine_name}"', ""]
+    if folder != COMMON_APPDATA:
+        data = ",".join(f"{b:02x}" for b in (folder + "\0").encode("utf-16-le"))
+        lines += ["[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+                  "User Shell Folders]", f'"Common AppData"=hex(2):{data}', ""]
+    return "\r\n".join(lines)
+
+
+def claim_windows(env: dict[str, str], prefix: Path, version: str, osversion: Path,
+                  out: Path) -> list[str]:
+    """Makes the prefix claim `version` and asks osversion.exe whether it
+    does; returns the faults (none when the version and the folder are the
+    ones asked for). What osversion.exe said is kept in out/windows.txt."""
+    _, number, folder = WINDOWS[version]
+    settings = out / "windows.reg"
+    settings.write_text(windows_settings(version), encoding="utf-16")
+    windows_path_to_unix(prefix, folder).mkdir(parents=True, exist_ok=True)
+    with open(out / "wine.log", "ab") as log:
+        subprocess.run(["wine", "reg", "import", unix_path_to_windows(settings)], env=env,
+                       stdout=log, stderr=log, timeout=120)
+    done = subprocess.run(["wine", str(osversion)], env=env, capture_output=True, timeout=120)
+    said = done.stdout.decode("latin-1").strip()
+    (out / "windows.txt").write_text(said + "\n", errors="replace")
+    m = re.fullmatch(r"version (\d+\.\d+)\.\d+ appdata (.*)", said)
+    if not m:
+        return [f"osversion.exe said {said!r} (exit code {done.returncode})"]
+    faults = []
+    if m.group(1) != number:
+        faults.append(f"the prefix claims Windows {m.group(1)}, not {number} ({version})")
+    if m.group(2).lower() != folder.lower():
+        faults.append(f"the common application-data folder is {m.group(2)}, not {folder}")
+    return faults
+
+
 def wine_environment(prefix: Path, display: str | None) -> dict[str, str]:
     env = {k: v for k, v in os.environ.items()
            if not k.startswith(("WINE", "LC_")) and k not in ("LANG", "LANGUAGE", "DISPLAY")}

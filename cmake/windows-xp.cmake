@@ -51,13 +51,14 @@ function(glimmer_check_windows_xp)
         --cxx ${CMAKE_CXX_COMPILER} --nm ${CMAKE_NM} --crt-lib ${GLIMMER_XP_CRT})
     add_test(NAME windows_xp_imports COMMAND ${check} ${files})
 
-    # Built for Windows 7's headers, it imports what XP lacks; the check must
-    # name each of those imports.
+    # Built for Windows 7's headers and marked for Vista's subsystem, it
+    # imports what XP lacks; the check must name each fault.
     add_executable(later-than-xp ${PROJECT_SOURCE_DIR}/tests/stub/later_than_xp.cpp)
     target_compile_definitions(later-than-xp PRIVATE _WIN32_WINNT=0x0601)
     target_link_libraries(later-than-xp PRIVATE dwmapi)
+    target_link_options(later-than-xp PRIVATE -Wl,--subsystem,console:6.0)
     add_test(NAME windows_xp_imports_refused COMMAND ${check} $<TARGET_FILE:later-than-xp>)
     set_tests_properties(windows_xp_imports_refused PROPERTIES PASS_REGULAR_EXPRESSION
-        "refused: dwmapi.dll!DwmIsCompositionEnabled: [^\n]*\n  refused: KERNEL32.dll!GetTickCount64: [^\n]*\n  refused: msvcrt.dll!strcpy_s: ")
+        "refused: subsystem version 6.0: [^\n]*\n  refused: dwmapi.dll!DwmIsCompositionEnabled: [^\n]*\n  refused: KERNEL32.dll!GetTickCount64: [^\n]*\n  refused: msvcrt.dll!strcpy_s: ")
 endfunction()
 cmake_language(DEFER CALL glimmer_check_windows_xp)

@@ -9,6 +9,8 @@ so no fallback in the program can help. Anything newer must be looked up at
 run time (GetProcAddress) instead. For each program this lists its imports
 and refuses:
 
+  - a subsystem version above XP's 5.1 in the PE header: XP's loader takes
+    such a file for no Windows program at all;
   - a library that Windows XP does not ship (ALLOWED_LIBRARIES), such as
     the api-ms-win-* sets or DWMAPI.DLL;
   - a system function that the mingw-w64 headers declare only for a later
@@ -58,6 +60,9 @@ HEADERS = ["windows.h", "shlobj.h", "shellapi.h", "shlwapi.h", "mmsystem.h", "co
            "commctrl.h", "objbase.h", "winver.h", "gdiplus.h"]
 XP_SP3 = ["_WIN32_WINNT=0x0501", "WINVER=0x0501", "_WIN32_IE=0x0603", "NTDDI_VERSION=0x05010300"]
 WINDOWS_10 = ["_WIN32_WINNT=0x0A00", "WINVER=0x0A00", "_WIN32_IE=0x0A00", "NTDDI_VERSION=0x0A000000"]
+
+# The highest subsystem version in a PE header that XP's loader accepts.
+XP_SUBSYSTEM = (5, 1)
 
 # Functions that Windows XP SP3 has although the headers declare them for a
 # later version only (none known so far; a name goes here with the reason).
@@ -113,6 +118,7 @@ class Image:
         optional = pe + 24
         if self.u16(optional) != 0x10B:
             raise CheckError(f"{name}: not a 32-bit program")
+        self.subsystem_version = (self.u16(optional + 48), self.u16(optional + 50))
         count = self.u32(optional + 92)
         self.directories = [(self.u32(optional + 96 + 8 * i), self.u32(optional + 100 + 8 * i))
                             for i in range(min(count, 16))]
@@ -211,6 +217,9 @@ def main() -> int:
             image = Image(program.read_bytes(), program.name)
             found = imports(image)
             reasons = refusals(found, later, crt)
+            if image.subsystem_version > XP_SUBSYSTEM:
+                reasons.insert(0, "subsystem version %d.%d: XP starts only programs of 5.1 or less"
+                               % image.subsystem_version)
             libraries: dict[str, list[str]] = {}
             for library, function, how in found:
                 libraries.setdefault(library, []).append(function + (" (delay-loaded)" if how == "delay" else ""))

@@ -1,7 +1,8 @@
 // A program that Windows XP cannot start, for the check of imports to refuse:
 // it imports a Vista function of KERNEL32.DLL, a function of a library that
-// XP lacks, and a C runtime function that XP's runtime lacks. Built for
-// Windows 7 headers on purpose; never run.
+// XP lacks, and a C runtime function that XP's runtime lacks, and its build
+// marks it for Vista's subsystem. Built for Windows 7's headers on purpose;
+// never run.
 #include <windows.h>
 #include <dwmapi.h>
 

@@ -42,11 +42,18 @@ ALLOWED_LIBRARIES = {
     "SHFOLDER.DLL", "SHLWAPI.DLL", "USER32.DLL", "VERSION.DLL", "WINMM.DLL",
 }
 
-# Later functions that the headers declare whatever the target version: the
-# library search calls of Windows 8 (on Vista and 7 only with an update),
-# and the GDI+ 1.1 calls of Windows Vista (XP's GDIPLUS.DLL is 1.0).
+# Later functions that the headers declare for XP all the same: the library
+# search calls of Windows 8 (on Vista and 7 only with an update); calls of
+# Vista, 7 or 8 that the headers give to XP because XP's 64-bit edition or
+# Server 2003 has them; SHCreateMemStream, which XP's SHLWAPI.DLL exports by
+# ordinal only; the K32 process-status calls of Windows 7 (K32_PREFIX); and
+# the GDI+ 1.1 calls of Windows Vista (XP's GDIPLUS.DLL is 1.0).
+K32_PREFIX = "K32"
 LATER_FUNCTIONS = {
     "AddDllDirectory", "RemoveDllDirectory", "SetDefaultDllDirectories",
+    "GetCurrentProcessorNumber", "GetSystemTimePreciseAsFileTime", "GetThreadId",
+    "InterlockedCompareExchange64", "RegGetValueA", "RegGetValueW", "SetThreadErrorMode",
+    "Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection", "SHCreateMemStream",
     "GdipBitmapApplyEffect", "GdipBitmapConvertFormat", "GdipBitmapCreateApplyEffect",
     "GdipBitmapGetHistogram", "GdipBitmapGetHistogramSize", "GdipConvertToEmfPlus",
     "GdipConvertToEmfPlusToFile", "GdipConvertToEmfPlusToStream", "GdipCreateEffect",
@@ -194,7 +201,7 @@ def refusals(found: list[tuple[str, str, str]], later: set[str], crt: set[str]) 
             reasons.append(f"{where}: {library} is not a library of Windows XP")
         elif upper == "MSVCRT.DLL" and not function.startswith("#") and function not in crt:
             reasons.append(f"{where}: not in the C runtime of Windows XP (MSVCR70.DLL)")
-        elif function in later and function not in XP_HAS:
+        elif (function in later or function.startswith(K32_PREFIX)) and function not in XP_HAS:
             # Delay-loaded ones too: their first call fails on XP.
             reasons.append(f"{where}: declared only for Windows later than XP")
     return reasons

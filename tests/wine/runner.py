@@ -304,6 +304,12 @@ def run(opts) -> int:
     phases = Phases()
     sc = scenario.load(Path(opts.scenario))
     checks.validate(sc)
+    version = windows_asked(sc, opts)
+    # Files, links and disks placed in the data folder go to the one of the
+    # Windows the run claims.
+    for key in ("put", "link", "small-disk"):
+        for line in sc.package.get(key, []):
+            line.words = [line.words[0]] + [session.localised(w, version) for w in line.words[1:]]
     out = Path(opts.out).resolve()
     if (out / "prefix").is_dir():
         # A run that was killed may have left its wineserver behind.
@@ -329,7 +335,6 @@ def run(opts) -> int:
     mount_small_disks(sc, prefix)
     phases.done("prefix copy")
     limit = float(sc.value("limit", str(DEFAULT_LIMIT)))
-    version = windows_asked(sc, opts)
     claimed: list[str] = []
 
     with session.Xvfb(out / "xvfb.log") as x:

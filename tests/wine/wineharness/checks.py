@@ -39,7 +39,8 @@
 
 In a run that claims a Windows whose common application-data folder is not
 Wine's C:\\ProgramData (XP's), every check's arguments and the expected
-transcript name that Windows's folder in its place.
+transcript name that Windows's folder in its place, as written in a path and
+as quoted in a transcript.
 
 A check returns the faults it found; none means it passed. Adding a check
 is adding a function and an entry in CHECKS.
@@ -73,16 +74,10 @@ class Context:
     windows: str | None = None  # the version the run claims (session.WINDOWS), None for Wine's default
     _registries: dict = dataclasses.field(default_factory=dict)
 
-    def localised(self, text: str, quoted: bool = False) -> str:
-        """`text` with Wine's common application-data folder replaced by that
-        of the Windows the run claims; `quoted` for a transcript's line, where
-        backslashes are doubled."""
-        wine, folder = session.COMMON_APPDATA, session.WINDOWS[self.windows][2] if self.windows else None
-        if folder is None or folder == wine:
-            return text
-        if quoted:
-            wine, folder = wine.replace("\\", "\\\\"), folder.replace("\\", "\\\\")
-        return re.sub(re.escape(wine), lambda _: folder, text, flags=re.IGNORECASE)
+    def localised(self, text: str) -> str:
+        """`text` naming the common application-data folder of the Windows
+        the run claims where it names Wine's."""
+        return session.localised(text, self.windows)
 
     def registry(self, which: str = "after") -> regfile.Registry:
         if which not in self._registries:
@@ -131,7 +126,7 @@ def comparable_transcript(data: bytes) -> list[str]:
 
 def check_transcript(ctx: Context, args: list[str]) -> list[str]:
     _argc(args, 1)
-    expected = [ctx.localised(line, quoted=True)
+    expected = [ctx.localised(line)
                 for line in comparable_transcript((ctx.scenario.path.parent / args[0]).read_bytes())]
     got = comparable_transcript(ctx.transcript)
     if expected == got:

@@ -71,6 +71,19 @@ def windows_version(text: str) -> str:
     return name
 
 
+def localised(text: str, version: str | None) -> str:
+    """`text` with Wine's common application-data folder, as written in a
+    path and as quoted in a transcript (backslashes doubled), replaced by
+    that of the Windows `version` (None: Wine's default)."""
+    folder = WINDOWS[version][2] if version else COMMON_APPDATA
+    if folder == COMMON_APPDATA:
+        return text
+    for wine, own in ((COMMON_APPDATA.replace("\\", "\\\\"), folder.replace("\\", "\\\\")),
+                      (COMMON_APPDATA, folder)):
+        text = re.sub(re.escape(wine), lambda _: own, text, flags=re.IGNORECASE)
+    return text
+
+
 def windows_settings(version: str) -> str:
     """The registry file (regedit's format 5) that makes a prefix claim
     `version`."""

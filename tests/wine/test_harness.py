@@ -483,6 +483,29 @@ class RunnerTest(unittest.TestCase):
         self.assertEqual(session.unix_path_to_windows(Path("/tmp/a b")), "Z:\\tmp\\a b")
         self.assertEqual(runner.windows_name("Citt\xe0\x92"), "Citt\u00e0\u2019")
 
+    def test_a_prefix_that_does_not_claim_the_asked_windows_fails_the_run(self):
+        xp = "C:\\Documents and Settings\\All Users\\Application Data"
+        cases = {
+            f"version 5.1.2600 appdata {xp}\r\n": [],
+            "version 6.1.7601 appdata C:\\ProgramData\r\n": ["claims Windows 6.1, not 5.1", "folder is C:"],
+            "version 5.1.2600 appdata none": ["folder is none"],
+            "": ["osversion.exe said ''"],
+        }
+        for said, faults in cases.items():
+            with self.subTest(said=said), tempfile.TemporaryDirectory() as d:
+                done = subprocess.CompletedProcess([], 0, said.encode(), b"")
+                with unittest.mock.patch.object(session.subprocess, "run", return_value=done) as run:
+                    got = session.claim_windows({}, Path(d), "xp", Path("osversion.exe"), Path(d))
+                self.assertEqual(len(got), len(faults), got)
+                for fault, text in zip(got, faults):
+                    self.assertIn(text, fault)
+                self.assertIn("Version", Path(d, "windows.reg").read_text(encoding="utf-16"))
+                self.assertEqual(run.call_args_list[0].args[0][:3], ["wine", "reg", "import"])
+        with self.assertRaises(ValueError):
+            session.windows_version("vista")
+        self.assertEqual([session.windows_version(v) for v in ("7", "10", "winxp", "XP")],
+                         ["win7", "win10", "xp", "xp"])
+
 
 class MachineTest(unittest.TestCase):
     def test_only_a_refused_32_bit_program_means_wine_cannot_run_here(self):

@@ -71,10 +71,6 @@ WINDOWS_10 = ["_WIN32_WINNT=0x0A00", "WINVER=0x0A00", "_WIN32_IE=0x0A00", "NTDDI
 # The highest subsystem version in a PE header that XP's loader accepts.
 XP_SUBSYSTEM = (5, 1)
 
-# Functions that Windows XP SP3 has although the headers declare them for a
-# later version only (none known so far; a name goes here with the reason).
-XP_HAS: set[str] = set()
-
 
 class CheckError(Exception):
     pass
@@ -201,7 +197,7 @@ def refusals(found: list[tuple[str, str, str]], later: set[str], crt: set[str]) 
             reasons.append(f"{where}: {library} is not a library of Windows XP")
         elif upper == "MSVCRT.DLL" and not function.startswith("#") and function not in crt:
             reasons.append(f"{where}: not in the C runtime of Windows XP (MSVCR70.DLL)")
-        elif (function in later or function.startswith(K32_PREFIX)) and function not in XP_HAS:
+        elif (function in later or function.startswith(K32_PREFIX)):
             # Delay-loaded ones too: their first call fails on XP.
             reasons.append(f"{where}: declared only for Windows later than XP")
     return reasons

@@ -16,8 +16,9 @@ and refuses:
   - a system function that the mingw-w64 headers declare only for a later
     Windows: the names that the headers give as functions with _WIN32_WINNT
     (and WINVER, _WIN32_IE, NTDDI_VERSION) at Windows 10 but not at XP SP3,
-    found by running the preprocessor both ways, plus the few later
-    functions that the headers declare for every version (LATER_FUNCTIONS);
+    found by running the preprocessor both ways, plus the later functions
+    that the headers declare for XP all the same (LATER_FUNCTIONS, and the
+    K32 calls);
   - a C runtime function (MSVCRT.DLL) that XP's runtime lacks: XP's
     MSVCRT.DLL is the Visual C++ 7.0 runtime, so a name that mingw-w64's
     import library for MSVCR70.DLL does not export is a later addition.

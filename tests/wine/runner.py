@@ -16,9 +16,9 @@ afterwards. One run:
  3. copies the template into DIR/prefix;
  4. builds the package with glimmer-pack and places it in the prefix as
     C:\\dist\\<title>.exe (or places a harness program from --programs);
- 4a. with --windows (or the scenario's key `windows`), makes the prefix claim
-    that Windows and has osversion.exe confirm it (check `windows`);
- 5. runs the autopilot on it, taking the screenshots it asks for;
+ 5. with --windows (or the scenario's key `windows`), makes the prefix claim
+    that Windows and has osversion.exe confirm it (check `windows`); runs
+    the autopilot on the installer, taking the screenshots it asks for;
  6. lets programs the installer started end, then ends the wineserver and
     Xvfb, whatever happened, and checks that nothing of the prefix still
     runs (what does is ended by process ID and fails the run);

@@ -50,7 +50,6 @@ from __future__ import annotations
 
 import dataclasses
 import difflib
-import re
 from pathlib import Path
 from typing import Callable
 

@@ -30,6 +30,8 @@ TEST(SaverCommand, WindowsArgumentsAndTheInstallersBareStart) {
         {"lago.scr /p 99999999999999999999999", Mode::kNothing, 0},
         {"lago.scr /c", Mode::kSettings, 0},
         {"lago.scr /c:4242", Mode::kSettings, 4242},
+        {"\"lago.scr\" \"/c\"", Mode::kSettings, 0},
+        {"\"lago.scr\" \"/p\" \"88\"", Mode::kPreview, 88},
         {"lago.scr /C 77", Mode::kSettings, 77},
         {"lago.scr /a 5", Mode::kNothing, 5},
         {"lago.scr /", Mode::kFullScreen, 0},

@@ -123,54 +123,66 @@ def generate_files(sc: scenario.Scenario, out: Path, programs: Path | None = Non
     return made
 
 
-def make_pictures(sc: scenario.Scenario, out: Path, made: dict[str, Path]) -> None:
-    """Makes the scenario's pictures of one colour each (`picture NAME SIZE
-    COLOUR`, e.g. `picture red.png 320x240 red`) with ImageMagick, in the
-    format of the name's extension."""
-    for name, size, colour in sc.values("picture"):
-        if "/" in name or "\\" in name or name.startswith("@") or name in made:
-            raise SetupError(f"picture: bad or repeated file name {name!r}")
-        path = out / "generated" / name
-        path.parent.mkdir(parents=True, exist_ok=True)
-        try:
-            subprocess.run(["convert", "-size", size, f"xc:{colour}", str(path)], check=True,
-                           capture_output=True, timeout=60)
-        except (OSError, subprocess.SubprocessError) as e:
-            raise SetupError(f"picture {name}: ImageMagick failed: {e}") from None
-        made[name] = path
+def _new_name(key: str, name: str, made: dict[str, Path]) -> None:
+    if "/" in name or "\\" in name or name.startswith("@") or name in made:
+        raise SetupError(f"{key}: bad or repeated file name {name!r}")
 
 
-def make_show_data(sc: scenario.Scenario, opts, out: Path, made: dict[str, Path]) -> None:
-    """Makes the slideshow data files (`show-data NAME TITLE SECONDS
-    PICTURE...`) with make-show-data, the data file's own writer; a
-    picture is a file made for the run or one of content/."""
-    for words in sc.values("show-data"):
-        name, title, seconds, pictures = words[0], words[1], words[2], words[3:]
-        if "/" in name or "\\" in name or name.startswith("@") or name in made:
-            raise SetupError(f"show-data: bad or repeated file name {name!r}")
-        maker = Path(opts.show_maker or Path(opts.pack or ".").parent / "make-show-data")
-        if not maker.is_file():
-            raise SetupError(f"make-show-data not found at {maker} (build the native preset)")
-        path = out / "generated" / name
-        path.parent.mkdir(parents=True, exist_ok=True)
-        command = [bytes(maker), bytes(path), b"--title", title.encode("latin-1"), b"--seconds",
-                   seconds.encode()]
-        command += [bytes(content_file(p, opts.programs, generated=made)) for p in pictures]
-        done = subprocess.run(command, capture_output=True, timeout=60)
-        if done.returncode != 0:
-            raise SetupError(f"show-data {name}: {done.stderr.decode(errors='replace').strip()}")
-        made[name] = path
+def make_picture(words: list[str], opts, out: Path, made: dict[str, Path]) -> None:
+    """A picture of one colour (`picture NAME SIZE COLOUR`, e.g. `picture
+    red.png 320x240 red`) made with ImageMagick, in the format of the name's
+    extension."""
+    name, size, colour = words
+    _new_name("picture", name, made)
+    path = out / "generated" / name
+    path.parent.mkdir(parents=True, exist_ok=True)
+    try:
+        subprocess.run(["convert", "-size", size, f"xc:{colour}", str(path)], check=True,
+                       capture_output=True, timeout=60)
+    except (OSError, subprocess.SubprocessError) as e:
+        raise SetupError(f"picture {name}: ImageMagick failed: {e}") from None
+    made[name] = path
 
 
-def make_heads(sc: scenario.Scenario, opts, out: Path, made: dict[str, Path]) -> None:
-    """Makes the files cut short (`head NAME SOURCE BYTES`)."""
-    for name, source, size in sc.values("head"):
-        if "/" in name or "\\" in name or name.startswith("@") or name in made:
-            raise SetupError(f"head: bad or repeated file name {name!r}")
-        data = content_file(source, opts.programs, generated=made).read_bytes()
-        path = out / "generated" / name
-        path.write_bytes(data[:generate.parse_size(size)])
-        made[name] = path
+def make_show_data(words: list[str], opts, out: Path, made: dict[str, Path]) -> None:
+    """A slideshow data file (`show-data NAME TITLE SECONDS PICTURE...`)
+    made with make-show-data, the data file's own writer; a picture is a
+    file made for the run or one of content/."""
+    name, title, seconds, pictures = words[0], words[1], words[2], words[3:]
+    _new_name("show-data", name, made)
+    maker = Path(opts.show_maker or Path(opts.pack or ".").parent / "make-show-data")
+    if not maker.is_file():
+        raise SetupError(f"make-show-data not found at {maker} (build the native preset)")
+    path = out / "generated" / name
+    path.parent.mkdir(parents=True, exist_ok=True)
+    command = [bytes(maker), bytes(path), b"--title", title.encode("latin-1"), b"--seconds", seconds.encode()]
+    command += [bytes(content_file(p, opts.programs, generated=made)) for p in pictures]
+    done = subprocess.run(command, capture_output=True, timeout=60)
+    if done.returncode != 0:
+        raise SetupError(f"show-data {name}: {done.stderr.decode(errors='replace').strip()}")
+    made[name] = path
+
+
+def make_head(words: list[str], opts, out: Path, made: dict[str, Path]) -> None:
+    """A file cut short (`head NAME SOURCE BYTES`)."""
+    name, source, size = words
+    _new_name("head", name, made)
+    data = content_file(source, opts.programs, generated=made).read_bytes()
+    path = out / "generated" / name
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_bytes(data[:generate.parse_size(size)])
+    made[name] = path
+
+
+MAKERS = {"picture": make_picture, "show-data": make_show_data, "head": make_head}
+
+
+def make_files(sc: scenario.Scenario, opts, out: Path, made: dict[str, Path]) -> None:
+    """Makes the pictures, data files and cut files the scenario names, in
+    the order of its lines, so that each may use the ones before it."""
+    lines = sorted((line for key in MAKERS for line in sc.package.get(key, [])), key=lambda line: line.number)
+    for line in lines:
+        MAKERS[line.words[0]](line.words[1:], opts, out, made)
 
 
 def set_user_values(sc: scenario.Scenario, env: dict[str, str], log: Path) -> None:
@@ -376,9 +388,7 @@ def run(opts) -> int:
     script.write_bytes(sc.steps)
     transcript = out / "transcript.txt"
     opts.generated = generate_files(sc, out, opts.programs)
-    make_pictures(sc, out, opts.generated)
-    make_show_data(sc, opts, out, opts.generated)
-    make_heads(sc, opts, out, opts.generated)
+    make_files(sc, opts, out, opts.generated)
     source, name, arguments = prepare_installer(sc, opts, out)
     phases.done("package")
     prefix = out / "prefix"

@@ -589,6 +589,10 @@ bool RunStep(Run& run, const Step& step, std::string& failure) {
             return true;
         case StepKind::Process: return WaitProcess(run, step, failure);
         case StepKind::Shows: return WaitShows(run, step, failure);
+        case StepKind::Stroke:
+            SendKey(static_cast<WORD>(KeyCode(step.text)));
+            Line(run, "stroke " + step.text);
+            return true;
     }
     return false;
 }

@@ -41,7 +41,7 @@ constexpr StepName kStepNames[] = {
     {"shot", StepKind::Shot, 1, 1},         {"end", StepKind::End, 0, 1},
     {"timeout", StepKind::Timeout, 1, 1},   {"pause", StepKind::Pause, 1, 1},
     {"nudge", StepKind::Nudge, 0, 0},       {"process", StepKind::Process, 2, 2},
-    {"shows", StepKind::Shows, 1, 1},
+    {"shows", StepKind::Shows, 1, 1},       {"stroke", StepKind::Stroke, 1, 1},
 };
 
 // A shot name becomes a file name on both sides of the harness.
@@ -162,6 +162,7 @@ bool ParseScript(const std::string& content, std::vector<Step>& steps, std::stri
                 ok = ParseNumber(step.text, step.number) && step.number > 0;
                 break;
             case StepKind::Key:
+            case StepKind::Stroke:
                 ok = KeyCode(step.text) != 0;
                 break;
             case StepKind::Shot:

@@ -35,6 +35,8 @@
 //   pause MILLISECONDS    wait that long (programs the installer started,
 //                         a screen saver say, go on meanwhile)
 //   nudge                 move the mouse 200 pixels, as a person would
+//   stroke NAME           a key stroke (names as for `key`) to whatever
+//                         window has the keyboard, with no window to answer
 //   shows CLASS           wait until a window of class CLASS shows, in any
 //                         program (a screen saver's window, say)
 //   process SUFFIX running|ended
@@ -46,7 +48,7 @@
 #include <string>
 #include <vector>
 
-enum class StepKind { Backdrop, Window, Progress, Press, Click, Key, Close, Shot, End, Timeout, Pause, Nudge, Process, Shows };
+enum class StepKind { Backdrop, Window, Progress, Press, Click, Key, Close, Shot, End, Timeout, Pause, Nudge, Process, Shows, Stroke };
 
 struct Step {
     StepKind kind = StepKind::End;

@@ -11,7 +11,7 @@ set -eu
 build=$1 source=$2
 stub=$(sed -n 's/^GLIMMER_STUB_EXE:FILEPATH=//p' "$build/CMakeCache.txt")
 win32=$(dirname "$stub")
-for needed in "$stub" "$win32/aurora.scr" "$win32/aurora-uninstal.exe" "$win32/aurora-chime.wav"; do
+for needed in "$stub" "$win32/aurora.scr" "$win32/uninstal.exe" "$win32/aurora-chime.wav"; do
     if [ ! -f "$needed" ]; then
         echo "skipped: $needed is not built (cmake --preset win32 && cmake --build --preset win32)"
         exit 77
@@ -64,7 +64,7 @@ grep -q 'signed (Authenticode) by "CN = Autore di Prova"' "$work/example.log" ||
 # Without --stub, the installed tool builds what the build tree's tool
 # builds with the win32 stub; and again once its whole tree is moved.
 inputs=(--title "Aurora Boreale" --saver "$win32/aurora.scr" --data "$source/samples/aurora/aurora.dat"
-        --uninstaller "$win32/aurora-uninstal.exe" --media "$win32/aurora-chime.wav")
+        --uninstaller "$win32/uninstal.exe" --media "$win32/aurora-chime.wav")
 "$build/bin/glimmer-pack" build -o "$work/reference.exe" --stub "$stub" "${inputs[@]}"
 glimmer-pack build -o "$work/installed.exe" "${inputs[@]}"
 cmp "$work/reference.exe" "$work/installed.exe" || fail "the installed tool's package differs"

@@ -107,7 +107,7 @@ def main() -> int:
         # The sample's own package file, its programs taken from this build;
         # the Windows tool is given Windows paths (drive Z:, backslashes).
         overrides = ["--stub", programs / "stub.exe", "--saver", programs / "aurora.scr",
-                     "--uninstaller", programs / "aurora-uninstal.exe",
+                     "--uninstaller", programs / "uninstal.exe",
                      "--media", programs / "aurora-chime.wav"]
         as_windows = [session.unix_path_to_windows(a) if isinstance(a, Path) else a for a in overrides]
         built = windows("build", session.unix_path_to_windows(opts.sample), "-o", "windows.exe",
@@ -127,7 +127,7 @@ def main() -> int:
         # Without --stub: the stub.exe beside glimmer-pack.exe.
         built = windows("build", "-v", "-o", package, "--title", FOLDER,
                         "--saver", f"{FOLDER}\\{SAVER}", "--data", f"{FOLDER}/dati.dat",
-                        "--uninstaller", programs / "aurora-uninstal.exe", "--license", opts.sample.parent / "license.txt")
+                        "--uninstaller", programs / "uninstal.exe", "--license", opts.sample.parent / "license.txt")
         check(f"the Windows tool builds {package} from {FOLDER}\\{SAVER}", built.returncode == 0,
               built.stderr.decode(errors="replace"))
         beside = f"stub: {session.unix_path_to_windows(opts.exe.parent / 'stub.exe')} ".encode()

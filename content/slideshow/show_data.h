@@ -77,7 +77,10 @@ enum ShowReadResult {
 // The number of bytes the index takes (header, title and rows), from the
 // file's first kShowHeaderSize bytes; 0 when `size` is too small or they
 // are not a header of a known version. A reader reads that many bytes from
-// the start of the file and hands them to ReadShowIndex.
+// the start of the file and hands them to ReadShowIndex. It is at most
+// kShowHeaderSize + kMaxShowTitle + kMaxPictures * kShowRowSize; a header
+// whose counts pass the limits gives kShowHeaderSize, and ReadShowIndex
+// then finds the file damaged.
 std::size_t ShowIndexSize(const std::uint8_t* bytes, std::size_t size);
 
 // Reads the index of a data file of `fileSize` bytes from its first `size`

@@ -5,12 +5,14 @@
 // purpose: cut short, resource trees that point back into themselves or out
 // of the file, catalogues without a terminator, records past the end.
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "encoder/encoder.h"
+#include "show_data.h"
 #include "support/package_builder.h"
 
 namespace fs = std::filesystem;
@@ -244,6 +246,26 @@ void PackSeeds() {
 
 }  // namespace
 
+// Slideshow data files: a sound one with three small pictures, one without
+// pictures, and the sound one cut inside its rows and with a picture row
+// pointing back into the index.
+void ShowDataSeeds() {
+    std::vector<std::uint8_t> index;
+    const std::string pictures[] = {SampleNoise(40, 7), SampleNoise(25, 8), SampleText(60, 9)};
+    std::vector<std::uint32_t> sizes;
+    for (const auto& p : pictures) sizes.push_back(static_cast<std::uint32_t>(p.size()));
+    if (!WriteShowIndex({8, kOrderShuffled, kFitWhole, true}, "Lago", sizes, &index)) std::abort();
+    std::string sound(index.begin(), index.end());
+    for (const auto& p : pictures) sound += p;
+    Seed("show_data", "three-pictures", sound);
+    Seed("show_data", "cut-in-rows", sound.substr(0, kShowHeaderSize + 4 + kShowRowSize + 2));
+    std::string back = sound;
+    back[kShowHeaderSize + 4] = 0;
+    Seed("show_data", "picture-in-index", back);
+    if (!WriteShowIndex({1, kOrderGiven, kFitFill, false}, "Vuoto", {}, &index)) std::abort();
+    Seed("show_data", "no-pictures", std::string(index.begin(), index.end()));
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: make_fuzz_seeds CORPUS_FOLDER\n");
@@ -254,5 +276,6 @@ int main(int argc, char** argv) {
     CatalogueSeeds();
     DecodeSeeds();
     PackSeeds();
+    ShowDataSeeds();
     return 0;
 }

@@ -45,7 +45,7 @@ foreach(shipped SLIDESHOW_SCR UNINSTALLER_EXE)
     install(CODE "
         if(NOT EXISTS \"${GLIMMER_${shipped}}\")
             message(FATAL_ERROR \"${GLIMMER_${shipped}} does not exist: build it with \"
-                                \"'cmake --preset win32 && cmake --build --preset win32', or name \"
+                                \"'cmake --preset win32 && cmake --build --preset win32 --target slideshow-saver uninstaller', or name \"
                                 \"another one with -DGLIMMER_${shipped}=...\")
         endif()")
 endforeach()

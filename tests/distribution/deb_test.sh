@@ -2,19 +2,20 @@
 # The .deb that cpack makes of this build, unpacked into a temporary root
 # (dpkg -x): its files are in place (the stub, the slideshow screen saver
 # and the uninstaller those of the win32 build), its glimmer-pack runs the
-# README's example with no --stub and no other glimmer-pack along PATH,
+# README's example (a slideshow from the Lago sample's package file, which
+# names no program) with no --stub and no other glimmer-pack along PATH,
 # builds the very package that the build tree's tool builds with the win32
 # stub, still finds its stub when the tree is moved, its manual page shows
 # with man -l and its completion offers the commands.
 #   deb_test.sh NATIVE_BUILD_DIR SOURCE_DIR
 # Exits 77 (skipped) when the stub, the programs shipped beside it or the
-# sample's programs are not built.
+# samples' programs, pictures and sounds are not built.
 set -eu
 build=$1 source=$2
 cached() { sed -n "s/^$1:FILEPATH=//p" "$build/CMakeCache.txt"; }
 stub=$(cached GLIMMER_STUB_EXE) saver=$(cached GLIMMER_SLIDESHOW_SCR) uninstaller=$(cached GLIMMER_UNINSTALLER_EXE)
 win32=$(dirname "$stub")
-for needed in "$stub" "$saver" "$uninstaller" "$win32/aurora.scr" "$win32/aurora-chime.wav"; do
+for needed in "$stub" "$saver" "$uninstaller" "$win32/lago/lago.wav" "$win32/aurora.scr" "$win32/aurora-chime.wav"; do
     if [ ! -f "$needed" ]; then
         echo "skipped: $needed is not built (cmake --preset win32 && cmake --build --preset win32)"
         exit 77

@@ -9,7 +9,7 @@
 //   UNINSTAL.EXE /s     silent: the installer starts it so after a Cancel
 //
 // Exit code 0 when everything listed is gone, 1 when something stayed (a file
-// in use, for instance), 2 when the user said No.
+// in use, for instance), 2 when the user said No, 3 when memory ran out.
 #include <windows.h>
 
 #include <string>

@@ -193,9 +193,10 @@ def write_docs(shots: Path, docs: Path, name: str) -> None:
     for step, how in DOC_SHOTS.get(name, {}).items():
         source = shots / f"{name}-{step}.png"
         if source.exists():
-            # Pictures keep more colours than dialogs.
-            colours = "256" if how is SAVER else "128"
-            subprocess.run(["convert", str(source), *how, "-colors", colours,
+            # Pictures keep more colours than dialogs, undithered (a dithered
+            # gradient shows specks).
+            colours = ["+dither", "-colors", "256"] if how is SAVER else ["-colors", "128"]
+            subprocess.run(["convert", str(source), *how, *colours,
                             f"PNG8:{docs / f'demo-{name}-{step}.png'}"], check=True, timeout=60)
     print(f"  screenshots for the README written to {docs}")
 

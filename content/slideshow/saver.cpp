@@ -539,6 +539,10 @@ Screen* ScreenOf(HWND hwnd) {
 LRESULT CALLBACK ScreenProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const bool full = g.mode == Mode::kFullScreen;
     switch (message) {
+        case WM_NCCREATE:
+            // Known from the first message on, so that no paint goes by it.
+            static_cast<Screen*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams)->hwnd = hwnd;
+            break;
         case WM_PAINT:
             if (Screen* s = ScreenOf(hwnd)) {
                 Paint(*s);
@@ -549,10 +553,14 @@ LRESULT CALLBACK ScreenProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             return 1;  // every paint covers the whole window
         case WM_TIMER:
             if (wParam == kFrameTimer) {
-                if (g.mode == Mode::kPreview && !IsWindow(GetParent(hwnd)))
+                if (g.mode == Mode::kPreview && !IsWindow(GetParent(hwnd))) {
                     Close();
-                else
+                } else {
                     Tick();
+                    // The preview is small, and the window around it may
+                    // paint over it at any time: it is drawn on every frame.
+                    if (g.mode == Mode::kPreview) InvalidateScreens();
+                }
             }
             return 0;
         case MM_MCINOTIFY:
@@ -640,11 +648,12 @@ bool MakeScreens(HINSTANCE instance, HWND parent) {
         Screen& s = g.screens[i];
         s.hwnd = g.mode == Mode::kPreview
                      ? CreateWindowExA(0, wc.lpszClassName, g.title.c_str(), WS_CHILD | WS_VISIBLE, 0, 0, s.width,
-                                       s.height, parent, nullptr, instance, nullptr)
+                                       s.height, parent, nullptr, instance, &s)
                      : CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, g.title.c_str(),
                                        WS_POPUP | WS_VISIBLE, s.area.left, s.area.top, s.width, s.height, nullptr,
-                                       nullptr, instance, nullptr);
+                                       nullptr, instance, &s);
         if (!s.hwnd) return false;
+        UpdateWindow(s.hwnd);
     }
     return true;
 }

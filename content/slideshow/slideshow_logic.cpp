@@ -38,12 +38,14 @@ Command ParseCommandLine(std::string_view line) {
         while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
     }
     while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    // Some programs quote every argument ("/c").
+    if (i < line.size() && line[i] == '"') ++i;
 
     Command command;
     if (i >= line.size() || (line[i] != '/' && line[i] != '-') || i + 1 >= line.size()) return command;
     const char letter = Lower(line[i + 1]);
     i += 2;
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == ':')) ++i;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == ':' || line[i] == '"')) ++i;
     std::uintptr_t window = 0;
     for (; i < line.size() && IsDigit(line[i]); ++i) {
         const std::uintptr_t next = window * 10 + static_cast<unsigned>(line[i] - '0');

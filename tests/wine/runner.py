@@ -2,7 +2,8 @@
 """Runs one end-to-end scenario of the installer under Wine.
 
     runner.py run SCENARIO --out DIR --template DIR --programs DIR
-              --autopilot EXE [--stub EXE --pack GLIMMER_PACK] [--keep-prefix]
+              --autopilot EXE [--stub EXE --pack GLIMMER_PACK]
+              [--show-maker MAKE_SHOW_DATA] [--keep-prefix]
     runner.py template --template DIR
     runner.py probe
 
@@ -71,10 +72,15 @@ def content_file(name: str, programs: Path, padded: Path | None = None,
     a file made for the run, anything else a file in content/."""
     if generated and name in generated:
         return generated[name]
-    path = programs / f"{name[1:]}.exe" if name.startswith("@") else CONTENT / name
+    # "@NAME.EXT" (a program with an extension of its own, such as the
+    # slideshow's .scr) is taken as it is: a real program whose size is its
+    # own, not padded.
+    built = name.startswith("@") and "." in name
+    path = (programs / name[1:] if built else programs / f"{name[1:]}.exe") if name.startswith("@") \
+        else CONTENT / name
     if not path.is_file():
         raise FileNotFoundError(f"no such file: {path}")
-    if name.startswith("@") and padded is not None:
+    if name.startswith("@") and padded is not None and not built:
         data = path.read_bytes()
         if len(data) > PROGRAM_SIZE:
             raise SetupError(f"{path} is larger than {PROGRAM_SIZE} bytes")
@@ -115,6 +121,82 @@ def generate_files(sc: scenario.Scenario, out: Path, programs: Path | None = Non
         path.write_bytes(data)
         made[name] = path
     return made
+
+
+def _new_name(key: str, name: str, made: dict[str, Path]) -> None:
+    if "/" in name or "\\" in name or name.startswith("@") or name in made:
+        raise SetupError(f"{key}: bad or repeated file name {name!r}")
+
+
+def make_picture(words: list[str], opts, out: Path, made: dict[str, Path]) -> None:
+    """A picture of one colour (`picture NAME SIZE COLOUR`, e.g. `picture
+    red.png 320x240 red`) made with ImageMagick, in the format of the name's
+    extension."""
+    name, size, colour = words
+    _new_name("picture", name, made)
+    path = out / "generated" / name
+    path.parent.mkdir(parents=True, exist_ok=True)
+    try:
+        subprocess.run(["convert", "-size", size, f"xc:{colour}", str(path)], check=True,
+                       capture_output=True, timeout=60)
+    except (OSError, subprocess.SubprocessError) as e:
+        raise SetupError(f"picture {name}: ImageMagick failed: {e}") from None
+    made[name] = path
+
+
+def make_show_data(words: list[str], opts, out: Path, made: dict[str, Path]) -> None:
+    """A slideshow data file (`show-data NAME TITLE SECONDS PICTURE...`)
+    made with make-show-data, the data file's own writer; a picture is a
+    file made for the run or one of content/."""
+    name, title, seconds, pictures = words[0], words[1], words[2], words[3:]
+    _new_name("show-data", name, made)
+    maker = Path(opts.show_maker or Path(opts.pack or ".").parent / "make-show-data")
+    if not maker.is_file():
+        raise SetupError(f"make-show-data not found at {maker} (build the native preset)")
+    path = out / "generated" / name
+    path.parent.mkdir(parents=True, exist_ok=True)
+    command = [bytes(maker), bytes(path), b"--title", title.encode("latin-1"), b"--seconds", seconds.encode()]
+    command += [bytes(content_file(p, opts.programs, generated=made)) for p in pictures]
+    done = subprocess.run(command, capture_output=True, timeout=60)
+    if done.returncode != 0:
+        raise SetupError(f"show-data {name}: {done.stderr.decode(errors='replace').strip()}")
+    made[name] = path
+
+
+def make_head(words: list[str], opts, out: Path, made: dict[str, Path]) -> None:
+    """A file cut short (`head NAME SOURCE BYTES`)."""
+    name, source, size = words
+    _new_name("head", name, made)
+    data = content_file(source, opts.programs, generated=made).read_bytes()
+    path = out / "generated" / name
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_bytes(data[:generate.parse_size(size)])
+    made[name] = path
+
+
+MAKERS = {"picture": make_picture, "show-data": make_show_data, "head": make_head}
+
+
+def make_files(sc: scenario.Scenario, opts, out: Path, made: dict[str, Path]) -> None:
+    """Makes the pictures, data files and cut files the scenario names, in
+    the order of its lines, so that each may use the ones before it."""
+    lines = sorted((line for key in MAKERS for line in sc.package.get(key, [])), key=lambda line: line.number)
+    for line in lines:
+        MAKERS[line.words[0]](line.words[1:], opts, out, made)
+
+
+def set_user_values(sc: scenario.Scenario, env: dict[str, str], log: Path) -> None:
+    """Writes the scenario's `reg-dword KEY NAME VALUE` values (KEY under
+    HKCU) before the run, as a user's earlier choices."""
+    for key, name, value in sc.values("reg-dword"):
+        if not key.upper().startswith("HKCU\\"):
+            raise SetupError(f"reg-dword: only HKCU keys are set, not {key!r}")
+        with open(log, "ab") as out:
+            done = subprocess.run(["wine", "reg", "add", windows_name(key), "/v", name, "/t", "REG_DWORD",
+                                   "/d", str(int(value, 0)), "/f"], env=env, stdout=out, stderr=out,
+                                  timeout=120)
+        if done.returncode != 0:
+            raise SetupError(f"reg-dword {key} {name}: wine reg add failed (see {log})")
 
 
 def alter_package(sc: scenario.Scenario, package: Path) -> None:
@@ -306,6 +388,7 @@ def run(opts) -> int:
     script.write_bytes(sc.steps)
     transcript = out / "transcript.txt"
     opts.generated = generate_files(sc, out, opts.programs)
+    make_files(sc, opts, out, opts.generated)
     source, name, arguments = prepare_installer(sc, opts, out)
     phases.done("package")
     prefix = out / "prefix"
@@ -322,6 +405,7 @@ def run(opts) -> int:
         if native:
             env["WINEDLLOVERRIDES"] += ";" + ",".join(native) + "=n,b"
         try:
+            set_user_values(sc, env, out / "wine.log")
             code, shots = session.run_autopilot(
                 env, Path(opts.autopilot), script, transcript, out / "shots",
                 windows_name(installer), arguments, out / "wine.log", limit)
@@ -389,6 +473,7 @@ def main() -> int:
     r.add_argument("--autopilot", required=True)
     r.add_argument("--stub")
     r.add_argument("--pack")
+    r.add_argument("--show-maker", help="make-show-data (default: beside --pack)")
     r.add_argument("--keep-prefix", action="store_true")
     t = sub.add_parser("template")
     t.add_argument("--template", required=True)

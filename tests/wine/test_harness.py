@@ -408,6 +408,32 @@ class ChecksTest(unittest.TestCase):
         faults = checks.check_changes_only(self.ctx(b"", ["added   C:\\distant\\x (1 bytes)"]), ["C:\\dist"])
         self.assertTrue(faults)
 
+    def test_screenshot_colours_at_points(self):
+        shots = Path(self.dir.name) / "shots"
+        shots.mkdir()
+        # 4x2: red, lime, blue, black on the first row; a blend of red and
+        # lime beyond the tolerance, then near-red, near-white, white.
+        row0 = bytes([255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0])
+        row1 = bytes([128, 128, 0, 215, 40, 30, 250, 250, 250, 255, 255, 255])
+        for name in ("a", "b"):
+            (shots / f"{name}.png").write_bytes(b"P6\n4 2\n255\n" + row0 + row1)
+        ctx = self.ctx(b"")
+        self.assertEqual(checks.check_pixel(ctx, ["a", "0", "0", "red"]), [])
+        self.assertEqual(checks.check_pixel(ctx, ["a", "1", "1", "#ff0000"]), [])
+        self.assertTrue(checks.check_pixel(ctx, ["a", "0", "1", "red"]))
+        self.assertTrue(checks.check_pixel(ctx, ["a", "0", "1", "lime"]))
+        self.assertEqual(checks.check_pixel(ctx, ["a", "2", "0", "not", "red"]), [])
+        self.assertTrue(checks.check_pixel(ctx, ["a", "1", "0", "not", "lime"]))
+        self.assertTrue(checks.check_pixel(ctx, ["missing", "0", "0", "red"]))
+        with self.assertRaises(checks.CheckError):
+            checks.check_pixel(ctx, ["a", "9", "0", "red"])
+        with self.assertRaises(checks.CheckError):
+            checks.check_pixel(ctx, ["a", "0", "0", "mauve"])
+        self.assertEqual(checks.check_colour_seen(ctx, ["missing,b", "1", "0", "lime"]), [])
+        self.assertTrue(checks.check_colour_seen(ctx, ["a,b", "0", "1", "lime"]))
+        self.assertEqual(checks.check_colour_in(ctx, ["a", "1,1,4,2", "white"]), [])
+        self.assertTrue(checks.check_colour_in(ctx, ["a", "0,0,2,2", "white"]))  # column 2 is the right edge, left out
+
     def test_backdrop_must_cover_the_work_area(self):
         shots = Path(self.dir.name) / "shots"
         shots.mkdir()

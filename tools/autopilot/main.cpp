@@ -31,6 +31,7 @@
 // Exit code 0 when every step passed, 1 otherwise (the reason is the
 // transcript's last line); a failed run ends the installer.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
@@ -518,6 +519,53 @@ bool TakeShot(Run& run, const std::string& name, std::string& failure) {
     return true;
 }
 
+// Whether a process whose program name ends in `suffix` runs (letter case
+// ignored).
+bool ProcessRuns(const std::string& suffix) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry)) {
+        const std::size_t n = lstrlenA(entry.szExeFile);
+        found = n >= suffix.size() && lstrcmpiA(entry.szExeFile + n - suffix.size(), suffix.c_str()) == 0;
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+bool WaitProcess(Run& run, const Step& step, std::string& failure) {
+    const bool running = step.number == 1;
+    DWORD start = GetTickCount();
+    while (ProcessRuns(step.text) != running) {
+        if (GetTickCount() - start >= run.timeoutMs) {
+            failure = "a process " + Quote(step.text) + (running ? " not running" : " still running") +
+                      " after " + std::to_string(run.timeoutMs / 1000) + " s";
+            return false;
+        }
+        Sleep(kPollMs);
+    }
+    Line(run, "process " + Quote(step.text) + (running ? " running" : " ended"));
+    return true;
+}
+
+bool WaitShows(Run& run, const Step& step, std::string& failure) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        HWND hwnd = FindWindowA(step.text.c_str(), nullptr);
+        if (hwnd && IsWindowVisible(hwnd)) break;
+        if (GetTickCount() - start >= run.timeoutMs) {
+            failure = "no window of class " + Quote(step.text) + " within " + std::to_string(run.timeoutMs / 1000) +
+                      " s";
+            return false;
+        }
+        Sleep(kPollMs);
+    }
+    Line(run, "shows " + Quote(step.text));
+    return true;
+}
+
 bool RunStep(Run& run, const Step& step, std::string& failure) {
     switch (step.kind) {
         case StepKind::Backdrop: return WaitBackdrop(run, failure);
@@ -531,6 +579,19 @@ bool RunStep(Run& run, const Step& step, std::string& failure) {
         case StepKind::End: return WaitEnd(run, step.number, failure);
         case StepKind::Timeout:
             run.timeoutMs = static_cast<DWORD>(step.number) * 1000;
+            return true;
+        case StepKind::Pause:
+            Sleep(static_cast<DWORD>(step.number));
+            return true;
+        case StepKind::Nudge:
+            SendMouse(MOUSEEVENTF_MOVE, 200, 0);
+            Line(run, "nudge");
+            return true;
+        case StepKind::Process: return WaitProcess(run, step, failure);
+        case StepKind::Shows: return WaitShows(run, step, failure);
+        case StepKind::Stroke:
+            SendKey(static_cast<WORD>(KeyCode(step.text)));
+            Line(run, "stroke " + step.text);
             return true;
     }
     return false;

@@ -39,7 +39,9 @@ constexpr StepName kStepNames[] = {
     {"press", StepKind::Press, 1, 1},       {"click", StepKind::Click, 1, 1},
     {"key", StepKind::Key, 1, 1},           {"close", StepKind::Close, 0, 0},
     {"shot", StepKind::Shot, 1, 1},         {"end", StepKind::End, 0, 1},
-    {"timeout", StepKind::Timeout, 1, 1},
+    {"timeout", StepKind::Timeout, 1, 1},   {"pause", StepKind::Pause, 1, 1},
+    {"nudge", StepKind::Nudge, 0, 0},       {"process", StepKind::Process, 2, 2},
+    {"shows", StepKind::Shows, 1, 1},       {"stroke", StepKind::Stroke, 1, 1},
 };
 
 // A shot name becomes a file name on both sides of the harness.
@@ -149,7 +151,7 @@ bool ParseScript(const std::string& content, std::vector<Step>& steps, std::stri
         Step step;
         step.kind = name->kind;
         step.line = lineNumber;
-        if (args == 1) step.text = words[1];
+        if (args >= 1) step.text = words[1];
 
         bool ok = true;
         switch (step.kind) {
@@ -160,10 +162,19 @@ bool ParseScript(const std::string& content, std::vector<Step>& steps, std::stri
                 ok = ParseNumber(step.text, step.number) && step.number > 0;
                 break;
             case StepKind::Key:
+            case StepKind::Stroke:
                 ok = KeyCode(step.text) != 0;
                 break;
             case StepKind::Shot:
                 ok = IsPlainName(step.text);
+                break;
+            case StepKind::Pause:
+                ok = ParseNumber(step.text, step.number) && step.number >= 0 && step.number <= 600000;
+                break;
+            case StepKind::Process:
+                step.number = words[2] == "running" ? 1 : words[2] == "ended" ? 0 : -1;
+                ok = !step.text.empty() && step.number >= 0;
+                if (step.number < 0) step.text = words[2];
                 break;
             default:
                 break;

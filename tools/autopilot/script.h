@@ -32,17 +32,29 @@
 //   end [CODE]            wait for the installer to end, with exit code
 //                         CODE when given; any new window first fails
 //   timeout SECONDS       time allowed to each later wait (default 30)
+//   pause MILLISECONDS    wait that long (programs the installer started,
+//                         a screen saver say, go on meanwhile)
+//   nudge                 move the mouse 200 pixels, as a person would
+//   stroke NAME           a key stroke (names as for `key`) to whatever
+//                         window has the keyboard, with no window to answer
+//   shows CLASS           wait until a window of class CLASS shows, in any
+//                         program (a screen saver's window, say)
+//   process SUFFIX running|ended
+//                         wait until a process whose program name ends in
+//                         SUFFIX (letter case ignored) runs, or until none
+//                         does
 #pragma once
 
 #include <string>
 #include <vector>
 
-enum class StepKind { Backdrop, Window, Progress, Press, Click, Key, Close, Shot, End, Timeout };
+enum class StepKind { Backdrop, Window, Progress, Press, Click, Key, Close, Shot, End, Timeout, Pause, Nudge, Process, Shows, Stroke };
 
 struct Step {
     StepKind kind = StepKind::End;
     std::string text;  // caption, button label, key name or shot name
-    int number = -1;   // exit code for End (-1: any), seconds for Timeout
+    int number = -1;   // exit code for End (-1: any), seconds for Timeout,
+                       // milliseconds for Pause, 1 running / 0 ended for Process
     int line = 0;      // line in the script, for messages
 };
 

@@ -32,6 +32,17 @@
     ini WINPATH SECTION KEY VALUE    an .ini entry (absent for none)
     changes-only WINPATH...          files changed on drive C: are the
                                      given ones or lie under them
+    pixel SHOT X Y [not] COLOUR      screenshot SHOT's pixel at X,Y is (or is
+                                     not) COLOUR: a name (red, lime, blue,
+                                     black, white) or #rrggbb, each channel
+                                     within PIXEL_TOLERANCE
+    colour-seen SHOT,SHOT... X Y COLOUR
+                                     at least one of these screenshots shows
+                                     COLOUR at X,Y
+    colour-in SHOT X0,Y0,X1,Y1 COLOUR
+                                     some pixel of screenshot SHOT in the
+                                     rectangle (right and bottom excluded)
+                                     is COLOUR
 
 A check returns the faults it found; none means it passed. Adding a check
 is adding a function and an entry in CHECKS.
@@ -310,6 +321,81 @@ def check_changes_only(ctx: Context, args: list[str]) -> list[str]:
     return [f"changed outside {', '.join(args)}: " + "; ".join(stray)] if stray else []
 
 
+# Screenshots are compared by colour, not byte for byte: a picture scaled by
+# the screen saver and read back from the X server may differ a little.
+PIXEL_TOLERANCE = 48
+COLOURS = {"red": (255, 0, 0), "lime": (0, 255, 0), "blue": (0, 0, 255), "black": (0, 0, 0),
+           "white": (255, 255, 255)}
+
+
+def parse_colour(text: str) -> tuple[int, int, int]:
+    if text in COLOURS:
+        return COLOURS[text]
+    if len(text) == 7 and text[0] == "#":
+        try:
+            return int(text[1:3], 16), int(text[3:5], 16), int(text[5:7], 16)
+        except ValueError:
+            pass
+    raise CheckError(f"not a colour: {text!r} (a name among {', '.join(COLOURS)} or #rrggbb)")
+
+
+def colour_matches(pixel: tuple[int, int, int], colour: tuple[int, int, int]) -> bool:
+    return all(abs(a - b) <= PIXEL_TOLERANCE for a, b in zip(pixel, colour))
+
+
+def _shot_pixel(ctx: Context, shot: str, x: int, y: int) -> tuple[int, int, int]:
+    picture = image.load(ctx.out / "shots" / f"{shot}.png")
+    if not (0 <= x < picture.width and 0 <= y < picture.height):
+        raise CheckError(f"{x},{y} lies outside screenshot {shot} ({picture.width}x{picture.height})")
+    return picture.pixel(x, y)
+
+
+def check_pixel(ctx: Context, args: list[str]) -> list[str]:
+    _argc(args, 4, 5)
+    negate = len(args) == 5
+    if negate and args[3] != "not":
+        raise CheckError("pixel SHOT X Y [not] COLOUR")
+    shot, x, y, colour = args[0], int(args[1]), int(args[2]), parse_colour(args[-1])
+    if not (ctx.out / "shots" / f"{shot}.png").exists():
+        return [f"no screenshot {shot}"]
+    pixel = _shot_pixel(ctx, shot, x, y)
+    if colour_matches(pixel, colour) == negate:
+        return [f"screenshot {shot} at {x},{y}: {pixel}, expected {'not ' if negate else ''}{args[-1]}"]
+    return []
+
+
+def check_colour_seen(ctx: Context, args: list[str]) -> list[str]:
+    _argc(args, 4)
+    shots, x, y, colour = args[0].split(","), int(args[1]), int(args[2]), parse_colour(args[3])
+    seen = []
+    for shot in shots:
+        if not (ctx.out / "shots" / f"{shot}.png").exists():
+            seen.append(f"{shot}: none")
+            continue
+        pixel = _shot_pixel(ctx, shot, x, y)
+        if colour_matches(pixel, colour):
+            return []
+        seen.append(f"{shot}: {pixel}")
+    return [f"no screenshot shows {args[3]} at {x},{y} ({'; '.join(seen)})"]
+
+
+def check_colour_in(ctx: Context, args: list[str]) -> list[str]:
+    _argc(args, 3)
+    shot, colour = args[0], parse_colour(args[2])
+    try:
+        x0, y0, x1, y1 = (int(v) for v in args[1].split(","))
+    except ValueError:
+        raise CheckError("colour-in SHOT X0,Y0,X1,Y1 COLOUR") from None
+    if not (ctx.out / "shots" / f"{shot}.png").exists():
+        return [f"no screenshot {shot}"]
+    picture = image.load(ctx.out / "shots" / f"{shot}.png")
+    for y in range(max(y0, 0), min(y1, picture.height)):
+        for x in range(max(x0, 0), min(x1, picture.width)):
+            if colour_matches(picture.pixel(x, y), colour):
+                return []
+    return [f"screenshot {shot} shows no {args[2]} in {args[1]}"]
+
+
 CHECKS: dict[str, Callable[[Context, list[str]], list[str]]] = {
     "autopilot": check_autopilot,
     "transcript": check_transcript,
@@ -321,6 +407,9 @@ CHECKS: dict[str, Callable[[Context, list[str]], list[str]]] = {
     "reg": check_reg,
     "ini": check_ini,
     "changes-only": check_changes_only,
+    "pixel": check_pixel,
+    "colour-seen": check_colour_seen,
+    "colour-in": check_colour_in,
 }
 
 

@@ -47,9 +47,15 @@ PACKAGE_KEYS = {
                               # SIZE bytes (K or M) large (a tmpfs; needs root)
     "native-dlls": (1, None), # NAME...: libraries of these names found along the search
                               # path are taken before Wine's own, as Windows takes them
+    "picture": (3, 3),        # NAME SIZE COLOUR: a picture of one colour (ImageMagick),
+                              # e.g. picture red.png 320x240 red
+    "show-data": (3, None),   # NAME TITLE SECONDS PICTURE...: a slideshow data file
+    "reg-dword": (3, 3),      # KEY NAME VALUE: a DWORD under HKCU set before the run
+    "head": (3, 3),           # NAME SOURCE BYTES: file NAME holds the first BYTES bytes of
+                              # file SOURCE (made for the run or content/): a file cut short
 }
 
-REPEATABLE = {"media", "put", "generate", "link"}
+REPEATABLE = {"media", "put", "generate", "link", "picture", "show-data", "reg-dword", "head"}
 
 
 class ScenarioError(Exception):

@@ -431,7 +431,7 @@ int RunBuild(const std::vector<std::string>& args) {
         if (!problem.empty()) {
             if (data != kNoToolFile) RemoveFile(g_temporary[1]);
             g_temporary.clear();
-            return Fail(options.output, problem);
+            return Fail("the slideshow's data file", problem);
         }
         totalIn += inputs[1].file.size;
         Detail("data: " + std::to_string(pictures.size()) + " pictures, " + FormatBytes(inputs[1].file.size));

@@ -283,7 +283,8 @@ int ExpandAndCheckPictures(const SlideshowOptions& options, std::vector<SlidePic
     // package is made.
     Progress progress = StartProgress(total);
     for (SlidePicture& picture : *pictures) {
-        ProgressFile(progress, "checking", NameOf(picture.file.path), true);
+        // A large picture takes a while to decode: named at once.
+        ProgressFile(progress, "checking", NameOf(picture.file.path), picture.file.size >= (std::uint64_t(4) << 20));
         std::string bytes, problem;
         if (!ReadWholeFile(picture.file.path, &bytes, &problem)) {
             EndProgress(progress);

@@ -62,7 +62,8 @@ std::string Bmp(int width, int height, bool withPixels = true) {
     PutLe(bytes, 34, data, 4);
     PutLe(bytes, 38, 2835, 4);
     PutLe(bytes, 42, 2835, 4);
-    PutLe(bytes, 46, 0, 8);
+    PutLe(bytes, 46, 0, 4);
+    PutLe(bytes, 50, 0, 4);
     return bytes;
 }
 

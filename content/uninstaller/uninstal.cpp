@@ -1,5 +1,5 @@
-// The standard uninstaller, shipped with glimmer-pack and packed when a
-// package names no uninstaller of its own. Installed as UNINSTAL.EXE in the
+// The standard uninstaller, shipped with glimmer-pack beside its stub and
+// packed into every slideshow package. Installed as UNINSTAL.EXE in the
 // screen saver's data folder, it removes what the installer wrote there and
 // in the Windows folder (see uninstall_plan.h), the uninstall entry, and the
 // system.ini entry when it names this screen saver. It calls only what

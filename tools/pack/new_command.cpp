@@ -240,7 +240,8 @@ int RunNew(const std::vector<std::string>& args) {
             "larger pictures are scaled down; \"off\" keeps them as they are");
     std::string problem = WriteNewFile(output, text, overwrite);
     if (!problem.empty()) return Fail(output, problem);
-    Summary("wrote " + output + ": " + std::to_string(pictures.size()) + " pictures, " +
-            std::to_string(music.size()) + " music files" + (license.empty() ? "" : ", a license text"));
+    auto count = [](std::size_t n, const char* one, const char* more) { return std::to_string(n) + (n == 1 ? one : more); };
+    Summary("wrote " + output + ": " + count(pictures.size(), " picture, ", " pictures, ") +
+            count(music.size(), " music file", " music files") + (license.empty() ? "" : ", a license text"));
     return kExitOk;
 }

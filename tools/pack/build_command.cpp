@@ -434,7 +434,8 @@ int RunBuild(const std::vector<std::string>& args) {
             return Fail("the slideshow's data file", problem);
         }
         totalIn += inputs[1].file.size;
-        Detail("data: " + std::to_string(pictures.size()) + " pictures, " + FormatBytes(inputs[1].file.size));
+        Detail("data: " + std::to_string(pictures.size()) + (pictures.size() == 1 ? " picture, " : " pictures, ") +
+               FormatBytes(inputs[1].file.size));
     }
     auto dropShowData = [&] {
         if (writesShowData) RemoveFile(g_temporary[1]);

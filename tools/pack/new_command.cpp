@@ -5,7 +5,9 @@
 // every slideshow setting at its default, for the author to edit.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -184,7 +186,7 @@ int RunNew(const std::vector<std::string>& args) {
     FileFacts facts;
     if (!LookAt(folder, true, &facts)) return Fail(folder, SystemProblem());
     if (facts.kind != FileKind::Folder)
-        return Fail(folder, facts.kind == FileKind::Missing ? "No such file or directory" : "not a folder");
+        return Fail(folder, facts.kind == FileKind::Missing ? std::strerror(ENOENT) : "not a folder");
     if (!LookAt(output, false, &facts)) return Fail(output, SystemProblem());
     if (facts.kind == FileKind::Folder) return Fail(output, "is a folder");
     if (facts.kind != FileKind::Missing && !overwrite) return Fail(output, "exists already; --overwrite replaces it");
@@ -228,14 +230,18 @@ int RunNew(const std::vector<std::string>& args) {
     text += "\n[slideshow]\n"
             "pictures = " + List(pictures) + "\n";
     if (!music.empty()) text += "music = " + List(music) + "\n";
-    text += "seconds = " + std::to_string(defaults.settings.seconds) + "           # per picture, 1 to 3600\n"
-            "order = \"given\"        # or \"shuffled\"\n"
-            "fit = \"fit\"            # the whole picture on black; \"fill\" covers the screen\n"
-            "max_size = \"" + std::to_string(defaults.limit.width) + "x" + std::to_string(defaults.limit.height) +
-            "\"  # larger pictures are scaled down; \"off\" keeps them as they are\n";
+    auto setting = [&](const std::string& line, const char* comment) {
+        text += line + std::string(line.size() < 24 ? 24 - line.size() : 1, ' ') + "# " + comment + "\n";
+    };
+    setting("seconds = " + std::to_string(defaults.settings.seconds), "per picture, 1 to 3600");
+    setting("order = \"given\"", "or \"shuffled\"");
+    setting("fit = \"fit\"", "the whole picture on black; \"fill\" covers the screen");
+    setting("max_size = \"" + std::to_string(defaults.limit.width) + "x" + std::to_string(defaults.limit.height) + "\"",
+            "larger pictures are scaled down; \"off\" keeps them as they are");
     std::string problem = WriteNewFile(output, text, overwrite);
     if (!problem.empty()) return Fail(output, problem);
-    Summary("wrote " + output + ": " + std::to_string(pictures.size()) + " pictures, " +
-            std::to_string(music.size()) + " music files" + (license.empty() ? "" : ", a license text"));
+    auto count = [](std::size_t n, const char* one, const char* more) { return std::to_string(n) + (n == 1 ? one : more); };
+    Summary("wrote " + output + ": " + count(pictures.size(), " picture, ", " pictures, ") +
+            count(music.size(), " music file", " music files") + (license.empty() ? "" : ", a license text"));
     return kExitOk;
 }

@@ -33,6 +33,25 @@ install(CODE "
                             \"another one with -DGLIMMER_STUB_EXE=...\")
     endif()")
 install(FILES ${GLIMMER_STUB_EXE} DESTINATION ${CMAKE_INSTALL_DATADIR}/glimmer-pack RENAME stub.exe)
+
+# The content that build packs when a package file names no programs of its
+# own, also from the win32 build, beside the stub under the names the tool
+# looks for: the slideshow screen saver and the standard uninstaller.
+set(GLIMMER_SLIDESHOW_SCR "${PROJECT_SOURCE_DIR}/build/win32/bin/slideshow.scr" CACHE FILEPATH
+    "The slideshow screen saver (from the win32 build) installed beside glimmer-pack")
+set(GLIMMER_UNINSTALLER_EXE "${PROJECT_SOURCE_DIR}/build/win32/bin/uninstal.exe" CACHE FILEPATH
+    "The standard uninstaller (from the win32 build) installed beside glimmer-pack")
+foreach(shipped SLIDESHOW_SCR UNINSTALLER_EXE)
+    install(CODE "
+        if(NOT EXISTS \"${GLIMMER_${shipped}}\")
+            message(FATAL_ERROR \"${GLIMMER_${shipped}} does not exist: build it with \"
+                                \"'cmake --preset win32 && cmake --build --preset win32 --target slideshow-saver uninstaller', or name \"
+                                \"another one with -DGLIMMER_${shipped}=...\")
+        endif()")
+endforeach()
+install(FILES ${GLIMMER_SLIDESHOW_SCR} DESTINATION ${CMAKE_INSTALL_DATADIR}/glimmer-pack RENAME slideshow.scr)
+install(FILES ${GLIMMER_UNINSTALLER_EXE} DESTINATION ${CMAKE_INSTALL_DATADIR}/glimmer-pack RENAME uninstal.exe)
+
 install(FILES ${glimmer_manual} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/tools/pack/glimmer-pack.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME glimmer-pack)

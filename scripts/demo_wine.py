@@ -1,22 +1,27 @@
 #!/usr/bin/python3
 """Installs a package under Wine for scripts/demo and shows what it did.
 
-    demo_wine.py PACKAGE --title TITLE --autopilot EXE --out DIR --template DIR
+    demo_wine.py PACKAGE --title TITLE --name NAME --autopilot EXE --out DIR
+                 --template DIR [--screens DIR] [--saver-shots N --every SECONDS]
                  [--interactive] [--docs DIR]
 
 Without --interactive the install runs on a virtual display (Xvfb), answered
 by the autopilot the way a person would (Ok, Accept, Ok, OK); a screenshot
-of every step goes to DIR/screens/, and one of the screen saver that the
-installer starts at the end. With --interactive the installer runs on
-$DISPLAY for a person to click through.
+of every step goes to the screens folder (DIR/screens/ unless --screens
+names another), each named NAME-<step>.png, and --saver-shots of the screen
+saver that the installer starts at the end (one by default), --every
+seconds apart. With --interactive the installer runs on $DISPLAY for a
+person to click through.
 
 Either way the script then prints what was installed: the files, INSTALL.LOG,
 the uninstall entry's values, system.ini's screen saver and the screen-saver
-setting. Headless, it then runs the installed uninstaller with "/s" and
-prints what is left. The Wine prefix stays in DIR/prefix.
+setting. Headless, it then runs the installed uninstaller with "/s", prints
+what is left, starts Windows again (wineboot -r), which carries out the
+deletions the uninstaller left to the next start, and prints what is left
+then. The Wine prefix stays in DIR/prefix.
 
 --docs DIR also writes small copies of a few screenshots into DIR (for the
-README).
+README), named demo-NAME-<step>.png.
 
 Exit code 0 when the install went as planned, 1 when it did not or Wine
 failed, 2 for a wrong use, 3 when this machine cannot run 32-bit programs
@@ -46,12 +51,15 @@ from wineharness import regfile, scenario, session  # noqa: E402
 INSTALLER_DIR = "C:\\dist"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 DESKTOP_KEY = "HKCU\\Control Panel\\Desktop"
-# Screenshots copied into the README's folder: the middle of the screen,
-# where the dialogs are, at full size; the screen saver scaled down.
-DOC_SHOTS = {"02-confirmation": ["-gravity", "center", "-crop", "640x400+0+0", "+repage"],
-             "03-license": ["-gravity", "center", "-crop", "720x520+0+0", "+repage"],
-             "05-credits": ["-gravity", "center", "-crop", "640x400+0+0", "+repage"],
-             "06-screen-saver": ["-resize", "512"]}
+# Screenshots copied into the README's folder, by package: the middle of
+# the screen, where the dialogs are, at full size; the screen saver scaled
+# down.
+DIALOG = ["-gravity", "center", "-crop", "640x400+0+0", "+repage"]
+SAVER = ["-resize", "512"]
+DOC_SHOTS = {"aurora": {"02-confirmation": DIALOG,
+                        "03-license": ["-gravity", "center", "-crop", "720x520+0+0", "+repage"],
+                        "05-credits": DIALOG, "06-screen-saver": SAVER},
+             "lago": {"06-screen-saver": SAVER, "07-screen-saver": SAVER}}
 TYPE_NAMES = {regfile.REG_SZ: "REG_SZ", regfile.REG_EXPAND_SZ: "REG_EXPAND_SZ",
               regfile.REG_DWORD: "REG_DWORD"}
 # The uninstall entry's values in the order the installer writes them (the
@@ -67,22 +75,22 @@ CANNOT_INSTALL = (
     "scripts/demo installs the sample as usual.")
 
 
-def steps(title: str) -> str:
+def steps(title: str, name: str) -> str:
     """The autopilot's answers: those of a person who accepts everything."""
     caption = scenario.quote(title + " Installazione Screen Saver")
     return "\n".join([
         "backdrop",
         f"window {caption}",
-        "shot 02-confirmation",
+        f"shot {name}-02-confirmation",
         "press Ok",
         "window \"License Agreement\"",
-        "shot 03-license",
+        f"shot {name}-03-license",
         "press Accept",
         f"window {caption}",
-        "shot 04-completion",
+        f"shot {name}-04-completion",
         "press Ok",
         "window \"Glimmerwick Orvella\"",
-        "shot 05-credits",
+        f"shot {name}-05-credits",
         "press OK",
         "end 0",
     ]) + "\n"
@@ -107,15 +115,19 @@ def window_named(display: str, title: str) -> bool:
     return f'"{title}"' in listing
 
 
-def capture_screen_saver(display: str, title: str, shots: Path) -> bool:
-    """Waits for the started screen saver's window and takes its picture
-    after a few frames of its animation."""
+def capture_screen_saver(display: str, title: str, shots: Path, names: list[str], every: float) -> bool:
+    """Waits for the started screen saver's window and takes its pictures,
+    the first after a few frames of its animation, the others `every`
+    seconds apart."""
     # A first start through an emulator takes some seconds.
     deadline = time.monotonic() + 60
     while time.monotonic() < deadline:
         if window_named(display, title):
             time.sleep(2)
-            session.capture(display, shots / "06-screen-saver.png", tries=0)
+            for i, name in enumerate(names):
+                if i:
+                    time.sleep(every)
+                session.capture(display, shots / f"{name}.png", tries=0)
             return True
         time.sleep(0.2)
     return False
@@ -135,7 +147,8 @@ def print_installed(prefix: Path, title: str) -> None:
         for f in sorted(data.iterdir()):
             show_file(f, f"C:\\ProgramData\\Tarnwell\\Glimmerwick\\{title}\\{f.name}")
     if not saver.exists() and not data.exists():
-        print("  (none)")
+        maker = data.parent.parent
+        print(f"  (none; C:\\ProgramData\\{maker.name} {'is left' if maker.exists() else 'is gone too'})")
     pending = regfile.Registry(prefix).value(SESSION_MANAGER, "PendingFileRenameOperations")
     if pending is not None:
         # A running program cannot delete itself; Windows does it at its
@@ -175,13 +188,16 @@ def print_installed(prefix: Path, title: str) -> None:
     print(f"  {DESKTOP_KEY}\\ScreenSaveActive = {active.text() if active else '(not set)'}")
 
 
-def write_docs(shots: Path, docs: Path) -> None:
+def write_docs(shots: Path, docs: Path, name: str) -> None:
     docs.mkdir(parents=True, exist_ok=True)
-    for name, how in DOC_SHOTS.items():
-        source = shots / f"{name}.png"
+    for step, how in DOC_SHOTS.get(name, {}).items():
+        source = shots / f"{name}-{step}.png"
         if source.exists():
-            subprocess.run(["convert", str(source), *how, "-colors", "128",
-                            f"PNG8:{docs / ('demo-' + name + '.png')}"], check=True, timeout=60)
+            # Pictures keep more colours than dialogs, undithered (a dithered
+            # gradient shows specks).
+            colours = ["+dither", "-colors", "256"] if how is SAVER else ["-colors", "128"]
+            subprocess.run(["convert", str(source), *how, *colours,
+                            f"PNG8:{docs / f'demo-{name}-{step}.png'}"], check=True, timeout=60)
     print(f"  screenshots for the README written to {docs}")
 
 
@@ -196,10 +212,12 @@ def end_wine(env: dict[str, str], prefix: Path, log: Path, grace: float) -> None
 
 def run_headless(opts, prefix: Path, installer: str) -> int:
     out = Path(opts.out)
-    shots = out / "screens"
-    shutil.rmtree(shots, ignore_errors=True)
+    shots = Path(opts.screens) if opts.screens else out / "screens"
+    shots.mkdir(parents=True, exist_ok=True)
+    for old in shots.glob(f"{opts.name}-*.png"):
+        old.unlink()
     script = out / "steps.txt"
-    script.write_text(steps(opts.title), encoding="latin-1")
+    script.write_text(steps(opts.title, opts.name), encoding="latin-1")
     transcript = out / "transcript.txt"
     log = out / "wine.log"
     with session.Xvfb(out / "xvfb.log") as x:
@@ -213,8 +231,9 @@ def run_headless(opts, prefix: Path, installer: str) -> int:
             if code != 0:
                 print(f"  the install did not go as planned (see {transcript} and {log})")
                 return 1
-            if capture_screen_saver(x.display, opts.title, shots):
-                print("  the installed screen saver runs: screenshot 06-screen-saver")
+            names = [f"{opts.name}-{6 + i:02d}-screen-saver" for i in range(opts.saver_shots)]
+            if capture_screen_saver(x.display, opts.title, shots, names, opts.every):
+                print(f"  the installed screen saver runs: screenshots {', '.join(names)}")
             else:
                 print("  the installed screen saver did not show")
         finally:
@@ -232,9 +251,17 @@ def run_headless(opts, prefix: Path, installer: str) -> int:
         finally:
             end_wine(env, prefix, log, grace=30)
         print_installed(prefix, opts.title)
+
+        say("Starting Windows again (wineboot -r): what the uninstaller left to it goes")
+        try:
+            with open(log, "ab") as wine_log:
+                subprocess.run(["wineboot", "-r"], env=env, stdout=wine_log, stderr=wine_log, timeout=120)
+        finally:
+            end_wine(env, prefix, log, grace=30)
+        print_installed(prefix, opts.title)
     print(f"\n  screenshots: {shots}")
     if opts.docs:
-        write_docs(shots, Path(opts.docs))
+        write_docs(shots, Path(opts.docs), opts.name)
     return 0
 
 
@@ -263,6 +290,10 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("package")
     parser.add_argument("--title", required=True)
+    parser.add_argument("--name", required=True)
+    parser.add_argument("--screens")
+    parser.add_argument("--saver-shots", type=int, default=1)
+    parser.add_argument("--every", type=float, default=0.0)
     parser.add_argument("--autopilot", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--template", required=True)

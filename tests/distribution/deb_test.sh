@@ -1,17 +1,21 @@
 #!/bin/bash
 # The .deb that cpack makes of this build, unpacked into a temporary root
-# (dpkg -x): its files are in place, its glimmer-pack runs the README's
-# example with no --stub and no other glimmer-pack along PATH, builds the
-# very package that the build tree's tool builds with the win32 stub, still
-# finds its stub when the tree is moved, its manual page shows with man -l
-# and its completion offers the commands.
+# (dpkg -x): its files are in place (the stub, the slideshow screen saver
+# and the uninstaller those of the win32 build), its glimmer-pack runs the
+# README's example (a slideshow from the Lago sample's package file, which
+# names no program) with no --stub and no other glimmer-pack along PATH,
+# builds the very package that the build tree's tool builds with the win32
+# stub, still finds its stub when the tree is moved, its manual page shows
+# with man -l and its completion offers the commands.
 #   deb_test.sh NATIVE_BUILD_DIR SOURCE_DIR
-# Exits 77 (skipped) when the stub or the sample's programs are not built.
+# Exits 77 (skipped) when the stub, the programs shipped beside it or the
+# samples' programs, pictures and sounds are not built.
 set -eu
 build=$1 source=$2
-stub=$(sed -n 's/^GLIMMER_STUB_EXE:FILEPATH=//p' "$build/CMakeCache.txt")
+cached() { sed -n "s/^$1:FILEPATH=//p" "$build/CMakeCache.txt"; }
+stub=$(cached GLIMMER_STUB_EXE) saver=$(cached GLIMMER_SLIDESHOW_SCR) uninstaller=$(cached GLIMMER_UNINSTALLER_EXE)
 win32=$(dirname "$stub")
-for needed in "$stub" "$win32/aurora.scr" "$win32/aurora-uninstal.exe" "$win32/aurora-chime.wav"; do
+for needed in "$stub" "$saver" "$uninstaller" "$win32/lago/lago.wav" "$win32/aurora.scr" "$win32/aurora-chime.wav"; do
     if [ ! -f "$needed" ]; then
         echo "skipped: $needed is not built (cmake --preset win32 && cmake --build --preset win32)"
         exit 77
@@ -33,11 +37,14 @@ dpkg-deb --field "${debs[0]}" Depends | grep -q libtomlplusplus || fail "the pac
 version=$(dpkg-deb --field "${debs[0]}" Version)
 root=$work/root
 dpkg -x "${debs[0]}" "$root"
-for file in usr/bin/glimmer-pack usr/share/glimmer-pack/stub.exe usr/share/man/man1/glimmer-pack.1.gz \
+for file in usr/bin/glimmer-pack usr/share/glimmer-pack/stub.exe usr/share/glimmer-pack/slideshow.scr \
+            usr/share/glimmer-pack/uninstal.exe usr/share/man/man1/glimmer-pack.1.gz \
             usr/share/bash-completion/completions/glimmer-pack; do
     [ -f "$root/$file" ] || fail "$file is not in the package"
 done
 cmp -s "$root/usr/share/glimmer-pack/stub.exe" "$stub" || fail "the packaged stub is not $stub"
+cmp -s "$root/usr/share/glimmer-pack/slideshow.scr" "$saver" || fail "the packaged screen saver is not $saver"
+cmp -s "$root/usr/share/glimmer-pack/uninstal.exe" "$uninstaller" || fail "the packaged uninstaller is not $uninstaller"
 [ "$("$root/usr/bin/glimmer-pack" --version)" = "glimmer-pack $version" ] ||
     fail "the package's version $version is not the one glimmer-pack --version prints"
 
@@ -64,7 +71,7 @@ grep -q 'signed (Authenticode) by "CN = Autore di Prova"' "$work/example.log" ||
 # Without --stub, the installed tool builds what the build tree's tool
 # builds with the win32 stub; and again once its whole tree is moved.
 inputs=(--title "Aurora Boreale" --saver "$win32/aurora.scr" --data "$source/samples/aurora/aurora.dat"
-        --uninstaller "$win32/aurora-uninstal.exe" --media "$win32/aurora-chime.wav")
+        --uninstaller "$uninstaller" --media "$win32/aurora-chime.wav")
 "$build/bin/glimmer-pack" build -o "$work/reference.exe" --stub "$stub" "${inputs[@]}"
 glimmer-pack build -o "$work/installed.exe" "${inputs[@]}"
 cmp "$work/reference.exe" "$work/installed.exe" || fail "the installed tool's package differs"

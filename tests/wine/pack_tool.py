@@ -15,8 +15,12 @@ In a copy of the template prefix, with no display:
     both tools must print the same, and `extract` of both must write the
     same files under the same names; `extract --overwrite` replaces a name
     hard-linked to another file without writing through it;
- 3. interrupts a build with Ctrl+C: exit status 130, no file left;
- 4. when openssl and osslsigncode are at hand, signs the sample with the
+ 3. from a folder named "Lago Ñ" of pictures (one larger than 3840x2160)
+    and music, `new` of both tools writes the same package file, and
+    `build` of it with the shipped programs beside a stub the same package:
+    the large picture scaled and encoded again alike;
+ 4. interrupts a build with Ctrl+C: exit status 130, no file left;
+ 5. when openssl and osslsigncode are at hand, signs the sample with the
     native tool and a throw-away certificate whose subject holds a comma
     and letters beyond ASCII: `verify` of both tools must name the signer
     alike; the Windows tool's `sign` says that osslsigncode is missing, and
@@ -44,6 +48,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from wineharness import session  # noqa: E402
 
 FOLDER = "Ñandú"
+SLIDESHOW = "Lago Ñ"
 SAVER = "Σελήνη.scr"
 SIGNER = "/CN=Città, Ñandú/O=Σελήνη"
 
@@ -107,7 +112,7 @@ def main() -> int:
         # The sample's own package file, its programs taken from this build;
         # the Windows tool is given Windows paths (drive Z:, backslashes).
         overrides = ["--stub", programs / "stub.exe", "--saver", programs / "aurora.scr",
-                     "--uninstaller", programs / "aurora-uninstal.exe",
+                     "--uninstaller", programs / "uninstal.exe",
                      "--media", programs / "aurora-chime.wav"]
         as_windows = [session.unix_path_to_windows(a) if isinstance(a, Path) else a for a in overrides]
         built = windows("build", session.unix_path_to_windows(opts.sample), "-o", "windows.exe",
@@ -127,7 +132,7 @@ def main() -> int:
         # Without --stub: the stub.exe beside glimmer-pack.exe.
         built = windows("build", "-v", "-o", package, "--title", FOLDER,
                         "--saver", f"{FOLDER}\\{SAVER}", "--data", f"{FOLDER}/dati.dat",
-                        "--uninstaller", programs / "aurora-uninstal.exe", "--license", opts.sample.parent / "license.txt")
+                        "--uninstaller", programs / "uninstal.exe", "--license", opts.sample.parent / "license.txt")
         check(f"the Windows tool builds {package} from {FOLDER}\\{SAVER}", built.returncode == 0,
               built.stderr.decode(errors="replace"))
         beside = f"stub: {session.unix_path_to_windows(opts.exe.parent / 'stub.exe')} ".encode()
@@ -152,6 +157,32 @@ def main() -> int:
               replaced.returncode == 0 and (folder / "dati.dat").read_bytes() == b"impostazioni\r\n"
               and (folder / "collegato" / f"{FOLDER}.scr").read_bytes() == (folder / SAVER).read_bytes(),
               repr(replaced.stderr))
+
+        # A slideshow from a folder (ImageMagick makes its pictures), with
+        # a copy of the stub and the shipped programs beside it.
+        show = out / SLIDESHOW
+        show.mkdir()
+        for size, fill, name in (("4500x2600", "xc:gray", "2.jpg"), ("300x200", "xc:red", "10.png")):
+            subprocess.run(["convert", "-size", size, fill, "+noise", "Random", str(show / name)],
+                           check=True, capture_output=True, timeout=120)
+        shutil.copyfile(programs / "aurora-chime.wav", show / "canto.wav")
+        kit = out / "kit"
+        kit.mkdir()
+        for name in ("stub.exe", "slideshow.scr", "uninstal.exe"):
+            shutil.copyfile(programs / name, kit / name)
+        made = windows("new", SLIDESHOW, "-o", "lago.toml")
+        written = (out / "lago.toml").read_bytes() if made.returncode == 0 else b""
+        (out / "lago.toml").unlink(missing_ok=True)
+        reference = native("new", SLIDESHOW, "-o", "lago.toml")
+        check(f"new writes the same package file for {SLIDESHOW}",
+              made.returncode == reference.returncode == 0 and written == (out / "lago.toml").read_bytes(),
+              f"{made.stderr!r} {reference.stderr!r}\n{written!r}")
+        built = windows("build", "lago.toml", "--stub", "kit\\stub.exe", "-o", "lago-windows.exe", "-v")
+        reference = native("build", "lago.toml", "--stub", "kit/stub.exe", "-o", "lago-linux.exe")
+        check("build of it gives the same package, the large picture scaled alike",
+              built.returncode == reference.returncode == 0 and b"scaled to 3738x2160" in built.stdout
+              and (out / "lago-windows.exe").read_bytes() == (out / "lago-linux.exe").read_bytes(),
+              f"{built.stdout!r} {built.stderr!r} {reference.stderr!r}")
 
         # Ctrl+C, which Wine makes of SIGINT, during a build: the tool ends
         # with 130 and its temporary file goes (an open file, on Windows).

@@ -23,6 +23,7 @@
 #include "encoder/encoder.h"
 #include "payload/payload.h"
 #include "signing.h"
+#include "slideshow.h"
 #include "stub_location.h"
 #include "text_input.h"
 #include "tool_files.h"
@@ -41,6 +42,10 @@ const char* const kBuildHelp =
     "PACKAGE.toml, a package file, gives any of these options (see the README);\n"
     "its paths are relative to its own folder, and the command line overrides it\n"
     "(--media on the command line replaces the file's whole media list).\n"
+    "A package file's [slideshow] table of pictures and music stands for --saver,\n"
+    "--data and --uninstaller: the screen saver and the uninstaller shipped beside\n"
+    "the stub (slideshow.scr, uninstal.exe), a data file made from the pictures,\n"
+    "and the music as the media files ('man glimmer-pack' describes the table).\n"
     "\n"
     "  -o OUT.exe          the package to write (typically the title with \".exe\");\n"
     "                      never one of the inputs\n"
@@ -265,10 +270,31 @@ int RunBuild(const std::vector<std::string>& args) {
     if (store) options.choice = PackChoice::Store;
     if (pack) options.choice = PackChoice::Pack;
 
+    // A slideshow fills in what the options leave out: the programs shipped
+    // beside the stub, the music as the media files, and a data file
+    // written from the pictures.
+    const bool writesShowData = options.slideshow.given && options.data.empty();
+    if (options.slideshow.given) {
+        if (options.stub.empty()) {
+            std::string problem;
+            options.stub = InstalledStub(&problem);
+            if (options.stub.empty()) return UsageError("build", "missing --stub, and no installed stub: " + problem);
+        }
+        if (options.saver.empty()) options.saver = ShippedBesideStub(options.stub, kShippedSaver);
+        if (options.uninstaller.empty()) options.uninstaller = ShippedBesideStub(options.stub, kShippedUninstaller);
+        if (!writesShowData) Warn("[slideshow] pictures", "not packed: the data file " + options.data + " is");
+        if (!options.mediaGiven) {
+            for (const PlacedPath& music : options.slideshow.music) options.media.push_back(music.path);
+        } else if (!options.slideshow.music.empty()) {
+            Warn("[slideshow] music", "not packed: the media files named in [files] or by --media are");
+        }
+    }
+
     std::string missing;
+    const std::string fromPictures = "written from the pictures";
     const std::pair<const char*, const std::string*> required[] = {
         {"-o", &options.output}, {"--title", &options.title}, {"--saver", &options.saver},
-        {"--data", &options.data}, {"--uninstaller", &options.uninstaller}};
+        {"--data", writesShowData ? &fromPictures : &options.data}, {"--uninstaller", &options.uninstaller}};
     for (const auto& [name, value] : required)
         if (value->empty()) missing += (missing.empty() ? "" : ", ") + std::string(name);
     if (!missing.empty())
@@ -321,6 +347,7 @@ int RunBuild(const std::vector<std::string>& args) {
     }
     std::uint64_t totalIn = 0;
     for (Input& input : inputs) {
+        if (writesShowData && &input == &inputs[1]) continue;  // written below
         problem = CheckInputFile(input.file.path, &input.file);
         if (problem.empty() && input.file.size == 0)
             // A stored size of 0 marks the end of the catalogue.
@@ -331,6 +358,9 @@ int RunBuild(const std::vector<std::string>& args) {
         if (!problem.empty()) fault(std::string(input.option) + " " + input.file.path, problem);
         totalIn += input.file.size;
     }
+    std::vector<SlidePicture> pictures;
+    if (writesShowData) faults += ExpandAndCheckPictures(options.slideshow, &pictures, fault);
+    if (options.slideshow.given && !options.mediaGiven) faults += CheckMusic(options.slideshow, fault);
     if (faults) return kExitFailed;
 
     // The output is none of the inputs, by device and inode.
@@ -341,6 +371,7 @@ int RunBuild(const std::vector<std::string>& args) {
         if (!options.license.empty()) all.push_back({"--license", &licenseFile});
         if (!packageFile.empty()) all.push_back({"the package file", &packageInput});
         for (const Input& input : inputs) all.push_back({input.option, &input.file});
+        for (const SlidePicture& picture : pictures) all.push_back({"a picture", &picture.file});
         for (const auto& [what, file] : all)
             if (file->volume == outFacts.volume && file->index == outFacts.index)
                 return Fail(options.output, "is the same file as " + what + " " + file->path +
@@ -387,11 +418,32 @@ int RunBuild(const std::vector<std::string>& args) {
     // ---- The output: stub head, room for the catalogue, the entries.
     Output out;
     out.path = options.output;
-    g_temporary.assign(1, options.output + ".XXXXXX");
+    g_temporary.assign(writesShowData ? 2 : 1, options.output + ".XXXXXX");
     RemoveOnInterrupt(&g_temporary);
+    if (writesShowData) {
+        // The slideshow's data file, in a temporary file beside the output
+        // until it is packed like any other file.
+        ToolFile data = CreateTemporary(&g_temporary[1]);
+        if (data == kNoToolFile) problem = Errno("cannot create a temporary file beside it");
+        else problem = WriteShowData(pictures, options.slideshow.settings, title, data, g_temporary[1], &inputs[1].file.size);
+        if (data != kNoToolFile && !CloseFile(data) && problem.empty()) problem = Errno("cannot write " + g_temporary[1]);
+        if (problem.empty()) problem = CheckInputFile(g_temporary[1], &inputs[1].file);
+        if (!problem.empty()) {
+            if (data != kNoToolFile) RemoveFile(g_temporary[1]);
+            g_temporary.clear();
+            return Fail("the slideshow's data file", problem);
+        }
+        totalIn += inputs[1].file.size;
+        Detail("data: " + std::to_string(pictures.size()) + (pictures.size() == 1 ? " picture, " : " pictures, ") +
+               FormatBytes(inputs[1].file.size));
+    }
+    auto dropShowData = [&] {
+        if (writesShowData) RemoveFile(g_temporary[1]);
+    };
     out.file = CreateTemporary(&g_temporary[0]);
     if (out.file == kNoToolFile) {
         problem = Errno("cannot create a temporary file beside it");
+        dropShowData();
         g_temporary.clear();
         return Fail(options.output, problem);
     }
@@ -399,6 +451,7 @@ int RunBuild(const std::vector<std::string>& args) {
     auto failWith = [&](const std::string& subject, const std::string& text) {
         CloseFile(out.file);
         RemoveFile(out.temporary);
+        dropShowData();
         g_temporary.clear();
         return Fail(subject, text);
     };
@@ -440,6 +493,7 @@ int RunBuild(const std::vector<std::string>& args) {
                std::to_string(r.storedSize) + " bytes");
     }
     EndProgress(progress);
+    dropShowData();
 
     // The stub's resource section may declare raw data past its anchor;
     // Windows refuses an image whose file ends before its sections do.

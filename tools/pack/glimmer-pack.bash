@@ -7,7 +7,7 @@ _glimmer_pack()
 {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="build list extract verify sign"
+    local commands="build list extract verify sign new"
     COMPREPLY=()
 
     if [ "$COMP_CWORD" -eq 1 ]; then
@@ -36,6 +36,7 @@ _glimmer_pack()
         extract) options+=" --overwrite" ;;
         verify) ;;
         sign) options+=" -o --cert --key --timestamp" ;;
+        new) options+=" -o --overwrite" ;;
         *) return ;;
     esac
     if [[ $cur == -* ]]; then

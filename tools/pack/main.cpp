@@ -28,6 +28,7 @@ const char* const kHelp =
     "  extract  write every file of a package into a folder under its installed name\n"
     "  verify   check a package's catalogue and decode every packed file\n"
     "  sign     sign a package with Authenticode (through osslsigncode)\n"
+    "  new      write a package file for a slideshow of a folder's pictures and music\n"
     "\n"
     "Every command takes -q (errors only) and -v (what is done to each file).\n"
     "'glimmer-pack help COMMAND' describes each command.\n"
@@ -45,6 +46,7 @@ const Command kCommands[] = {
     {"extract", RunExtract, kExtractHelp},
     {"verify", RunVerify, kVerifyHelp},
     {"sign", RunSign, kSignHelp},
+    {"new", RunNew, kNewHelp},
 };
 
 const Command* FindCommand(const std::string& name) {

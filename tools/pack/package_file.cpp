@@ -3,9 +3,8 @@
 #include <toml++/toml.h>
 
 #include "cli.h"
+#include "slideshow_table.h"
 #include "tool_files.h"
-
-namespace {
 
 std::string Where(const std::string& path, const toml::source_region& source) {
     return path + ":" + std::to_string(source.begin.line) + ":" + std::to_string(source.begin.column) + ": ";
@@ -25,6 +24,8 @@ std::string TakeString(const std::string& path, const std::string& key, const to
     *out = value->get();
     return "";
 }
+
+namespace {
 
 std::string ReadFiles(const std::string& path, const std::string& folder, const toml::table& files,
                       PackageOptions* options) {
@@ -116,10 +117,14 @@ std::string ReadPackageFile(const std::string& path, PackageOptions* options) {
             const toml::table* files = node.as_table();
             if (!files) problem = Where(path, node.source()) + "'files' must be a table ([files])";
             else problem = ReadFiles(path, folder, *files, options);
+        } else if (name == "slideshow") {
+            const toml::table* show = node.as_table();
+            if (!show) problem = Where(path, node.source()) + "'slideshow' must be a table ([slideshow])";
+            else problem = ReadSlideshowTable(path, folder, *show, &options->slideshow);
         } else {
             problem = Where(path, key.source()) +
                       "unknown key '" + name +
-                      "' (title, output, stub, license, base, kind, coding and [files] are known)";
+                      "' (title, output, stub, license, base, kind, coding, [files] and [slideshow] are known)";
         }
         if (!problem.empty()) return problem;
     }

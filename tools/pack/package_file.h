@@ -15,6 +15,9 @@
 //   uninstaller = "uninstal.exe"
 //   media = ["chime.wav"]
 //
+// or, in place of [files], a [slideshow] table of pictures and music
+// (slideshow.h).
+//
 // Every key may be left out (the command line gives it then). Relative
 // paths are taken from the package file's own folder.
 #pragma once
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "package_format.h"
+#include "slideshow.h"
 
 // Build options; "" where not given.
 struct PackageOptions {
@@ -33,6 +37,7 @@ struct PackageOptions {
     std::uint16_t base = 1;
     std::uint8_t kind = ' ';
     PackChoice choice = PackChoice::Smaller;
+    SlideshowOptions slideshow;
 };
 
 // The kind byte that "blank", "zero" or "underscore" names; false for

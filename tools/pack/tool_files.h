@@ -110,6 +110,14 @@ std::string MakeTemporaryFolder(const std::string& base);
 // Removes a folder when it is empty.
 bool RemoveEmptyFolder(const std::string& path);
 
+// The names in the folder at `path`, "." and ".." left out, in no
+// particular order. False with the reason when it cannot be read.
+bool ListFolder(const std::string& path, std::vector<std::string>* names);
+
+// The current folder, without a separator at its end unless it is a root;
+// "" when it cannot be told.
+std::string CurrentFolder();
+
 // ---- A folder written into by name (extract) ---------------------------------------------
 
 // An open folder. While it is open, its names are created, renamed and

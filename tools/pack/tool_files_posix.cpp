@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/ioctl.h>
@@ -136,6 +137,28 @@ std::string MakeTemporaryFolder(const std::string& base) {
 }
 
 bool RemoveEmptyFolder(const std::string& path) { return rmdir(path.c_str()) == 0; }
+
+bool ListFolder(const std::string& path, std::vector<std::string>* names) {
+    DIR* folder = opendir(path.c_str());
+    if (!folder) return false;
+    names->clear();
+    errno = 0;
+    while (const dirent* entry = readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names->push_back(name);
+    }
+    const int failure = errno;
+    closedir(folder);
+    errno = failure;
+    return failure == 0;
+}
+
+std::string CurrentFolder() {
+    std::string folder(4096, '\0');
+    if (!getcwd(folder.data(), folder.size())) return "";
+    folder.resize(std::strlen(folder.c_str()));
+    return folder;
+}
 
 // ---- The extraction folder ----------------------------------------------------------------
 

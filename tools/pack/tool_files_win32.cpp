@@ -423,6 +423,30 @@ std::string MakeTemporaryFolder(const std::string& base) {
 
 bool RemoveEmptyFolder(const std::string& path) { return RemoveDirectoryW(Wide(path).c_str()) ? true : Failed(); }
 
+bool ListFolder(const std::string& path, std::vector<std::string>* names) {
+    WIN32_FIND_DATAW found;
+    const bool ends = !path.empty() && (path.back() == '\\' || path.back() == '/');
+    HANDLE h = FindFirstFileW(Wide(path + (ends ? "*" : "\\*")).c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return Failed();
+    names->clear();
+    do {
+        const std::string name = Narrow(found.cFileName);
+        if (name != "." && name != "..") names->push_back(name);
+    } while (FindNextFileW(h, &found));
+    Failed();
+    FindClose(h);
+    return g_error == ERROR_NO_MORE_FILES;
+}
+
+std::string CurrentFolder() {
+    const DWORD n = GetCurrentDirectoryW(0, nullptr);
+    if (n == 0) return Failed(), "";
+    std::wstring folder(n, L'\0');
+    const DWORD got = GetCurrentDirectoryW(n, folder.data());
+    if (got == 0 || got >= n) return Failed(), "";
+    return Narrow(folder.c_str(), static_cast<int>(got));
+}
+
 // ---- The extraction folder --------------------------------------------------------------------
 
 bool OpenFolder(const std::string& path, ToolFolder* folder) {

@@ -257,6 +257,14 @@ TEST_F(PackTrust, PackageFileBuildsWhatTheCommandLineBuilds) {
         {"[files]\nmedia = [\"a.wav\", 2]\n", ":2:19: 'files.media' must be a string"},
         {"base = 70000\n", ":1:8: 'base' must be a number from 0 to 65535"},
         {"title = \"A\n", ":1:"},
+        {"[slideshow]\npictures = [\"a.png\"]\nseconds = 0\n", ":3:11: 'slideshow.seconds' must be a number from 1 to 3600"},
+        {"[slideshow]\npictures = [\"a.png\"]\norder = \"random\"\n", ":3:9: 'slideshow.order' is \"given\" or"},
+        {"[slideshow]\npictures = [\"a.png\"]\nfit = \"stretch\"\n", ":3:7: 'slideshow.fit' is \"fit\""},
+        {"[slideshow]\npictures = [\"a.png\"]\nmax_size = \"4k\"\n", ":3:12: 'slideshow.max_size' is \"WIDTHxHEIGHT\""},
+        {"[slideshow]\npictures = [\"a.png\"]\nmusic = \"a.mp3\"\n", ":3:9: 'slideshow.music' must be a list"},
+        {"[slideshow]\npictures = []\n", ":2:12: 'slideshow.pictures' names no picture"},
+        {"title = \"A\"\n[slideshow]\nseconds = 5\n", ":2:1: 'slideshow.pictures' is missing"},
+        {"[slideshow]\npictures = [\"a.png\"]\ncolour = 1\n", ":3:1: unknown key 'slideshow.colour'"},
     };
     for (const auto& [text, where] : mistakes) {
         std::string bad = Put("bad.toml", text);

@@ -1,16 +1,19 @@
-// The sample uninstaller: installed as UNINSTAL.EXE in the screen saver's
-// data folder, it removes what the installer wrote there and in the Windows
-// folder (see uninstall_plan.h), the uninstall entry, and the system.ini
-// entry when it names this screen saver.
+// The standard uninstaller, shipped with glimmer-pack beside its stub and
+// packed into every slideshow package. Installed as UNINSTAL.EXE in the
+// screen saver's data folder, it removes what the installer wrote there and
+// in the Windows folder (see uninstall_plan.h), the uninstall entry, and the
+// system.ini entry when it names this screen saver. It calls only what
+// Windows XP already has.
 //
 //   UNINSTAL.EXE        asks first, reports at the end
 //   UNINSTAL.EXE /s     silent: the installer starts it so after a Cancel
 //
 // Exit code 0 when everything listed is gone, 1 when something stayed (a file
-// in use, for instance), 2 when the user said No.
+// in use, for instance), 2 when the user said No, 3 when memory ran out.
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "uninstall_plan.h"
 
@@ -50,19 +53,9 @@ std::string ShortPath(const std::string& path) {
 void ReleaseScreenSaver(const std::string& longPath, const std::string& shortPath) {
     char entry[MAX_PATH];
     GetPrivateProfileStringA("boot", "SCRNSAVE.EXE", "", entry, MAX_PATH, "system.ini");
-    if (!aurora::NamesScreenSaver(entry, longPath, shortPath)) return;
+    if (!uninstaller::NamesScreenSaver(entry, longPath, shortPath)) return;
     WritePrivateProfileStringA("boot", "SCRNSAVE.EXE", nullptr, "system.ini");
     SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, SPIF_UPDATEINIFILE);
-}
-
-// The folder, and the two levels above it that only this maker's screen
-// savers use, when they are empty.
-void RemoveFolders(const std::string& dataFolder) {
-    std::string folder = dataFolder;
-    for (int level = 0; level < 3; ++level) {
-        if (!RemoveDirectoryA(folder.c_str())) return;
-        folder.resize(folder.rfind('\\'));
-    }
 }
 
 }  // namespace
@@ -87,25 +80,29 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
 
     std::string logPath = dataFolder + "\\INSTALL.LOG";
-    aurora::UninstallPlan plan =
-        aurora::PlanUninstall(ReadLog(logPath), dataFolder, windowsFolder, self);
-    std::string saver = aurora::ScreenSaverPath(dataFolder, windowsFolder);
+    uninstaller::UninstallPlan plan =
+        uninstaller::PlanUninstall(ReadLog(logPath), dataFolder, windowsFolder, self);
+    std::string saver = uninstaller::ScreenSaverPath(dataFolder, windowsFolder);
     // The short path can only be had while the file exists.
     std::string saverShort = ShortPath(saver);
 
     bool whole = true;
     for (const std::string& file : plan.files) whole = Remove(file) && whole;
     if (!windowsFolder.empty()) ReleaseScreenSaver(saver, saverShort);
-    std::string key = aurora::UninstallKeyPath(dataFolder);
+    std::string key = uninstaller::UninstallKeyPath(dataFolder);
     LONG gone = RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
     whole = (gone == ERROR_SUCCESS || gone == ERROR_FILE_NOT_FOUND) && whole;
     whole = Remove(logPath) && whole;
     // A running program cannot always delete itself: then it goes at the
-    // next start of Windows, and so does its folder.
+    // next start of Windows, and so do its folders, in the same order (at
+    // that start a folder that is not empty by then simply stays).
+    std::vector<std::string> folders = uninstaller::FoldersToRemove(dataFolder);
     if (DeleteFileA(self)) {
-        RemoveFolders(dataFolder);
+        for (const std::string& folder : folders)
+            if (!RemoveDirectoryA(folder.c_str())) break;
     } else if (MoveFileExA(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        MoveFileExA(dataFolder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        for (const std::string& folder : folders)
+            MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     } else {
         whole = false;
     }

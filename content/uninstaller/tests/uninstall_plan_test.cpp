@@ -1,11 +1,11 @@
-// What the sample uninstaller removes, and what it leaves alone.
+// What the standard uninstaller removes, and what it leaves alone.
 #include <gtest/gtest.h>
 
 #include "uninstall_plan.h"
 
 namespace {
 
-using aurora::PlanUninstall;
+using uninstaller::PlanUninstall;
 using Files = std::vector<std::string>;
 
 constexpr char kFolder[] = "C:\\ProgramData\\Tarnwell\\Glimmerwick\\Aurora Boreale";
@@ -18,7 +18,7 @@ const char kLog[] =
     "C:\\ProgramData\\Tarnwell\\Glimmerwick\\Aurora Boreale\\FILE0001.WAV\r\n";
 
 TEST(UninstallPlan, RemovesEveryInstalledFileButItselfAndTheLog) {
-    aurora::UninstallPlan plan = PlanUninstall(kLog, kFolder, "C:\\windows", kSelf);
+    uninstaller::UninstallPlan plan = PlanUninstall(kLog, kFolder, "C:\\windows", kSelf);
     EXPECT_EQ(plan.files, (Files{"C:\\WINDOWS\\Aurora Boreale.scr",
                                  "C:\\ProgramData\\Tarnwell\\Glimmerwick\\Aurora Boreale\\Aurora Boreale.dat",
                                  "C:\\ProgramData\\Tarnwell\\Glimmerwick\\Aurora Boreale\\FILE0001.WAV"}));
@@ -29,12 +29,12 @@ TEST(UninstallPlan, TwoInstallsInOneLogListEachFileOnce) {
     std::string twice = std::string(kLog) + kLog;
     // A later install may have written the same paths in another letter case.
     twice += "c:\\programdata\\tarnwell\\glimmerwick\\aurora boreale\\file0001.wav\r\n";
-    aurora::UninstallPlan plan = PlanUninstall(twice, kFolder, "C:\\windows\\", kSelf);
+    uninstaller::UninstallPlan plan = PlanUninstall(twice, kFolder, "C:\\windows\\", kSelf);
     EXPECT_EQ(plan.files.size(), 3u);
 }
 
 TEST(UninstallPlan, LinesEndedByLineFeedsOrNothingCount) {
-    aurora::UninstallPlan plan = PlanUninstall(
+    uninstaller::UninstallPlan plan = PlanUninstall(
         "C:\\windows\\Aurora Boreale.scr\n\n"
         "C:\\ProgramData\\Tarnwell\\Glimmerwick\\Aurora Boreale\\FILE0002.MP3",
         kFolder, "C:\\windows", kSelf);
@@ -57,14 +57,14 @@ TEST(UninstallPlan, NothingOutsideItsFolderAndItsScreenSaverIsTouched) {
         "C:\\ProgramData\\Tarnwell\\Glimmerwick\\Aurora Boreale\\CON.WAV\r\n"
         "C:\\ProgramData\\Tarnwell\\Glimmerwick\\Aurora Boreale\\lpt1\r\n"
         "\\\\server\\share\\Aurora Boreale.scr\r\n";
-    aurora::UninstallPlan plan = PlanUninstall(hostile, kFolder, "C:\\windows", kSelf);
+    uninstaller::UninstallPlan plan = PlanUninstall(hostile, kFolder, "C:\\windows", kSelf);
     EXPECT_TRUE(plan.files.empty()) << plan.files.front();
     EXPECT_EQ(plan.refused.size(), 13u);
 }
 
 TEST(UninstallPlan, DeviceLikeNamesThatAreFilesStay) {
     // COM10 and CONSOLE are ordinary names.
-    aurora::UninstallPlan plan = PlanUninstall(
+    uninstaller::UninstallPlan plan = PlanUninstall(
         "C:\\ProgramData\\Tarnwell\\Glimmerwick\\Aurora Boreale\\COM10.WAV\r\n"
         "C:\\ProgramData\\Tarnwell\\Glimmerwick\\Aurora Boreale\\CONSOLE.WAV\r\n",
         kFolder, "C:\\windows", kSelf);
@@ -73,7 +73,7 @@ TEST(UninstallPlan, DeviceLikeNamesThatAreFilesStay) {
 
 TEST(UninstallPlan, AFolderThatCannotBeATitleRemovesNothing) {
     // An uninstaller copied to a drive's root has no title to go by.
-    aurora::UninstallPlan plan = PlanUninstall("C:\\windows\\.scr\r\nC:\\x.wav\r\n", "C:", "C:\\windows",
+    uninstaller::UninstallPlan plan = PlanUninstall("C:\\windows\\.scr\r\nC:\\x.wav\r\n", "C:", "C:\\windows",
                                                "C:\\UNINSTAL.EXE");
     EXPECT_TRUE(plan.files.empty());
     plan = PlanUninstall(kLog, kFolder, "", kSelf);
@@ -81,17 +81,28 @@ TEST(UninstallPlan, AFolderThatCannotBeATitleRemovesNothing) {
 }
 
 TEST(UninstallPlan, ScreenSaverPathKeyAndSystemIniEntry) {
-    EXPECT_EQ(aurora::ScreenSaverPath(kFolder, "C:\\windows"), "C:\\windows\\Aurora Boreale.scr");
-    EXPECT_EQ(aurora::ScreenSaverPath(kFolder, "D:\\"), "D:\\Aurora Boreale.scr");
-    EXPECT_EQ(aurora::UninstallKeyPath(kFolder),
+    EXPECT_EQ(uninstaller::ScreenSaverPath(kFolder, "C:\\windows"), "C:\\windows\\Aurora Boreale.scr");
+    EXPECT_EQ(uninstaller::ScreenSaverPath(kFolder, "D:\\"), "D:\\Aurora Boreale.scr");
+    EXPECT_EQ(uninstaller::UninstallKeyPath(kFolder),
               "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Aurora Boreale");
-    EXPECT_TRUE(aurora::NamesScreenSaver("C:\\WINDOWS\\AURO~EHE.SCR", "C:\\windows\\Aurora Boreale.scr",
+    EXPECT_TRUE(uninstaller::NamesScreenSaver("C:\\WINDOWS\\AURO~EHE.SCR", "C:\\windows\\Aurora Boreale.scr",
                                          "C:\\windows\\AURO~EHE.SCR"));
-    EXPECT_TRUE(aurora::NamesScreenSaver("c:\\windows\\aurora boreale.scr",
+    EXPECT_TRUE(uninstaller::NamesScreenSaver("c:\\windows\\aurora boreale.scr",
                                          "C:\\windows\\Aurora Boreale.scr", ""));
-    EXPECT_FALSE(aurora::NamesScreenSaver("C:\\windows\\Other.scr", "C:\\windows\\Aurora Boreale.scr",
+    EXPECT_FALSE(uninstaller::NamesScreenSaver("C:\\windows\\Other.scr", "C:\\windows\\Aurora Boreale.scr",
                                           "C:\\windows\\AURO~EHE.SCR"));
-    EXPECT_FALSE(aurora::NamesScreenSaver("", "", ""));
+    EXPECT_FALSE(uninstaller::NamesScreenSaver("", "", ""));
+}
+
+TEST(UninstallPlan, FoldersGoOnlyWhereTheInstallerPutsThem) {
+    EXPECT_EQ(uninstaller::FoldersToRemove(kFolder),
+              (Files{kFolder, "C:\\ProgramData\\Tarnwell\\Glimmerwick", "C:\\ProgramData\\Tarnwell"}));
+    EXPECT_EQ(uninstaller::FoldersToRemove("c:\\tarnwell\\glimmerwick\\Aurora").size(), 3u);
+    // A copy run from another folder leaves every folder alone.
+    EXPECT_TRUE(uninstaller::FoldersToRemove("C:\\Users\\Anna\\Desktop").empty());
+    EXPECT_TRUE(uninstaller::FoldersToRemove("C:\\Other\\Glimmerwick\\Aurora").empty());
+    EXPECT_TRUE(uninstaller::FoldersToRemove("Glimmerwick\\Aurora").empty());
+    EXPECT_TRUE(uninstaller::FoldersToRemove("C:\\Tarnwell\\Glimmerwick\\..").empty());
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "uninstall_plan.h"
 
-namespace aurora {
+namespace uninstaller {
 
 namespace {
 
@@ -65,6 +65,21 @@ bool NamesScreenSaver(std::string_view entry, std::string_view longPath, std::st
            (!shortPath.empty() && SamePath(entry, shortPath));
 }
 
+std::vector<std::string> FoldersToRemove(std::string_view dataFolder) {
+    std::vector<std::string> folders;
+    if (!IsPlainFileName(LastLevel(dataFolder))) return folders;
+    std::string_view folder = dataFolder;
+    for (std::string_view shared : {"Glimmerwick", "Tarnwell"}) {
+        std::size_t slash = folder.rfind('\\');
+        if (slash == std::string_view::npos) return {};
+        folder = folder.substr(0, slash);
+        if (!SamePath(LastLevel(folder), shared)) return {};
+        folders.emplace_back(folder);
+    }
+    folders.insert(folders.begin(), std::string(dataFolder));
+    return folders;
+}
+
 UninstallPlan PlanUninstall(std::string_view log, std::string_view dataFolder,
                             std::string_view windowsFolder, std::string_view self) {
     UninstallPlan plan;
@@ -98,4 +113,4 @@ UninstallPlan PlanUninstall(std::string_view log, std::string_view dataFolder,
     return plan;
 }
 
-}  // namespace aurora
+}  // namespace uninstaller

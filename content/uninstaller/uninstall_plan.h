@@ -1,4 +1,4 @@
-// What the sample uninstaller removes, decided from INSTALL.LOG without
+// What the standard uninstaller removes, decided from INSTALL.LOG without
 // touching anything, so that it is tested natively.
 //
 // The uninstaller lives in the data folder that the installer made for the
@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-namespace aurora {
+namespace uninstaller {
 
 struct UninstallPlan {
     // Files to delete, each once, in the order of the log; neither the
@@ -44,7 +44,14 @@ bool NamesScreenSaver(std::string_view entry, std::string_view longPath, std::st
 // The uninstall key of the screen saver under HKEY_LOCAL_MACHINE.
 std::string UninstallKeyPath(std::string_view dataFolder);
 
+// The folders removed once the files are gone, each when it is empty, in
+// this order: `dataFolder` and the two levels above it, which every screen
+// saver of this maker shares. None when the two levels are not named
+// "Glimmerwick" and "Tarnwell", as the installer names them: an
+// uninstaller copied elsewhere removes no folder of another program.
+std::vector<std::string> FoldersToRemove(std::string_view dataFolder);
+
 // Text comparison as Windows compares file names (ASCII letters only).
 bool SamePath(std::string_view a, std::string_view b);
 
-}  // namespace aurora
+}  // namespace uninstaller

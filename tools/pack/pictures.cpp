@@ -9,6 +9,13 @@
 // header-only stb library: the decoder reads the four formats the screen
 // saver shows and nothing else, from memory only, and refuses a side longer
 // than kMaxPictureSide on its own too.
+//
+// Its memory comes zeroed: a damaged JPEG can make the decoder read a table
+// it never filled, and the same bytes must then decode the same way every
+// time (when they are checked, and again when they are scaled).
+#define STBI_MALLOC(size) std::calloc(1, size)
+#define STBI_REALLOC(block, size) std::realloc(block, size)
+#define STBI_FREE(block) std::free(block)
 #define STBI_ONLY_JPEG
 #define STBI_ONLY_PNG
 #define STBI_ONLY_GIF
@@ -87,6 +94,56 @@ bool BmpComplete(const std::string& bytes) {
     return offset + row * height <= bytes.size();
 }
 
+// Whether every Huffman table of a JPEG holds at most 256 codes. The
+// decoder builds its tables into arrays of 256 without counting, so a table
+// that claims more would overrun them: such a picture is refused before it
+// reaches the decoder. Up to the frame header the segments are walked as the
+// decoder walks them (bytes between segments skipped); from there on, where
+// tables may also follow a scan and a legitimate file holds the two bytes
+// FF C4 only as the start of a table, every FF C4 is taken for one.
+bool JpegTablesFit(const std::string& bytes) {
+    auto at = [&](std::size_t i) -> unsigned { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0u; };
+    // The tables of the segment whose length field lies at `pos`, read as
+    // the decoder reads them: table after table while the length lasts,
+    // bytes past the end taken as 0.
+    auto tablesFit = [&](std::size_t pos) {
+        long left = static_cast<long>(at(pos) << 8 | at(pos + 1)) - 2;
+        std::size_t table = pos + 2;
+        while (left > 0) {
+            unsigned codes = 0;
+            for (std::size_t i = 0; i < 16; ++i) codes += at(table + 1 + i);
+            if (codes > 256) return false;
+            table += 17 + codes;
+            left -= 17 + static_cast<long>(codes);
+        }
+        return true;
+    };
+    std::size_t pos = 2;  // past the start-of-image marker
+    bool first = true;
+    for (;;) {
+        if (pos >= bytes.size()) return true;
+        if (at(pos) != 0xFF) {
+            if (first) return true;  // the decoder refuses it
+            ++pos;
+            continue;
+        }
+        first = false;
+        while (pos < bytes.size() && at(pos) == 0xFF) ++pos;
+        const unsigned marker = at(pos++);
+        const bool known = (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE || marker == 0xDB ||
+                           marker == 0xC4 || marker == 0xDD;
+        if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2) break;
+        if (!known) return true;  // the decoder refuses it
+        const std::size_t length = at(pos) << 8 | at(pos + 1);
+        if (length < 2) return true;
+        if (marker == 0xC4 && !tablesFit(pos)) return false;
+        pos += length;
+    }
+    for (std::size_t i = pos; i + 1 < bytes.size(); ++i)
+        if (at(i) == 0xFF && at(i + 1) == 0xC4 && !tablesFit(i + 2)) return false;
+    return true;
+}
+
 }  // namespace
 
 PictureFormat PictureFormatOf(const std::string& bytes) {
@@ -103,6 +160,8 @@ std::string CheckPicture(const std::string& bytes, PictureFacts* facts) {
     found.format = PictureFormatOf(bytes);
     if (found.format == PictureFormat::Unknown) return "not a JPEG, PNG, GIF or BMP picture (by its first bytes)";
     if (!FitsDecoder(bytes)) return "too large a file for a picture (2 GB or more)";
+    if (found.format == PictureFormat::Jpeg && !JpegTablesFit(bytes))
+        return "does not decode: a Huffman table holds more than 256 codes";
     int channels = 0;
     if (!stbi_info_from_memory(Bytes(bytes), static_cast<int>(bytes.size()), &found.width, &found.height, &channels))
         return "its width and height cannot be read: " + DecoderWords();
@@ -165,6 +224,8 @@ void ScaledSize(int width, int height, const PictureLimit& limit, ShowFit fit, i
 
 std::string ScalePicture(const std::string& bytes, int width, int height, std::string* out) {
     if (!FitsDecoder(bytes)) return "too large a file for a picture (2 GB or more)";
+    if (PictureFormatOf(bytes) == PictureFormat::Jpeg && !JpegTablesFit(bytes))
+        return "does not decode: a Huffman table holds more than 256 codes";
     // A JPEG has no transparency; every other format is decoded with its
     // alpha channel, which decides the encoding afterwards.
     const int channels = PictureFormatOf(bytes) == PictureFormat::Jpeg ? 3 : 4;

@@ -80,6 +80,15 @@ std::string PngClaiming(std::uint32_t width, std::uint32_t height) {
 const char kGif[] = "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!\xf9\x04\x01\x00\x00\x00\x00"
                     ",\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;";
 
+// A JPEG whose first Huffman table claims more than the 256 codes the
+// decoder has room for.
+std::string JpegWithOverfullTable() {
+    std::string bytes = Jpeg(7, 2);
+    const std::size_t table = bytes.find("\xFF\xC4");
+    if (table != std::string::npos) bytes[table + 5] = bytes[table + 6] = '\xFF';
+    return bytes;
+}
+
 TEST(Pictures, OnlyWholeDecodablePicturesOfSaneSizeAreTaken) {
     const std::string noise = Png(64, 64, 7);
     struct Row {
@@ -97,6 +106,7 @@ TEST(Pictures, OnlyWholeDecodablePicturesOfSaneSizeAreTaken) {
         {"PNG cut in half", noise.substr(0, noise.size() / 2), "does not decode"},
         {"PNG header only", noise.substr(0, 33), "does not decode"},
         {"JPEG marker only", "\xFF\xD8\xFF", "cannot be read"},
+        {"JPEG with a Huffman table of 510 codes", JpegWithOverfullTable(), "Huffman table"},
         {"BMP without its pixels", Bmp(3, 2, false), "does not decode"},
         {"10000 x 10000, refused from its header", PngClaiming(10000, 10000), "10000x10000 pixels is too large"},
         {"a side over 32768", PngClaiming(40000, 10), "cannot be read"},

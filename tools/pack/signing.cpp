@@ -191,7 +191,8 @@ std::string SignPackage(const SignRequest& request) {
     if (folder.empty())
         return request.output + ": cannot create a temporary folder beside it: " + SystemProblem();
     const std::string signedPath = folder + "/signed.exe";
-    RemoveOnInterruptToo(signedPath, folder);
+    const int folderSlot = RemoveOnInterrupt(folder, true);
+    const int fileSlot = RemoveOnInterrupt(signedPath);
 
     std::vector<std::string> args = {"osslsigncode", "sign", "-certs", request.cert, "-key", request.key};
     if (!request.timestamp.empty()) args.insert(args.end(), {"-ts", request.timestamp});
@@ -213,6 +214,7 @@ std::string SignPackage(const SignRequest& request) {
     }
     RemoveFile(signedPath);
     RemoveEmptyFolder(folder);
-    RemoveOnInterruptToo("", "");
+    KeepOnInterrupt(fileSlot);
+    KeepOnInterrupt(folderSlot);
     return problem.empty() ? "" : request.output + ": " + problem;
 }

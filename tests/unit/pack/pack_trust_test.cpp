@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include <set>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "package_file.h"
@@ -276,8 +278,7 @@ TEST(TemporaryFiles, IgnoredSignalsStayIgnoredOthersRemoveTheFiles) {
         pid_t child = fork();
         if (child == 0) {
             std::signal(SIGHUP, SIG_IGN);
-            std::vector<std::string> paths = {temporary};
-            RemoveOnInterrupt(&paths);
+            RemoveOnInterrupt(temporary);
             raise(signal);
             _exit(0);  // ignored: the run goes on
         }
@@ -293,6 +294,49 @@ TEST(TemporaryFiles, IgnoredSignalsStayIgnoredOthersRemoveTheFiles) {
         }
     }
     fs::remove_all(dir);
+}
+
+// An interrupt at the first write of a build and of an extraction into a
+// folder it made: the run ends with 128 + the signal and leaves nothing,
+// not even that folder. The tool stops itself at that write (through the
+// preloaded fault library), is signalled, then let go on.
+TEST_F(PackTrust, InterruptedBuildAndExtractLeaveNothing) {
+    std::string package = dir + "/p.exe";
+    ASSERT_EQ(Run(BuildArgs(package)).status, 0);
+    const std::vector<std::string> before = {"aurora.dat", "aurora.scr", "p.exe", "song.mp3", "stub.exe", "uninst.exe"};
+    const std::vector<std::vector<std::string>> commands = {BuildArgs(dir + "/q.exe"),
+                                                            {"extract", package, dir + "/out"}};
+    for (const std::vector<std::string>& command : commands) {
+        for (int signal : {SIGINT, SIGTERM}) {
+            SCOPED_TRACE(command[0] + " " + std::to_string(signal));
+            pid_t tool = fork();
+            ASSERT_GE(tool, 0);
+            if (tool == 0) {
+                std::vector<char*> argv = {const_cast<char*>("glimmer-pack")};
+                for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+                argv.push_back(nullptr);
+                setenv("LD_PRELOAD", GLIMMER_FAULT_PRELOAD, 1);
+                setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+                setenv("GLIMMER_STOP_AT_WRITE", dir.c_str(), 1);
+                execv(GLIMMER_BINARY_DIR "/bin/glimmer-pack", argv.data());
+                _exit(127);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(tool, &status, WUNTRACED), tool);
+            EXPECT_TRUE(WIFSTOPPED(status)) << "the tool did not reach its first write: " << status;
+            kill(tool, signal);
+            kill(tool, SIGCONT);
+            if (WIFSTOPPED(status)) {
+                ASSERT_EQ(waitpid(tool, &status, 0), tool);
+            }
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal) << status;
+            std::vector<std::string> names;
+            for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+            std::sort(names.begin(), names.end());
+            EXPECT_EQ(names, before);
+            fs::remove_all(dir + "/out");
+        }
+    }
 }
 
 TEST(PackageFile, SampleNamesItsFilesBesideIt) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -58,6 +59,18 @@ bool Failed() {
 }
 
 HANDLE H(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+// The file being written and the extraction folder, open: an interrupt
+// closes them (with the main thread stopped) before it removes their names,
+// since Windows keeps the name of an open file and an open folder.
+std::atomic<HANDLE> g_fileBeingWritten{nullptr};
+std::atomic<HANDLE> g_folderOpen{nullptr};
+
+// Forgets `h` as one an interrupt closes.
+void Forget(std::atomic<HANDLE>& held, HANDLE h) {
+    HANDLE expected = h;
+    held.compare_exchange_strong(expected, nullptr);
+}
 std::intptr_t Value(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -355,7 +368,10 @@ bool CutAt(ToolFile file, std::uint64_t size) {
 
 bool FlushToDisk(ToolFile file) { return FlushFileBuffers(H(file)) ? true : Failed(); }
 
-bool CloseFile(ToolFile file) { return CloseHandle(H(file)) ? true : Failed(); }
+bool CloseFile(ToolFile file) {
+    Forget(g_fileBeingWritten, H(file));
+    return CloseHandle(H(file)) ? true : Failed();
+}
 
 ToolFile CreateTemporary(std::string* pattern) {
     const std::size_t at = pattern->size() - 6;
@@ -366,7 +382,10 @@ ToolFile CreateTemporary(std::string* pattern) {
         HANDLE h = CreateFileW(Wide(*pattern).c_str(), GENERIC_READ | GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                nullptr);
-        if (h != INVALID_HANDLE_VALUE) return Value(h);
+        if (h != INVALID_HANDLE_VALUE) {
+            g_fileBeingWritten = h;
+            return Value(h);
+        }
         if (Failed(), g_error != ERROR_FILE_EXISTS && g_error != ERROR_ALREADY_EXISTS) break;
     }
     for (std::size_t i = 0; i < 6; ++i) (*pattern)[at + i] = 'X';
@@ -437,11 +456,15 @@ bool OpenFolder(const std::string& path, ToolFolder* folder) {
     }
     folder->path = path;
     folder->handle = Value(h);
+    g_folderOpen = h;
     return true;
 }
 
 void CloseFolder(ToolFolder* folder) {
-    if (folder->handle != -1) CloseHandle(H(folder->handle));
+    if (folder->handle != -1) {
+        Forget(g_folderOpen, H(folder->handle));
+        CloseHandle(H(folder->handle));
+    }
     folder->handle = -1;
 }
 
@@ -462,7 +485,10 @@ ToolFile CreateTemporaryIn(const ToolFolder& folder, const std::string& prefix, 
         // FILE_SHARE_DELETE: an interrupt removes the file while it is open.
         HANDLE h = CreateFileW(Wide(InFolder(folder, *name)).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (h != INVALID_HANDLE_VALUE) return Value(h);
+        if (h != INVALID_HANDLE_VALUE) {
+            g_fileBeingWritten = h;
+            return Value(h);
+        }
         if (Failed(), g_error != ERROR_FILE_EXISTS && g_error != ERROR_ALREADY_EXISTS) break;
     }
     name->clear();
@@ -542,9 +568,16 @@ std::wstring Quoted(const std::wstring& arg) {
 InterruptTable<wchar_t, 4u << 20> g_interruptTable;
 HANDLE volatile g_child = nullptr;
 
-// Runs on a thread of its own while the main thread goes on: it reads only
-// the table, whose entries are never moved or freed, and allocates nothing.
+// The main thread, which an interrupt stops before it cleans up.
+HANDLE g_mainThread = nullptr;
+
+// Runs on a thread of its own. It first stops the main thread, so that
+// nothing changes under it (as a signal handler interrupts the one thread on
+// POSIX); it reads only the table, whose entries are never moved or freed,
+// allocates nothing, and ends the process without running the C library's
+// exit (whose locks the stopped thread may hold).
 BOOL WINAPI OnInterrupt(DWORD event) {
+    if (g_mainThread) SuspendThread(g_mainThread);
     // Ctrl+C and Ctrl+Break stand for SIGINT, the console closing (or the
     // session ending) for SIGHUP.
     const int signal = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 2 : 1;
@@ -553,15 +586,22 @@ BOOL WINAPI OnInterrupt(DWORD event) {
         TerminateProcess(child, 128 + signal);
         WaitForSingleObject(child, 5000);
     }
+    for (std::atomic<HANDLE>* held : {&g_fileBeingWritten, &g_folderOpen})
+        if (HANDLE h = held->exchange(nullptr)) CloseHandle(h);
     g_interruptTable.RemoveAll([](const wchar_t* file) { DeleteFileW(file); },
                                [](const wchar_t* folder) { RemoveDirectoryW(folder); });
     RestoreConsole();
-    ExitProcess(static_cast<UINT>(128 + signal));
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(128 + signal));
+    return TRUE;
 }
 
+// Called on the main thread.
 void CatchInterrupts() {
     static bool caught = false;
-    if (!caught) caught = SetConsoleCtrlHandler(OnInterrupt, TRUE) != 0;
+    if (caught) return;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_mainThread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    caught = SetConsoleCtrlHandler(OnInterrupt, TRUE) != 0;
 }
 
 }  // namespace

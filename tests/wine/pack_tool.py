@@ -82,8 +82,15 @@ def main() -> int:
     log = open(out / "wine.log", "wb")
     faults: list[str] = []
 
+    # The native tool as glimmer-pack.exe runs here: without osslsigncode,
+    # which verify uses when it can.
+    alone = {**os.environ, "PATH": "/nonexistent"}
+
     def native(*args: str | Path) -> subprocess.CompletedProcess:
         return subprocess.run([str(opts.pack), *map(str, args)], cwd=out, capture_output=True, timeout=120)
+
+    def native_alone(*args: str | Path) -> subprocess.CompletedProcess:
+        return subprocess.run([str(opts.pack), *map(str, args)], cwd=out, env=alone, capture_output=True, timeout=120)
 
     def windows(*args: str | Path) -> subprocess.CompletedProcess:
         done = subprocess.run(["wine", str(opts.exe), *map(str, args)], cwd=out, env=env,
@@ -99,7 +106,7 @@ def main() -> int:
                 print("    " + detail.replace("\n", "\n    "))
 
     def same_output(what: str, args: list[str | Path]) -> None:
-        mine, theirs = windows(*args), native(*args)
+        mine, theirs = windows(*args), native_alone(*args)
         check(what, mine.returncode == theirs.returncode == 0 and mine.stdout == theirs.stdout,
               f"glimmer-pack.exe ({mine.returncode}): {mine.stdout!r} {mine.stderr!r}\n"
               f"glimmer-pack ({theirs.returncode}): {theirs.stdout!r} {theirs.stderr!r}")

@@ -1,6 +1,6 @@
 // Helpers shared by glimmer-pack's commands: exit codes, how much the tool
 // says, error reporting, the command-line parser's use, files checked as
-// inputs, the progress line and JSON text.
+// inputs and the progress line.
 #pragma once
 
 #include <chrono>
@@ -90,6 +90,3 @@ void EndProgress(Progress& progress);
 
 // Seconds since the progress started.
 double Elapsed(const Progress& progress);
-
-// `text` (UTF-8) as a JSON string literal, quotes included.
-std::string JsonString(const std::string& text);

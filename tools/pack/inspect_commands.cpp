@@ -1,6 +1,7 @@
 // glimmer-pack list, extract and verify: read a package with the installer's
 // own catalogue reader and name its files with the installer's own naming.
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -52,7 +53,9 @@ const char* const kVerifyHelp =
     "format has no checksum, so a changed stored byte is never found, and a changed\n"
     "packed byte only when its stream no longer decodes exactly. Exit status 0 when\n"
     "the package passes. A signed package's certificate table must follow every\n"
-    "file's data; the signer is named, but the signature is not checked.\n";
+    "file's data; the signer is named, and when osslsigncode is installed it\n"
+    "checks that the signature matches the file (verify fails when it does not)\n"
+    "and whether the certificate is trusted on this machine.\n";
 
 namespace {
 
@@ -155,11 +158,26 @@ std::size_t Characters(const std::string& utf8) {
     return n;
 }
 
-// -q and -v of a command.
-struct Loudness {
+// What list, extract and verify begin with: the arguments (PACKAGE first,
+// then what `addOptions` adds to the parser, then -q and -v), the
+// verbosity, the package's catalogue, and with `mustInstall` what the
+// installer refuses before it writes anything. kGoOn, or the exit code once
+// the problem is said.
+template <typename AddOptions>
+int OpenPackageToInspect(const char* command, const char* help, const std::vector<std::string>& args, bool mustInstall,
+                         AddOptions addOptions, std::string* path, Catalogue* c) {
     bool quiet = false, verbose = false;
-    void Apply() const { g_verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal; }
-};
+    CLI::App app(command);
+    app.add_option("PACKAGE", *path)->required();
+    addOptions(app);
+    AddVerbosity(app, &quiet, &verbose);
+    const int parsed = ParseArguments(app, command, help, args);
+    if (parsed != kGoOn) return parsed;
+    g_verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
+    std::string problem = LoadCatalogue(*path, c);
+    if (problem.empty() && mustInstall) problem = CheckInstallable(*c);
+    return problem.empty() ? kGoOn : Fail(*path, problem);
+}
 
 // A pump that counts another kPumpStep bytes of output as done.
 void CountStep(void* context) { ProgressAdvance(*static_cast<Progress*>(context), kPumpStep); }
@@ -169,18 +187,10 @@ void CountStep(void* context) { ProgressAdvance(*static_cast<Progress*>(context)
 int RunList(const std::vector<std::string>& args) {
     std::string path;
     bool json = false;
-    Loudness loud;
-    CLI::App app("list");
-    app.add_option("PACKAGE", path)->required();
-    app.add_flag("--json", json);
-    AddVerbosity(app, &loud.quiet, &loud.verbose);
-    int parsed = ParseArguments(app, "list", kListHelp, args);
-    if (parsed != kGoOn) return parsed;
-    loud.Apply();
-
     Catalogue c;
-    std::string problem = LoadCatalogue(path, &c);
-    if (!problem.empty()) return Fail(path, problem);
+    const int opened = OpenPackageToInspect(
+        "list", kListHelp, args, false, [&](CLI::App& app) { app.add_flag("--json", json); }, &path, &c);
+    if (opened != kGoOn) return opened;
 
     std::vector<std::string> names;
     std::vector<bool> named;
@@ -192,34 +202,37 @@ int RunList(const std::vector<std::string>& args) {
 
     if (json) {
         // The media records' kind: "mixed" when they differ, null without media.
-        std::string kind = "null";
+        nlohmann::ordered_json kind;
         for (std::size_t i = kRoleMedia; i < c.records.size(); ++i) {
-            std::string k = JsonString(KindName(c.records[i].kind));
-            kind = kind == "null" || kind == k ? k : "\"mixed\"";
+            const std::string k = KindName(c.records[i].kind);
+            kind = kind.is_null() || kind == k ? nlohmann::ordered_json(k) : nlohmann::ordered_json("mixed");
         }
-        std::cout << "{\n  \"format\": 1,\n"
-                  << "  \"title\": " << JsonString(Cp1252ToUtf8(c.title)) << ",\n"
-                  << "  \"kind\": " << kind << ",\n"
-                  << "  \"numberingBase\": " << c.base << ",\n"
-                  << "  \"licenseLength\": " << c.licenseLength << ",\n"
-                  << "  \"license\": ";
-        if (c.licenseLength == 0) std::cout << "null";
-        else
-            std::cout << "{\"role\": \"license\", \"roleText\": \"license text\", \"length\": " << c.licenseLength
-                      << "}";
-        std::cout << ",\n  \"records\": [";
+        nlohmann::ordered_json out = {{"format", 1},
+                                      {"title", Cp1252ToUtf8(c.title)},
+                                      {"kind", kind},
+                                      {"numberingBase", c.base},
+                                      {"licenseLength", c.licenseLength},
+                                      {"license", nullptr},
+                                      {"records", nlohmann::ordered_json::array()}};
+        if (c.licenseLength != 0)
+            out["license"] = {{"role", "license"}, {"roleText", "license text"}, {"length", c.licenseLength}};
         for (std::size_t i = 0; i < c.records.size(); ++i) {
             const FileRecord& r = c.records[i];
-            bool media = RoleOf(static_cast<std::uint32_t>(i)) == kRoleMedia;
-            std::cout << (i ? ",\n" : "\n") << "    {\"index\": " << i << ", \"role\": \"" << RoleOfRecord(i).code
-                      << "\", \"roleText\": \"" << RoleOfRecord(i).text
-                      << "\", \"name\": " << (named[i] ? JsonString(names[i]) : "null")
-                      << ", \"extension\": " << (media ? JsonString(Cp1252ToUtf8(ExtensionOf(r))) : "null")
-                      << ", \"packed\": " << (r.unpackedSize != 0 ? "true" : "false")
-                      << ", \"storedSize\": " << r.storedSize << ", \"unpackedSize\": " << InstalledSize(r)
-                      << ", \"offset\": " << r.offset << "}";
+            const bool media = RoleOf(static_cast<std::uint32_t>(i)) == kRoleMedia;
+            nlohmann::ordered_json record = {{"index", i},
+                                             {"role", RoleOfRecord(i).code},
+                                             {"roleText", RoleOfRecord(i).text},
+                                             {"name", nullptr},
+                                             {"extension", nullptr},
+                                             {"packed", r.unpackedSize != 0},
+                                             {"storedSize", r.storedSize},
+                                             {"unpackedSize", InstalledSize(r)},
+                                             {"offset", r.offset}};
+            if (named[i]) record["name"] = names[i];
+            if (media) record["extension"] = Cp1252ToUtf8(ExtensionOf(r));
+            out["records"].push_back(record);
         }
-        std::cout << (c.records.empty() ? "]\n}\n" : "\n  ]\n}\n");
+        std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
         return kExitOk;
     }
 
@@ -371,20 +384,16 @@ std::string PlaceFiles(Extraction& x, const std::vector<std::string>& names, boo
 int RunExtract(const std::vector<std::string>& args) {
     std::string path, folder;
     bool overwrite = false;
-    Loudness loud;
-    CLI::App app("extract");
-    app.add_option("PACKAGE", path)->required();
-    app.add_option("DIR", folder)->required();
-    app.add_flag("--overwrite", overwrite);
-    AddVerbosity(app, &loud.quiet, &loud.verbose);
-    int parsed = ParseArguments(app, "extract", kExtractHelp, args);
-    if (parsed != kGoOn) return parsed;
-    loud.Apply();
-
     Catalogue c;
-    std::string problem = LoadCatalogue(path, &c);
-    if (problem.empty()) problem = CheckInstallable(c);
-    if (!problem.empty()) return Fail(path, problem);
+    const int opened = OpenPackageToInspect(
+        "extract", kExtractHelp, args, true,
+        [&](CLI::App& app) {
+            app.add_option("DIR", folder)->required();
+            app.add_flag("--overwrite", overwrite);
+        },
+        &path, &c);
+    if (opened != kGoOn) return opened;
+    std::string problem;
 
     // Every name is checked before anything is written.
     std::vector<std::string> names;
@@ -449,18 +458,10 @@ int RunExtract(const std::vector<std::string>& args) {
 
 int RunVerify(const std::vector<std::string>& args) {
     std::string path;
-    Loudness loud;
-    CLI::App app("verify");
-    app.add_option("PACKAGE", path)->required();
-    AddVerbosity(app, &loud.quiet, &loud.verbose);
-    int parsed = ParseArguments(app, "verify", kVerifyHelp, args);
-    if (parsed != kGoOn) return parsed;
-    loud.Apply();
-
     Catalogue c;
-    std::string problem = LoadCatalogue(path, &c);
-    if (problem.empty()) problem = CheckInstallable(c);
-    if (!problem.empty()) return Fail(path, problem);
+    const int opened = OpenPackageToInspect("verify", kVerifyHelp, args, true, [](CLI::App&) {}, &path, &c);
+    if (opened != kGoOn) return opened;
+    std::string problem;
 
     OsFile package = g_platform->FileOpenRead(path.c_str());
     if (package == kNoFile) return Fail(path, "cannot open: " + SystemProblem());
@@ -484,6 +485,8 @@ int RunVerify(const std::vector<std::string>& args) {
     }
     g_platform->FileClose(package);
     EndProgress(progress);
+    if (problem.empty()) problem = CheckSignatureMatch(path, &c.signature);
+    if (problem.empty() && c.signature.checked && !c.signature.matches) problem = SignatureLine(c.signature);
     if (!problem.empty()) return Fail(path, problem);
     Summary(path + ": layout and sizes sound, every packed stream decodes to its stated size (" +
             std::to_string(c.records.size()) + " files, " + std::to_string(packed) +

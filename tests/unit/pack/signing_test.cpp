@@ -224,7 +224,14 @@ TEST_F(SignedPackage, ReadsAsTheUnsignedPackageAndOsslsigncodeAcceptsIt) {
         EXPECT_NE(verified.out.find("signed (Authenticode) by \"CN = Prova Firma, O = Tarnwell\""),
                   std::string::npos)
             << verified.out;
-        EXPECT_NE(verified.out.find("not checked here"), std::string::npos) << verified.out;
+        EXPECT_NE(verified.out.find("the signature matches the file, and osslsigncode verify finds its certificate "
+                                    "not trusted"),
+                  std::string::npos)
+            << verified.out;
+        // Without osslsigncode along PATH, the line says what was not checked.
+        Outcome unchecked = Shell("PATH=/nonexistent " + ShellQuote(GLIMMER_BINARY_DIR "/bin/glimmer-pack") + " verify " + name);
+        EXPECT_EQ(unchecked.status, 0) << unchecked.err;
+        EXPECT_NE(unchecked.out.find("not checked here"), std::string::npos) << unchecked.out;
     }
     ASSERT_EQ(Pack({"extract", "plain.exe", "out-plain"}).status, 0);
     for (const char* file : {"Aurora.scr", "Aurora.dat", "UNINSTAL.EXE", "FILE0001.MP3"}) {
@@ -240,6 +247,10 @@ TEST_F(SignedPackage, ReadsAsTheUnsignedPackageAndOsslsigncodeAcceptsIt) {
     Outcome modified = Shell("osslsigncode verify -CAfile cert.pem -in changed.exe");
     EXPECT_NE(modified.status, 0);
     EXPECT_NE(modified.out.find("MISMATCH"), std::string::npos) << modified.out;
+    // And verify, which cannot see a changed stored byte itself, fails.
+    modified = Pack({"verify", "changed.exe"});
+    EXPECT_EQ(modified.status, 1) << modified.out;
+    EXPECT_NE(modified.err.find("the signature does not match the file"), std::string::npos) << modified.err;
 }
 
 TEST_F(SignedPackage, RecordsReachingIntoTheCertificateTableAreRefused) {

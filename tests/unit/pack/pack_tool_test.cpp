@@ -275,6 +275,47 @@ TEST_F(PackTool, StoreAndPackForceTheCoding) {
     }
 }
 
+// Incompressible files larger than the encoder's read-ahead and than 64 KiB:
+// by default their packing is abandoned once it reaches their size and they
+// are stored; --pack keeps them packed. Either way they extract whole.
+TEST_F(PackTool, LargeIncompressibleFilesRoundTrip) {
+    const std::string big = Put("big.wav", SampleNoise(300001, 9));
+    for (const char* coding : {"--media", "--pack"}) {
+        SCOPED_TRACE(coding);
+        const bool pack = std::string(coding) == "--pack";
+        std::string package = dir + "/big.exe";
+        std::vector<std::string> args = BuildArgs(package) + std::vector<std::string>{"--media", big};
+        if (pack) args.push_back("--pack");
+        ASSERT_EQ(Run(args).status, 0);
+        Json json;
+        ASSERT_TRUE(ParseJson(Run({"list", package, "--json"}).out, &json));
+        const Json& record = json["records"].items.at(3);
+        EXPECT_EQ(record["packed"].boolean, pack);
+        if (pack) EXPECT_GT(record["storedSize"].number, 300001);
+        else EXPECT_EQ(record["storedSize"].number, 300001);
+        ASSERT_EQ(Run({"extract", package, dir + "/out"}).status, 0);
+        EXPECT_TRUE(ReadBytesFile(dir + "/out/FILE0001.WAV") == ReadBytesFile(big));
+        fs::remove_all(dir + "/out");
+    }
+}
+
+// A file that packs to exactly its own size is stored: packing must make it
+// smaller.
+TEST_F(PackTool, PackedToItsOwnSizeIsStored) {
+    std::string data;
+    for (std::size_t text = 0; text < 3000 && data.empty(); ++text) {
+        std::string candidate = SampleText(text, 4) + SampleNoise(1000, 5);
+        if (PrepareEntry(candidate, PackChoice::Pack, "", ' ').stored.size() == candidate.size()) data = candidate;
+    }
+    ASSERT_FALSE(data.empty()) << "no sample packs to exactly its size";
+    saver = Put("even.scr", data);
+    ASSERT_EQ(Run(BuildArgs(dir + "/even.exe")).status, 0);
+    Json json;
+    ASSERT_TRUE(ParseJson(Run({"list", dir + "/even.exe", "--json"}).out, &json));
+    EXPECT_FALSE(json["records"].items.at(0)["packed"].boolean);
+    EXPECT_EQ(json["records"].items.at(0)["storedSize"].number, static_cast<double>(data.size()));
+}
+
 TEST_F(PackTool, TitleIsStoredInCodePage1252) {
     std::string package = dir + "/t.exe";
     // 100 "è" are 200 bytes of UTF-8 but 100 bytes in the catalogue.

@@ -123,14 +123,13 @@ std::string FormatSeconds(double seconds) {
     return text;
 }
 
-namespace {
-
-// Characters in UTF-8 text.
 std::size_t Characters(const std::string& utf8) {
     std::size_t n = 0;
     for (unsigned char c : utf8) n += (c & 0xC0) != 0x80 ? 1 : 0;
     return n;
 }
+
+namespace {
 
 // The first `width` characters of UTF-8 text.
 std::string CutToWidth(const std::string& utf8, std::size_t width) {

@@ -65,6 +65,9 @@ std::string CheckInputFile(const std::string& path, InputFile* file);
 // Reads a whole file. On failure returns false with the reason in *problem.
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* problem);
 
+// Characters in UTF-8 text, for lining up columns and cutting lines.
+std::size_t Characters(const std::string& utf8);
+
 // Byte counts and durations for people: "1.5 MB", "0.8 s".
 std::string FormatBytes(std::uint64_t bytes);
 std::string FormatSeconds(double seconds);

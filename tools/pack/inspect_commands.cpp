@@ -151,13 +151,6 @@ bool SafeName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos;
 }
 
-// Characters in UTF-8 text, for lining up columns.
-std::size_t Characters(const std::string& utf8) {
-    std::size_t n = 0;
-    for (unsigned char c : utf8) n += (c & 0xC0) != 0x80 ? 1 : 0;
-    return n;
-}
-
 // What list, extract and verify begin with: the arguments (PACKAGE first,
 // then what `addOptions` adds to the parser, then -q and -v), the
 // verbosity, the package's catalogue, and with `mustInstall` what the

@@ -121,7 +121,7 @@ struct Output {
         if (!temporary.empty()) RemoveFile(temporary);
         KeepOnInterrupt(interruptSlot);
     }
-    // The temporary file was renamed into place or consumed: nothing to remove.
+    // The temporary file was renamed into place: nothing to remove.
     void Release() {
         temporary.clear();
         KeepOnInterrupt(interruptSlot);

@@ -35,8 +35,9 @@ const char* const kExtractHelp =
     "\n"
     "Refuses a package that verify refuses, any name that would leave DIR, and a DIR\n"
     "that is a symbolic link. Every file is written under a temporary name and\n"
-    "renamed into place only once every file has been written and every packed\n"
-    "stream has been found sound, so a refused package leaves no file behind.\n"
+    "renamed into place only once every file has been written, put on the disk and\n"
+    "every packed stream has been found sound, so a refused package, a failed\n"
+    "write or an interrupt leaves no file behind (nor DIR, when extract made it).\n"
     "\n"
     "  --overwrite   replace files of the same names; without it an existing file\n"
     "                is refused before anything is written\n";

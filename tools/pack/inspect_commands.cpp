@@ -300,8 +300,9 @@ std::string OpenTargetFolder(Extraction& x) {
     return "";
 }
 
-// Copies the stored entry `r` of `package` to `out`, counting progress:
-// "", "read" or "write" for the side that failed.
+// Copies the stored entry `r` of `package` to `out` (a file of the tool's
+// platform table, as the decoder's output is), counting progress: "",
+// "read" or "write" for the side that failed.
 std::string CopyStored(OsFile package, const FileRecord& r, ToolFile out, Progress& progress) {
     if (g_platform->FileSeek(package, r.offset) != static_cast<std::int64_t>(r.offset)) return "read";
     std::vector<char> buffer(1 << 20);
@@ -310,7 +311,7 @@ std::string CopyStored(OsFile package, const FileRecord& r, ToolFile out, Progre
         std::uint32_t want = std::min<std::uint32_t>(left, static_cast<std::uint32_t>(buffer.size()));
         std::int32_t got = g_platform->FileRead(package, buffer.data(), want);
         if (got != static_cast<std::int32_t>(want)) return "read";
-        if (!WriteAll(out, buffer.data(), want)) return "write";
+        if (g_platform->FileWrite(out, buffer.data(), want) != static_cast<std::int32_t>(want)) return "write";
         left -= want;
         ProgressAdvance(progress, want);
     }

@@ -6,7 +6,8 @@
 # names no program) with no --stub and no other glimmer-pack along PATH,
 # builds the very package that the build tree's tool builds with the win32
 # stub, still finds its stub when the tree is moved, its manual page shows
-# with man -l and its completion offers the commands.
+# with man -l and its completion offers the commands. lintian finds nothing to say of
+# it, and a second cpack gives the very same bytes.
 #   deb_test.sh NATIVE_BUILD_DIR SOURCE_DIR
 # Exits 77 (skipped) when the stub, the programs shipped beside it or the
 # samples' programs, pictures and sounds are not built.
@@ -21,7 +22,7 @@ for needed in "$stub" "$saver" "$uninstaller" "$win32/lago/lago.wav" "$win32/aur
         exit 77
     fi
 done
-for tool in cpack dpkg openssl man osslsigncode; do
+for tool in cpack dpkg openssl man osslsigncode lintian; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 
@@ -29,10 +30,17 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1 ||
-    { cat "$work/cpack.log"; fail "cpack did not make the package"; }
+export SOURCE_DATE_EPOCH=1700000000
+for copy in deb deb-again; do
+    cpack --config "$build/CPackConfig.cmake" -B "$work/$copy" >"$work/cpack.log" 2>&1 ||
+        { cat "$work/cpack.log"; fail "cpack did not make the package"; }
+done
 debs=("$work"/deb/glimmer-pack_*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "no single .deb in $work/deb"
+cmp "${debs[0]}" "$work/deb-again/$(basename "${debs[0]}")" || fail "two cpack runs give different packages"
+# Errors and warnings; lintian's note that it runs as root is not about the package.
+lintian "${debs[0]}" 2>"$work/lintian.err" | tee "$work/lintian.log"
+[ ! -s "$work/lintian.log" ] || fail "lintian finds faults in the package"
 dpkg-deb --field "${debs[0]}" Depends | grep -q libtomlplusplus || fail "the package does not depend on the toml++ library"
 version=$(dpkg-deb --field "${debs[0]}" Version)
 root=$work/root

@@ -5,15 +5,18 @@
 //   - list (plain and --json) succeeds exactly when the package passes
 //     validation and, when its certificate directory is not empty, its
 //     certificate table reads (signing.h) and lies past every record's data;
-//   - extract creates files only directly inside its target folder: every
-//     file creation is checked before it happens, and afterwards the private
-//     folder holds nothing but the package and the target folder's files;
+//   - extract writes only into files directly inside its target folder
+//     (every write is checked before it happens), creates none by name
+//     through the platform table, and afterwards the private folder holds
+//     nothing but the package and the target folder's files, none of them
+//     left open;
 //   - extract refuses an unsound package without writing anything, and a
 //     successful extract leaves one file per record with the record's
 //     installed size (stored ones byte for byte as in the package);
 //   - a target that refuses bytes (a full disk, simulated past 1 MB per file
 //     and 4 MB per input) makes extract fail and leaves no partial file.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -29,6 +32,7 @@
 
 #include "commands.h"
 #include "signing.h"
+#include "tool_files.h"
 #include "fuzz_check.h"
 #include "payload_oracle.h"
 
@@ -43,41 +47,40 @@ std::string g_root;     // the private folder
 std::string g_package;  // g_root + "/package.exe"
 std::string g_out;      // g_root + "/out"
 
-// Bytes written per open target, and in all for the current input.
-std::map<OsFile, std::uint64_t> g_written;
+// Bytes written per target file (by its path), and in all for the current
+// input.
+std::map<std::string, std::uint64_t> g_written;
 std::uint64_t g_writtenTotal = 0;
 bool g_refused = false;
 
-OsFile GuardedCreate(const char* path) {
-    const std::string p = path;
-    const std::string prefix = g_out + "/";
-    FUZZ_CHECK(p.compare(0, prefix.size(), prefix) == 0, "a file created outside the target folder");
-    const std::string name = p.substr(prefix.size());
-    FUZZ_CHECK(!name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos,
-               "a file created below or above the target folder");
-    OsFile file = kPosixPlatform.FileCreate(path);
-    if (file != kNoFile) g_written[file] = 0;
-    return file;
+// The path of an open file, "" when it cannot be told.
+std::string PathOf(OsFile file) {
+    char path[4096];
+    const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(file)).c_str(), path, sizeof path - 1);
+    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
+}
+
+OsFile RefusedCreate(const char*) {
+    FUZZ_CHECK(false, "extract created a file by name through the platform");
+    return kNoFile;
 }
 
 std::int32_t GuardedWrite(OsFile file, const void* buffer, std::uint32_t size) {
-    auto it = g_written.find(file);
-    FUZZ_CHECK(it != g_written.end(), "a write to a file that extract did not create");
+    const std::string path = PathOf(file);
+    const std::string prefix = g_out + "/";
+    FUZZ_CHECK(path.compare(0, prefix.size(), prefix) == 0 && path.find('/', prefix.size()) == std::string::npos,
+               "a write to a file that is not directly inside the target folder");
+    auto it = g_written.emplace(path, 0).first;
     std::uint64_t allowed = std::min(kFileLimit - std::min(kFileLimit, it->second),
                                      kInputLimit - std::min(kInputLimit, g_writtenTotal));
     std::uint32_t put = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, allowed));
     if (put < size) g_refused = true;
-    std::int32_t n = put > 0 ? kPosixPlatform.FileWrite(file, buffer, put) : 0;
+    std::int32_t n = put > 0 ? ToolPlatform()->FileWrite(file, buffer, put) : 0;
     if (n > 0) {
         it->second += static_cast<std::uint64_t>(n);
         g_writtenTotal += static_cast<std::uint64_t>(n);
     }
     return n;
-}
-
-void GuardedClose(OsFile file) {
-    g_written.erase(file);
-    kPosixPlatform.FileClose(file);
 }
 
 OsFile RefusedAppend(const char*) {
@@ -91,10 +94,11 @@ int RefusedFolder(const char*) {
 }
 
 Platform MakeGuardedTable() {
-    Platform p = kPosixPlatform;
-    p.FileCreate = GuardedCreate;
+    // The tool's own table: its files are the tool layer's, which extract
+    // creates and closes itself.
+    Platform p = *ToolPlatform();
+    p.FileCreate = RefusedCreate;
     p.FileWrite = GuardedWrite;
-    p.FileClose = GuardedClose;
     p.FileOpenAppend = RefusedAppend;
     p.CreateFolder = RefusedFolder;
     return p;
@@ -186,7 +190,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     g_writtenTotal = 0;
     g_refused = false;
     const int extracted = RunExtract({g_package, g_out});
-    FUZZ_CHECK(g_written.empty(), "extract left a target file open");
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd"))
+        FUZZ_CHECK(PathOf(std::stoi(entry.path().filename().string())).rfind(g_out, 0) != 0,
+                   "extract left a file of the target folder open");
     const std::map<std::string, std::uintmax_t> files = ScanRoot();
 
     if (!sound) {

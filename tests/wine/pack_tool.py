@@ -13,13 +13,15 @@ In a copy of the template prefix, with no display:
     builds a package with the Windows tool, which takes the stub.exe beside
     itself when no stub is named; `list --json` and `verify` of
     both tools must print the same, and `extract` of both must write the
-    same files under the same names; `extract --overwrite` replaces a name
+    same files under the same names (a media file without an extension in
+    a folder with a dot among them); `extract --overwrite` replaces a name
     hard-linked to another file without writing through it;
  3. from a folder named "Lago Ñ" of pictures (one larger than 3840x2160)
     and music, `new` of both tools writes the same package file, and
     `build` of it with the shipped programs beside a stub the same package:
     the large picture scaled and encoded again alike;
- 4. interrupts a build with Ctrl+C: exit status 130, no file left;
+ 4. interrupts a build, and an extraction into a folder it makes, with
+    Ctrl+C: exit status 130, no file left, nor that folder;
  5. when openssl and osslsigncode are at hand, signs the sample with the
     native tool and a throw-away certificate whose subject holds a comma
     and letters beyond ASCII: `verify` of both tools must name the signer
@@ -85,8 +87,15 @@ def main() -> int:
     log = open(out / "wine.log", "wb")
     faults: list[str] = []
 
+    # The native tool as glimmer-pack.exe runs here: without osslsigncode,
+    # which verify uses when it can.
+    alone = {**os.environ, "PATH": "/nonexistent"}
+
     def native(*args: str | Path) -> subprocess.CompletedProcess:
         return subprocess.run([str(opts.pack), *map(str, args)], cwd=out, capture_output=True, timeout=120)
+
+    def native_alone(*args: str | Path) -> subprocess.CompletedProcess:
+        return subprocess.run([str(opts.pack), *map(str, args)], cwd=out, env=alone, capture_output=True, timeout=120)
 
     def windows(*args: str | Path) -> subprocess.CompletedProcess:
         done = subprocess.run(["wine", str(opts.exe), *map(str, args)], cwd=out, env=env,
@@ -102,7 +111,7 @@ def main() -> int:
                 print("    " + detail.replace("\n", "\n    "))
 
     def same_output(what: str, args: list[str | Path]) -> None:
-        mine, theirs = windows(*args), native(*args)
+        mine, theirs = windows(*args), native_alone(*args)
         check(what, mine.returncode == theirs.returncode == 0 and mine.stdout == theirs.stdout,
               f"glimmer-pack.exe ({mine.returncode}): {mine.stdout!r} {mine.stderr!r}\n"
               f"glimmer-pack ({theirs.returncode}): {theirs.stdout!r} {theirs.stderr!r}")
@@ -128,11 +137,16 @@ def main() -> int:
         folder.mkdir()
         shutil.copyfile(programs / "aurora.scr", folder / SAVER)
         (folder / "dati.dat").write_bytes(b"impostazioni\r\n")
+        # A media file without an extension in a folder with a dot: its name
+        # is split on either separator.
+        (folder / "clips.v2").mkdir()
+        (folder / "clips.v2" / "intro").write_bytes(b"RIFF intro")
         package = f"{FOLDER}/{FOLDER}.exe"
         # Without --stub: the stub.exe beside glimmer-pack.exe.
         built = windows("build", "-v", "-o", package, "--title", FOLDER,
                         "--saver", f"{FOLDER}\\{SAVER}", "--data", f"{FOLDER}/dati.dat",
-                        "--uninstaller", programs / "uninstal.exe", "--license", opts.sample.parent / "license.txt")
+                        "--uninstaller", programs / "uninstal.exe", "--license", opts.sample.parent / "license.txt",
+                        "--media", f"{FOLDER}\\clips.v2\\intro")
         check(f"the Windows tool builds {package} from {FOLDER}\\{SAVER}", built.returncode == 0,
               built.stderr.decode(errors="replace"))
         beside = f"stub: {session.unix_path_to_windows(opts.exe.parent / 'stub.exe')} ".encode()
@@ -203,6 +217,35 @@ def main() -> int:
               bool(tool) and run.returncode == 130 and not left,
               f"signalled {tool}, exit {run.returncode}, left {left}, {interrupted!r}")
         (out / "grande.bin").unlink()
+
+        # Ctrl+C during an extraction into a folder it made: 130, and neither
+        # a file nor the folder is left. Many files, each put on the disk
+        # before the next, keep the extraction going while it is signalled.
+        media = out / "molti"
+        media.mkdir()
+        for i in range(600):
+            (media / f"m{i}.bin").write_bytes(os.urandom(16 << 10))
+        listed = "".join(f'"molti/m{i}.bin",\n' for i in range(600))
+        (out / "molti.toml").write_text(f'[files]\nmedia = [\n{listed}]\n')
+        reference = native("build", "molti.toml", "-o", "molti.exe", "--stub", programs / "stub.exe", "--title", "Molti",
+                           "--saver", programs / "aurora.scr", "--data", folder / "dati.dat",
+                           "--uninstaller", programs / "aurora-uninstal.exe", "--store")
+        if reference.returncode != 0:
+            raise RuntimeError(f"the native tool failed: {reference.stderr.decode(errors='replace')}")
+        run = subprocess.Popen(["wine", str(opts.exe), "extract", "molti.exe", "fuori-molti"],
+                               cwd=out, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 60
+        while not list(out.glob("fuori-molti/.glimmer-extract-*")) and run.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.02)
+        tool = [pid for pid, command in session.processes_of(prefix) if "glimmer-pack.exe" in command]
+        for pid in tool:
+            os.kill(pid, signal.SIGINT)
+        interrupted = run.communicate(timeout=60)[1]
+        check("Ctrl+C ends an extraction with 130 and leaves neither files nor the folder it made",
+              bool(tool) and run.returncode == 130 and not (out / "fuori-molti").exists(),
+              f"signalled {tool}, exit {run.returncode}, "
+              f"left {sorted(p.name for p in (out / 'fuori-molti').glob('*'))[:5]}, {interrupted!r}")
+        shutil.rmtree(media)
 
         if shutil.which("openssl") and shutil.which("osslsigncode"):
             (out / "firma Ñ").mkdir()

@@ -77,9 +77,6 @@ const char* const kBuildHelp =
 
 namespace {
 
-// The temporary output, removed if the build fails or is interrupted.
-std::vector<std::string> g_temporary;
-
 // The largest stub and license file read: far beyond any real one, and
 // small enough to hold.
 constexpr std::uint64_t kMaxStubSize = 16u << 20;
@@ -114,10 +111,27 @@ struct Input {
     std::uint8_t kind;
 };
 
-// The output file being written.
+// The output file being written: a temporary file beside the package,
+// removed on every way out (and by an interrupt) unless it was put in place.
 struct Output {
     std::string path, temporary;
     ToolFile file = kNoToolFile;
+    int interruptSlot = -1;
+
+    Output() = default;
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+    ~Output() {
+        if (file != kNoToolFile) CloseFile(file);
+        if (!temporary.empty()) RemoveFile(temporary);
+        KeepOnInterrupt(interruptSlot);
+    }
+    // The temporary file was renamed into place: nothing to remove.
+    void Release() {
+        temporary.clear();
+        KeepOnInterrupt(interruptSlot);
+        interruptSlot = -1;
+    }
 };
 
 std::string Errno(const std::string& what) { return what + ": " + SystemProblem(); }
@@ -204,16 +218,50 @@ std::string Percent(std::uint64_t part, std::uint64_t whole) {
     return text;
 }
 
-}  // namespace
+// What build is asked to do: the package file's options with the command
+// line's over them, and the signing options.
+struct BuildRequest {
+    std::string packageFile;
+    InputFile packageInput;  // the package file as checked before it was read
+    PackageOptions options;
+    std::string signCert, signKey, timestamp;
+    // The slideshow's data file is written from its pictures (a [slideshow]
+    // table, and no data file named).
+    bool writesShowData = false;
+};
 
-int RunBuild(const std::vector<std::string>& args) {
-    // ---- The options: the package file, then the command line over it.
-    PackageOptions cli, options;
-    std::string packageFile, base, kind, signCert, signKey, timestamp;
+// Every input, checked and read, before any output exists.
+struct BuildInputs {
+    InputFile stub, license;
+    std::vector<Input> files;  // the records' files, in record order
+    std::vector<SlidePicture> pictures;  // a slideshow's, checked
+    std::uint64_t totalIn = 0;
+    std::string stubBytes;
+    StubAnchor anchor;
+    std::string title, license1252;
+    std::vector<FileRecord> records;  // extensions and kinds; offsets and sizes once written
+};
+
+// What was written, for the summary line.
+struct BuildFigures {
+    std::uint64_t stored = 0, packageSize = 0;
+    double seconds = 0;
+};
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+    return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The options: the package file, then the command line over it. kGoOn, or
+// the exit code after saying what is wrong.
+int ReadBuildOptions(const std::vector<std::string>& args, BuildRequest* request) {
+    PackageOptions cli;
+    PackageOptions& options = request->options;
+    std::string base, kind;
     std::vector<std::string> media;
     bool store = false, pack = false, quiet = false, verbose = false;
     CLI::App app("build");
-    app.add_option("PACKAGE.toml", packageFile);
+    app.add_option("PACKAGE.toml", request->packageFile);
     app.add_option("-o,--output", cli.output);
     app.add_option("--stub", cli.stub);
     app.add_option("--title", cli.title);
@@ -226,25 +274,24 @@ int RunBuild(const std::vector<std::string>& args) {
     app.add_option("--kind", kind);
     CLI::Option* storeFlag = app.add_flag("--store", store);
     app.add_flag("--pack", pack)->excludes(storeFlag);
-    app.add_option("--sign-cert", signCert);
-    app.add_option("--sign-key", signKey);
-    app.add_option("--timestamp", timestamp);
+    app.add_option("--sign-cert", request->signCert);
+    app.add_option("--sign-key", request->signKey);
+    app.add_option("--timestamp", request->timestamp);
     AddVerbosity(app, &quiet, &verbose);
     int parsed = ParseArguments(app, "build", kBuildHelp, args);
     if (parsed != kGoOn) return parsed;
     g_verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
-    if (signCert.empty() != signKey.empty() || (!timestamp.empty() && signCert.empty()))
+    if (request->signCert.empty() != request->signKey.empty() ||
+        (!request->timestamp.empty() && request->signCert.empty()))
         return UsageError("build", "--sign-cert and --sign-key go together (and --timestamp with them)");
 
-    InputFile packageInput;
-    const std::string suffix = ".toml";
-    if (!packageFile.empty() && (packageFile.size() <= suffix.size() ||
-                                 packageFile.compare(packageFile.size() - suffix.size(), suffix.size(), suffix) != 0))
+    const std::string& packageFile = request->packageFile;
+    if (!packageFile.empty() && !EndsWith(packageFile, ".toml"))
         return UsageError("build", "unexpected argument '" + packageFile +
                                        "': a package file's name ends in .toml, and each media file needs its "
                                        "own --media");
     if (!packageFile.empty()) {
-        std::string problem = CheckInputFile(packageFile, &packageInput);
+        std::string problem = CheckInputFile(packageFile, &request->packageInput);
         if (!problem.empty()) return Fail(packageFile, problem);
         problem = ReadPackageFile(packageFile, &options);
         if (!problem.empty()) {
@@ -259,21 +306,17 @@ int RunBuild(const std::vector<std::string>& args) {
         options.media = media;
         options.mediaGiven = true;
     }
-    if (app.count("--base")) {
-        if (!ParseBase(base, &options.base))
-            return UsageError("build", "--base needs a number from 0 to 65535, not '" + base + "'");
-    }
-    if (app.count("--kind")) {
-        if (!KindFromName(kind, &options.kind))
-            return UsageError("build", "--kind is blank, zero or underscore, not '" + kind + "'");
-    }
+    if (app.count("--base") && !ParseBase(base, &options.base))
+        return UsageError("build", "--base needs a number from 0 to 65535, not '" + base + "'");
+    if (app.count("--kind") && !KindFromName(kind, &options.kind))
+        return UsageError("build", "--kind is blank, zero or underscore, not '" + kind + "'");
     if (store) options.choice = PackChoice::Store;
     if (pack) options.choice = PackChoice::Pack;
 
     // A slideshow fills in what the options leave out: the programs shipped
     // beside the stub, the music as the media files, and a data file
     // written from the pictures.
-    const bool writesShowData = options.slideshow.given && options.data.empty();
+    request->writesShowData = options.slideshow.given && options.data.empty();
     if (options.slideshow.given) {
         if (options.stub.empty()) {
             std::string problem;
@@ -282,7 +325,7 @@ int RunBuild(const std::vector<std::string>& args) {
         }
         if (options.saver.empty()) options.saver = ShippedBesideStub(options.stub, kShippedSaver);
         if (options.uninstaller.empty()) options.uninstaller = ShippedBesideStub(options.stub, kShippedUninstaller);
-        if (!writesShowData) Warn("[slideshow] pictures", "not packed: the data file " + options.data + " is");
+        if (!request->writesShowData) Warn("[slideshow] pictures", "not packed: the data file " + options.data + " is");
         if (!options.mediaGiven) {
             for (const PlacedPath& music : options.slideshow.music) options.media.push_back(music.path);
         } else if (!options.slideshow.music.empty()) {
@@ -294,7 +337,7 @@ int RunBuild(const std::vector<std::string>& args) {
     const std::string fromPictures = "written from the pictures";
     const std::pair<const char*, const std::string*> required[] = {
         {"-o", &options.output}, {"--title", &options.title}, {"--saver", &options.saver},
-        {"--data", writesShowData ? &fromPictures : &options.data}, {"--uninstaller", &options.uninstaller}};
+        {"--data", request->writesShowData ? &fromPictures : &options.data}, {"--uninstaller", &options.uninstaller}};
     for (const auto& [name, value] : required)
         if (value->empty()) missing += (missing.empty() ? "" : ", ") + std::string(name);
     if (!missing.empty())
@@ -309,17 +352,21 @@ int RunBuild(const std::vector<std::string>& args) {
         options.stub = InstalledStub(&problem);
         if (options.stub.empty()) return UsageError("build", "missing --stub, and no installed stub: " + problem);
     }
-    if (!signCert.empty()) {
-        std::string problem = SigningProblem(signCert, signKey);
+    if (!request->signCert.empty()) {
+        std::string problem = SigningProblem(request->signCert, request->signKey);
         if (!problem.empty()) {
             std::cerr << "glimmer-pack: " << problem << "\n";
             return kExitFailed;
         }
     }
+    return kGoOn;
+}
 
-    // ---- Every input, before any output exists.
+// The records' files in record order: the screen saver, its data file and
+// the uninstaller, then the media files.
+std::vector<Input> RecordInputs(const PackageOptions& options) {
     std::vector<Input> inputs;
-    auto addInput = [&](const char* option, const std::string& path, const char* extension, std::uint8_t kind) {
+    auto add = [&](const char* option, const std::string& path, const char* extension, std::uint8_t kind) {
         Input input;
         input.option = option;
         input.file.path = path;
@@ -327,27 +374,34 @@ int RunBuild(const std::vector<std::string>& args) {
         input.kind = kind;
         inputs.push_back(input);
     };
-    addInput("--saver", options.saver, ".TMP", ' ');
-    addInput("--data", options.data, ".TMP", ' ');
-    addInput("--uninstaller", options.uninstaller, ".TMP", ' ');
-    for (const std::string& m : options.media) addInput("--media", m, "", options.kind);
-    InputFile stubFile, licenseFile;
+    add("--saver", options.saver, ".TMP", ' ');
+    add("--data", options.data, ".TMP", ' ');
+    add("--uninstaller", options.uninstaller, ".TMP", ' ');
+    for (const std::string& m : options.media) add("--media", m, "", options.kind);
+    return inputs;
+}
+
+// Checks that every input file is a readable regular file of a size the
+// package can carry, naming every one that is not; then that the output is
+// none of them. kGoOn or the exit code.
+int CheckInputFiles(const BuildRequest& request, BuildInputs* in) {
+    const PackageOptions& options = request.options;
     int faults = 0;
     auto fault = [&](const std::string& subject, const std::string& problem) {
         Fail(subject, problem);
         ++faults;
     };
-    std::string problem = CheckInputFile(options.stub, &stubFile);
+    std::string problem = CheckInputFile(options.stub, &in->stub);
     if (!problem.empty()) fault("--stub " + options.stub, problem);
-    else if (stubFile.size > kMaxStubSize) fault("--stub " + options.stub, "too large for an installer stub (16 MB or more)");
+    else if (in->stub.size > kMaxStubSize) fault("--stub " + options.stub, "too large for an installer stub (16 MB or more)");
     if (!options.license.empty()) {
-        problem = CheckInputFile(options.license, &licenseFile);
+        problem = CheckInputFile(options.license, &in->license);
         if (!problem.empty()) fault("--license " + options.license, problem);
-        else if (licenseFile.size > kMaxLicenseFileSize) fault("--license " + options.license, "license text too long (65535 bytes fit)");
+        else if (in->license.size > kMaxLicenseFileSize) fault("--license " + options.license, "license text too long (65535 bytes fit)");
     }
-    std::uint64_t totalIn = 0;
-    for (Input& input : inputs) {
-        if (writesShowData && &input == &inputs[1]) continue;  // written below
+    in->files = RecordInputs(options);
+    for (Input& input : in->files) {
+        if (request.writesShowData && &input == &in->files[1]) continue;  // written with the package
         problem = CheckInputFile(input.file.path, &input.file);
         if (problem.empty() && input.file.size == 0)
             // A stored size of 0 marks the end of the catalogue.
@@ -356,10 +410,9 @@ int RunBuild(const std::vector<std::string>& args) {
         if (problem.empty() && input.option == std::string("--media"))
             problem = MediaExtensionField(input.file.path, &input.extension);
         if (!problem.empty()) fault(std::string(input.option) + " " + input.file.path, problem);
-        totalIn += input.file.size;
+        in->totalIn += input.file.size;
     }
-    std::vector<SlidePicture> pictures;
-    if (writesShowData) faults += ExpandAndCheckPictures(options.slideshow, &pictures, fault);
+    if (request.writesShowData) faults += ExpandAndCheckPictures(options.slideshow, &in->pictures, fault);
     if (options.slideshow.given && !options.mediaGiven) faults += CheckMusic(options.slideshow, fault);
     if (faults) return kExitFailed;
 
@@ -367,108 +420,120 @@ int RunBuild(const std::vector<std::string>& args) {
     FileFacts outFacts;
     if (LookAt(options.output, true, &outFacts) && outFacts.kind != FileKind::Missing) {
         if (outFacts.kind == FileKind::Folder) return Fail(options.output, std::strerror(EISDIR));
-        std::vector<std::pair<std::string, const InputFile*>> all = {{"--stub", &stubFile}};
-        if (!options.license.empty()) all.push_back({"--license", &licenseFile});
-        if (!packageFile.empty()) all.push_back({"the package file", &packageInput});
-        for (const Input& input : inputs) all.push_back({input.option, &input.file});
-        for (const SlidePicture& picture : pictures) all.push_back({"a picture", &picture.file});
+        std::vector<std::pair<std::string, const InputFile*>> all = {{"--stub", &in->stub}};
+        if (!options.license.empty()) all.push_back({"--license", &in->license});
+        if (!request.packageFile.empty()) all.push_back({"the package file", &request.packageInput});
+        for (const Input& input : in->files) all.push_back({input.option, &input.file});
+        for (const SlidePicture& picture : in->pictures) all.push_back({"a picture", &picture.file});
         for (const auto& [what, file] : all)
             if (file->volume == outFacts.volume && file->index == outFacts.index)
                 return Fail(options.output, "is the same file as " + what + " " + file->path +
                                                 "; writing the package would destroy it");
     }
+    return kGoOn;
+}
 
-    // ---- The stub, the title, the license and the names.
-    std::string stub;
-    if (!ReadWholeFile(options.stub, &stub, &problem)) return Fail(options.stub, problem);
-    StubAnchor anchor;
-    problem = FindStubAnchor(stub, &anchor);
-    if (problem.empty()) problem = CheckStubCut(stub, anchor);
+// Reads what the catalogue is made of: the stub and its anchor, the title,
+// the license text and the records' names. kGoOn or the exit code.
+int ReadCatalogueInputs(const BuildRequest& request, BuildInputs* in) {
+    const PackageOptions& options = request.options;
+    std::string problem;
+    if (!ReadWholeFile(options.stub, &in->stubBytes, &problem)) return Fail(options.stub, problem);
+    problem = FindStubAnchor(in->stubBytes, &in->anchor);
+    if (problem.empty()) problem = CheckStubCut(in->stubBytes, in->anchor);
     if (!problem.empty()) return Fail(options.stub, "unusable stub: " + problem);
-    Detail("stub: " + options.stub + " (payload anchor at byte " + std::to_string(anchor.dataOffset) + ")");
+    Detail("stub: " + options.stub + " (payload anchor at byte " + std::to_string(in->anchor.dataOffset) + ")");
 
-    std::string title;
-    if (!Utf8ToCp1252(options.title, &title)) return Fail("--title", Cp1252Problem(options.title));
-    problem = TitleProblem(title);
+    if (!Utf8ToCp1252(options.title, &in->title)) return Fail("--title", Cp1252Problem(options.title));
+    problem = TitleProblem(in->title);
     if (!problem.empty()) return Fail("--title", problem);
 
-    std::string license;
     if (!options.license.empty()) {
         std::string raw;
         if (!ReadWholeFile(options.license, &raw, &problem)) return Fail(options.license, problem);
-        if (!PrepareLicenseText(raw, &license, &problem)) return Fail(options.license, "license text: " + problem);
+        if (!PrepareLicenseText(raw, &in->license1252, &problem))
+            return Fail(options.license, "license text: " + problem);
     }
 
-    std::vector<FileRecord> records;
-    for (const Input& input : inputs) {
+    for (const Input& input : in->files) {
         FileRecord r{};
         std::memset(r.extension, ' ', kExtensionSize);
         std::memcpy(r.extension, input.extension.data(), std::min<std::size_t>(input.extension.size(), kExtensionSize));
         r.kind = input.kind;
-        records.push_back(r);
+        in->records.push_back(r);
     }
     // The installer refuses a package whose paths do not fit on the machine
     // at hand: refuse one that fits on none, warn about one that does not
     // fit under Windows' default folders.
-    problem = PathLengthProblem(title, options.base, records);
+    problem = PathLengthProblem(in->title, options.base, in->records);
     if (!problem.empty()) return Fail("--title", problem);
-    std::string warning = PathLengthWarning(title, options.base, records);
+    std::string warning = PathLengthWarning(in->title, options.base, in->records);
     if (!warning.empty()) Warn("--title", warning);
+    return kGoOn;
+}
 
-    // ---- The output: stub head, room for the catalogue, the entries.
-    Output out;
+// Writes the slideshow's data file from its pictures into a new temporary
+// file beside the output, where it stays until it has been packed like any
+// other file: `data` removes it. "" or the problem.
+std::string WriteShowDataFile(const BuildRequest& request, BuildInputs& in, Output& data) {
+    const PackageOptions& options = request.options;
+    std::string temporary = options.output + ".XXXXXX";
+    data.file = CreateTemporary(&temporary);
+    if (data.file == kNoToolFile) return Errno("cannot create a temporary file beside it");
+    data.temporary = temporary;
+    data.path = temporary;
+    data.interruptSlot = RemoveOnInterrupt(temporary);
+    Input& input = in.files[1];
+    std::string problem = WriteShowData(in.pictures, options.slideshow.settings, in.title, data.file, temporary,
+                                        &input.file.size);
+    const bool closed = CloseFile(data.file);
+    data.file = kNoToolFile;
+    if (problem.empty() && !closed) problem = Errno("cannot write " + temporary);
+    if (problem.empty()) problem = CheckInputFile(temporary, &input.file);
+    if (!problem.empty()) return problem;
+    in.totalIn += input.file.size;
+    Detail("data: " + std::to_string(in.pictures.size()) + (in.pictures.size() == 1 ? " picture, " : " pictures, ") +
+           FormatBytes(input.file.size));
+    return "";
+}
+
+// Writes the package into a new temporary file beside the output: the stub
+// up to its anchor, room for the catalogue, every entry, padding to the
+// stub's sections' end, then the catalogue into its room; puts it on the
+// disk, closes it and checks that it reads back as a package. "" or the
+// problem, with *subject what it is about.
+std::string WritePackage(const BuildRequest& request, BuildInputs& in, Output& out, BuildFigures* figures,
+                         std::string* subject) {
+    const PackageOptions& options = request.options;
+    *subject = options.output;
     out.path = options.output;
-    g_temporary.assign(writesShowData ? 2 : 1, options.output + ".XXXXXX");
-    RemoveOnInterrupt(&g_temporary);
-    if (writesShowData) {
-        // The slideshow's data file, in a temporary file beside the output
-        // until it is packed like any other file.
-        ToolFile data = CreateTemporary(&g_temporary[1]);
-        if (data == kNoToolFile) problem = Errno("cannot create a temporary file beside it");
-        else problem = WriteShowData(pictures, options.slideshow.settings, title, data, g_temporary[1], &inputs[1].file.size);
-        if (data != kNoToolFile && !CloseFile(data) && problem.empty()) problem = Errno("cannot write " + g_temporary[1]);
-        if (problem.empty()) problem = CheckInputFile(g_temporary[1], &inputs[1].file);
+    std::string temporary = options.output + ".XXXXXX";
+    out.file = CreateTemporary(&temporary);
+    if (out.file == kNoToolFile) return Errno("cannot create a temporary file beside it");
+    out.temporary = temporary;
+    out.interruptSlot = RemoveOnInterrupt(temporary);
+    Output data;
+    if (request.writesShowData) {
+        std::string problem = WriteShowDataFile(request, in, data);
         if (!problem.empty()) {
-            if (data != kNoToolFile) RemoveFile(g_temporary[1]);
-            g_temporary.clear();
-            return Fail("the slideshow's data file", problem);
+            *subject = "the slideshow's data file";
+            return problem;
         }
-        totalIn += inputs[1].file.size;
-        Detail("data: " + std::to_string(pictures.size()) + (pictures.size() == 1 ? " picture, " : " pictures, ") +
-               FormatBytes(inputs[1].file.size));
     }
-    auto dropShowData = [&] {
-        if (writesShowData) RemoveFile(g_temporary[1]);
-    };
-    out.file = CreateTemporary(&g_temporary[0]);
-    if (out.file == kNoToolFile) {
-        problem = Errno("cannot create a temporary file beside it");
-        dropShowData();
-        g_temporary.clear();
-        return Fail(options.output, problem);
-    }
-    out.temporary = g_temporary[0];
-    auto failWith = [&](const std::string& subject, const std::string& text) {
-        CloseFile(out.file);
-        RemoveFile(out.temporary);
-        dropShowData();
-        g_temporary.clear();
-        return Fail(subject, text);
-    };
 
-    const std::string catalogueRoom(LayOutCatalogue(title, license, options.base, records).size(), '\0');
-    if (!WriteAll(out.file, stub.data(), anchor.dataOffset) ||
+    const std::string catalogueRoom(LayOutCatalogue(in.title, in.license1252, options.base, in.records).size(), '\0');
+    if (!WriteAll(out.file, in.stubBytes.data(), in.anchor.dataOffset) ||
         !WriteAll(out.file, catalogueRoom.data(), catalogueRoom.size()))
-        return failWith(options.output, Errno("write failed"));
-    std::uint64_t offset = anchor.dataOffset + catalogueRoom.size();
-    if (offset + totalIn > kMaxPackageSize && options.choice == PackChoice::Store)
-        return failWith(options.output, "package would reach 2 GB; offsets and sizes must stay below 2^31");
+        return Errno("write failed");
+    std::uint64_t offset = in.anchor.dataOffset + catalogueRoom.size();
+    const std::string tooLarge = "package would reach 2 GB; offsets and sizes must stay below 2^31";
+    if (offset + in.totalIn > kMaxPackageSize && options.choice == PackChoice::Store) return tooLarge;
 
-    Progress progress = StartProgress(totalIn);
-    std::uint64_t totalStored = 0;
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        const Input& input = inputs[i];
-        FileRecord& r = records[i];
+    Progress progress = StartProgress(in.totalIn);
+    std::string problem;
+    for (std::size_t i = 0; i < in.files.size() && problem.empty(); ++i) {
+        const Input& input = in.files[i];
+        FileRecord& r = in.records[i];
         ProgressFile(progress, options.choice == PackChoice::Store ? "storing" : "packing", BaseName(input.file.path));
         r.offset = static_cast<std::uint32_t>(offset);
         if (options.choice == PackChoice::Store) {
@@ -479,66 +544,80 @@ int RunBuild(const std::vector<std::string>& args) {
             problem = PackInto(out, input, options.choice, &r, progress);
         }
         if (!problem.empty()) {
-            EndProgress(progress);
-            return failWith(input.file.path, problem);
+            *subject = input.file.path;
+            break;
         }
         offset += r.storedSize;
-        totalStored += r.storedSize;
-        if (offset > kMaxPackageSize) {
-            EndProgress(progress);
-            return failWith(options.output, "package would reach 2 GB; offsets and sizes must stay below 2^31");
-        }
+        figures->stored += r.storedSize;
+        if (offset > kMaxPackageSize) problem = tooLarge;
         Detail(std::string(input.option + 2) + " " + input.file.path + ": " +
                (r.unpackedSize ? "packed " : "stored ") + std::to_string(input.file.size) + " -> " +
                std::to_string(r.storedSize) + " bytes");
     }
     EndProgress(progress);
-    dropShowData();
+    figures->seconds = Elapsed(progress);
+    if (!problem.empty()) return problem;
 
     // The stub's resource section may declare raw data past its anchor;
     // Windows refuses an image whose file ends before its sections do.
-    std::uint64_t needed = SectionsEnd(stub);
+    const std::uint64_t needed = SectionsEnd(in.stubBytes);
     if (offset < needed) {
-        std::string padding(needed - offset, '\0');
-        if (!WriteAll(out.file, padding.data(), padding.size())) return failWith(options.output, Errno("write failed"));
+        const std::string padding(needed - offset, '\0');
+        if (!WriteAll(out.file, padding.data(), padding.size())) return Errno("write failed");
         offset = needed;
     }
-    std::string catalogue = LayOutCatalogue(title, license, options.base, records);
-    if (!WriteAt(out.file, anchor.dataOffset, catalogue.data(), catalogue.size()))
-        return failWith(options.output, Errno("write failed"));
-    if (!FlushToDisk(out.file)) return failWith(options.output, Errno("write failed"));
-    if (!CloseFile(out.file)) {
-        out.file = kNoToolFile;
-        const std::string problem = Errno("write failed");
-        RemoveFile(out.temporary);
-        g_temporary.clear();
-        return Fail(options.output, problem);
-    }
+    figures->packageSize = offset;
+    const std::string catalogue = LayOutCatalogue(in.title, in.license1252, options.base, in.records);
+    if (!WriteAt(out.file, in.anchor.dataOffset, catalogue.data(), catalogue.size()) || !FlushToDisk(out.file))
+        return Errno("write failed");
+    const bool closed = CloseFile(out.file);
     out.file = kNoToolFile;
-    auto removeAndFail = [&](const std::string& text) {
-        RemoveFile(out.temporary);
-        g_temporary.clear();
-        return Fail(options.output, text);
-    };
+    if (!closed) return Errno("write failed");
     char message[256];
     if (!ValidatePayload(out.temporary.c_str(), message, sizeof message))
-        return removeAndFail(std::string("the package written does not validate: ") + message);
-    if (!signCert.empty()) {
-        // Signed from the temporary file straight into place.
-        problem = SignPackage({out.temporary, options.output, signCert, signKey, timestamp});
-        RemoveFile(out.temporary);
-        g_temporary.clear();
-        if (!problem.empty()) {
-            std::cerr << "glimmer-pack: " << problem << "\n";
-            return kExitFailed;
-        }
-        Detail("signed " + options.output + " with " + signCert);
-    } else if (!MoveIntoPlace(out.temporary, options.output)) {
-        return removeAndFail(Errno("cannot rename the temporary file into place"));
+        return std::string("the package written does not validate: ") + message;
+    return "";
+}
+
+// Puts the written package in place: signed from the temporary file
+// straight into place, or renamed. "" or the problem.
+std::string PutPackageInPlace(const BuildRequest& request, Output& out) {
+    if (request.signCert.empty()) {
+        if (!MoveIntoPlace(out.temporary, out.path)) return Errno("cannot rename the temporary file into place");
+        out.Release();
+        return "";
     }
-    g_temporary.clear();
-    Summary("built " + options.output + ": " + std::to_string(inputs.size()) + " files, " + FormatBytes(totalIn) +
-            " in, " + FormatBytes(totalStored) + " stored (" + Percent(totalStored, totalIn) + "), package " +
-            FormatBytes(offset) + ", " + FormatSeconds(Elapsed(progress)));
+    std::string problem = SignPackage({out.temporary, out.path, request.signCert, request.signKey, request.timestamp});
+    if (problem.empty()) Detail("signed " + out.path + " with " + request.signCert);
+    return problem;
+}
+
+}  // namespace
+
+int RunBuild(const std::vector<std::string>& args) {
+    BuildRequest request;
+    int step = ReadBuildOptions(args, &request);
+    if (step != kGoOn) return step;
+    BuildInputs in;
+    step = CheckInputFiles(request, &in);
+    if (step != kGoOn) return step;
+    step = ReadCatalogueInputs(request, &in);
+    if (step != kGoOn) return step;
+
+    Output out;
+    BuildFigures figures;
+    std::string subject;
+    std::string problem = WritePackage(request, in, out, &figures, &subject);
+    if (!problem.empty()) return Fail(subject, problem);
+    problem = PutPackageInPlace(request, out);
+    if (!problem.empty()) {
+        // Signing names its own subject.
+        if (request.signCert.empty()) return Fail(out.path, problem);
+        std::cerr << "glimmer-pack: " << problem << "\n";
+        return kExitFailed;
+    }
+    Summary("built " + out.path + ": " + std::to_string(in.files.size()) + " files, " + FormatBytes(in.totalIn) +
+            " in, " + FormatBytes(figures.stored) + " stored (" + Percent(figures.stored, in.totalIn) + "), package " +
+            FormatBytes(figures.packageSize) + ", " + FormatSeconds(figures.seconds));
     return kExitOk;
 }

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "package_format.h"
+
 namespace {
 
 // ---- DER -----------------------------------------------------------------------------
@@ -68,25 +70,30 @@ struct Reader {
     }
 };
 
-// An object identifier in dotted form ("2.5.4.3").
-std::string OidText(const std::string& body) {
-    std::string text;
+// An object identifier in dotted form ("2.5.4.3"); false when its contents
+// are not one: empty, an arc not minimally encoded or left unfinished, or
+// an arc of 2^63 or more (no attribute or algorithm has one).
+bool OidText(const std::string& body, std::string* text) {
+    text->clear();
     std::uint64_t value = 0;
-    bool first = true;
+    bool first = true, start = true;
     for (unsigned char c : body) {
+        if (start && c == 0x80) return false;  // a leading zero group
+        if (value >> 56) return false;
         value = value << 7 | (c & 0x7F);
+        start = !(c & 0x80);
         if (c & 0x80) continue;
         if (first) {
             const std::uint64_t arc = value < 40 ? 0 : value < 80 ? 1 : 2;
-            text = std::to_string(arc);
+            *text = std::to_string(arc);
             value -= 40 * arc;
             first = false;
         }
-        text += '.';
-        text += std::to_string(value);
+        *text += '.';
+        *text += std::to_string(value);
         value = 0;
     }
-    return text;
+    return !text->empty() && start;
 }
 
 // ---- Names -------------------------------------------------------------------------------
@@ -124,55 +131,39 @@ const Attribute kAttributes[] = {
     {"1.3.6.1.4.1.311.60.2.1.3", "jurisdictionC"},
 };
 
-void PutUtf8(std::uint32_t c, std::string* out) {
-    if (c < 0x80) {
-        *out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        *out += static_cast<char>(0xC0 | c >> 6);
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        *out += static_cast<char>(0xE0 | c >> 12);
-        *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        *out += static_cast<char>(0xF0 | c >> 18);
-        *out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
+// A code point a string may hold: not a surrogate, not beyond U+10FFFF.
+bool IsCharacter(std::uint32_t c) { return c <= 0x10FFFF && !(c >= 0xD800 && c < 0xE000); }
 
-// The characters of a string value; false for a type that is not text.
+// The characters of a string value; false for a type that is not text, or
+// text not validly encoded in its type (which is then shown as bytes).
 bool Characters(const Element& value, std::vector<std::uint32_t>* characters) {
     const std::string& b = value.body;
     auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(b[i])); };
     switch (value.tag) {
     case 0x0C:  // UTF8String
         for (std::size_t i = 0; i < b.size();) {
-            const std::uint32_t lead = byte(i);
-            const std::size_t extra = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 9;
-            if (extra == 9 || i + extra >= b.size()) return false;
-            std::uint32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-            for (std::size_t k = 1; k <= extra; ++k) {
-                if ((byte(i + k) & 0xC0) != 0x80) return false;
-                c = c << 6 | (byte(i + k) & 0x3F);
-            }
+            std::uint32_t c = 0;
+            if (!NextUtf8(b, &i, &c)) return false;
             characters->push_back(c);
-            i += extra + 1;
         }
         return true;
     case 0x12: case 0x13: case 0x14: case 0x16: case 0x17: case 0x18: case 0x1A:
         // Numeric, Printable, T61, IA5, the times, Visible: one byte each.
         for (std::size_t i = 0; i < b.size(); ++i) characters->push_back(byte(i));
         return true;
-    case 0x1E:  // BMPString
+    case 0x1E:  // BMPString: UCS-2, no surrogates
         if (b.size() % 2) return false;
-        for (std::size_t i = 0; i < b.size(); i += 2) characters->push_back(byte(i) << 8 | byte(i + 1));
+        for (std::size_t i = 0; i < b.size(); i += 2) {
+            characters->push_back(byte(i) << 8 | byte(i + 1));
+            if (!IsCharacter(characters->back())) return false;
+        }
         return true;
-    case 0x1C:  // UniversalString
+    case 0x1C:  // UniversalString: UCS-4
         if (b.size() % 4) return false;
-        for (std::size_t i = 0; i < b.size(); i += 4)
+        for (std::size_t i = 0; i < b.size(); i += 4) {
             characters->push_back(byte(i) << 24 | byte(i + 1) << 16 | byte(i + 2) << 8 | byte(i + 3));
+            if (!IsCharacter(characters->back())) return false;
+        }
         return true;
     }
     return false;
@@ -196,12 +187,18 @@ std::string ValueText(const Element& value) {
     for (std::size_t i = 0; i < characters.size(); ++i) {
         const std::uint32_t c = characters[i];
         const bool edge = i == 0 || i + 1 == characters.size();
-        if (c >= 0x80) {
-            PutUtf8(c, &text);
-        } else if (c < 0x20 || c == 0x7F) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "\\%02X", static_cast<unsigned>(c));
-            text += hex;
+        if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+            // A control character, C1 ones too (U+009B alone starts a
+            // terminal's control sequence): its UTF-8 bytes as \XX.
+            std::string bytes;
+            AppendUtf8(bytes, c);
+            for (unsigned char part : bytes) {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "\\%02X", static_cast<unsigned>(part));
+                text += hex;
+            }
+        } else if (c >= 0x80) {
+            AppendUtf8(text, c);
         } else if (c == '"' || c == '\\') {
             text += '\\';
             text += static_cast<char>(c);
@@ -228,8 +225,8 @@ bool NameText(const std::string& name, std::string* text) {
             Element oid, value;
             if (!entries.Take(kSequence, &entry)) return false;
             Reader parts(entry.body);
-            if (!parts.Take(kOid, &oid) || !parts.Next(&value)) return false;
-            std::string field = OidText(oid.body);
+            std::string field;
+            if (!parts.Take(kOid, &oid) || !OidText(oid.body, &field) || !parts.Next(&value)) return false;
             for (const Attribute& a : kAttributes)
                 if (field == a.oid) field = a.name;
             if (!text->empty()) *text += firstInSet ? ", " : " + ";
@@ -275,7 +272,8 @@ bool ReadCertificate(const std::string& der, Certificate* c) {
 std::string AlgorithmOf(const Element& algorithm) {
     Reader parts(algorithm.body);
     Element oid;
-    return parts.Take(kOid, &oid) ? OidText(oid.body) : "";
+    std::string text;
+    return parts.Take(kOid, &oid) && OidText(oid.body, &text) ? text : "";
 }
 
 constexpr const char* kSignedDataOid = "1.2.840.113549.1.7.2";
@@ -382,7 +380,8 @@ std::string ReadSignerNames(const std::string& der, std::string* subject, std::s
     Element contentInfo, oid, wrapped, signedData, e, certificates, signerInfos;
     if (!top.Take(kSequence, &contentInfo)) return notSignedData;
     Reader info(contentInfo.body);
-    if (!info.Take(kOid, &oid) || OidText(oid.body) != kSignedDataOid || !info.Take(kContext0, &wrapped))
+    std::string type;
+    if (!info.Take(kOid, &oid) || !OidText(oid.body, &type) || type != kSignedDataOid || !info.Take(kContext0, &wrapped))
         return notSignedData;
     Reader inner(wrapped.body);
     if (!inner.Take(kSequence, &signedData)) return notSignedData;

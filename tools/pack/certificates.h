@@ -6,7 +6,10 @@
 //     signer's certificate inside the PKCS#7 SignedData, written as one line
 //     the way OpenSSL writes names ("CN = Name, O = Organisation"; values
 //     holding , + " \ < > ; or a leading # or space, or a trailing space,
-//     are quoted; control characters become \XX; other text is UTF-8);
+//     are quoted; control characters, C1 ones included, become \XX of
+//     their UTF-8 bytes; other text is UTF-8; a value that is not text, or
+//     not validly encoded for its string type, is shown as # and the hex of
+//     its encoding);
 //   - whether a PEM file holds a certificate, whether another holds a
 //     private key not protected by a passphrase, and whether that key
 //     belongs to that certificate: their public parts are compared (RSA

@@ -123,14 +123,13 @@ std::string FormatSeconds(double seconds) {
     return text;
 }
 
-namespace {
-
-// Characters in UTF-8 text.
 std::size_t Characters(const std::string& utf8) {
     std::size_t n = 0;
     for (unsigned char c : utf8) n += (c & 0xC0) != 0x80 ? 1 : 0;
     return n;
 }
+
+namespace {
 
 // The first `width` characters of UTF-8 text.
 std::string CutToWidth(const std::string& utf8, std::size_t width) {
@@ -200,26 +199,4 @@ void EndProgress(Progress& progress) {
 
 double Elapsed(const Progress& progress) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - progress.start).count();
-}
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c == 0x7F) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
 }

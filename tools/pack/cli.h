@@ -1,6 +1,6 @@
 // Helpers shared by glimmer-pack's commands: exit codes, how much the tool
 // says, error reporting, the command-line parser's use, files checked as
-// inputs, the progress line and JSON text.
+// inputs and the progress line.
 #pragma once
 
 #include <chrono>
@@ -65,6 +65,9 @@ std::string CheckInputFile(const std::string& path, InputFile* file);
 // Reads a whole file. On failure returns false with the reason in *problem.
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* problem);
 
+// Characters in UTF-8 text, for lining up columns and cutting lines.
+std::size_t Characters(const std::string& utf8);
+
 // Byte counts and durations for people: "1.5 MB", "0.8 s".
 std::string FormatBytes(std::uint64_t bytes);
 std::string FormatSeconds(double seconds);
@@ -90,6 +93,3 @@ void EndProgress(Progress& progress);
 
 // Seconds since the progress started.
 double Elapsed(const Progress& progress);
-
-// `text` (UTF-8) as a JSON string literal, quotes included.
-std::string JsonString(const std::string& text);

@@ -1,10 +1,10 @@
 // glimmer-pack list, extract and verify: read a package with the installer's
 // own catalogue reader and name its files with the installer's own naming.
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -35,8 +35,9 @@ const char* const kExtractHelp =
     "\n"
     "Refuses a package that verify refuses, any name that would leave DIR, and a DIR\n"
     "that is a symbolic link. Every file is written under a temporary name and\n"
-    "renamed into place only once every file has been written and every packed\n"
-    "stream has been found sound, so a refused package leaves no file behind.\n"
+    "renamed into place only once every file has been written, put on the disk and\n"
+    "every packed stream has been found sound, so a refused package, a failed\n"
+    "write or an interrupt leaves no file behind (nor DIR, when extract made it).\n"
     "\n"
     "  --overwrite   replace files of the same names; without it an existing file\n"
     "                is refused before anything is written\n";
@@ -53,7 +54,9 @@ const char* const kVerifyHelp =
     "format has no checksum, so a changed stored byte is never found, and a changed\n"
     "packed byte only when its stream no longer decodes exactly. Exit status 0 when\n"
     "the package passes. A signed package's certificate table must follow every\n"
-    "file's data; the signer is named, but the signature is not checked.\n";
+    "file's data; the signer is named, and when osslsigncode is installed it\n"
+    "checks that the signature matches the file (verify fails when it does not)\n"
+    "and whether the certificate is trusted on this machine.\n";
 
 namespace {
 
@@ -149,18 +152,26 @@ bool SafeName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos;
 }
 
-// Characters in UTF-8 text, for lining up columns.
-std::size_t Characters(const std::string& utf8) {
-    std::size_t n = 0;
-    for (unsigned char c : utf8) n += (c & 0xC0) != 0x80 ? 1 : 0;
-    return n;
-}
-
-// -q and -v of a command.
-struct Loudness {
+// What list, extract and verify begin with: the arguments (PACKAGE first,
+// then what `addOptions` adds to the parser, then -q and -v), the
+// verbosity, the package's catalogue, and with `mustInstall` what the
+// installer refuses before it writes anything. kGoOn, or the exit code once
+// the problem is said.
+template <typename AddOptions>
+int OpenPackageToInspect(const char* command, const char* help, const std::vector<std::string>& args, bool mustInstall,
+                         AddOptions addOptions, std::string* path, Catalogue* c) {
     bool quiet = false, verbose = false;
-    void Apply() const { g_verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal; }
-};
+    CLI::App app(command);
+    app.add_option("PACKAGE", *path)->required();
+    addOptions(app);
+    AddVerbosity(app, &quiet, &verbose);
+    const int parsed = ParseArguments(app, command, help, args);
+    if (parsed != kGoOn) return parsed;
+    g_verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
+    std::string problem = LoadCatalogue(*path, c);
+    if (problem.empty() && mustInstall) problem = CheckInstallable(*c);
+    return problem.empty() ? kGoOn : Fail(*path, problem);
+}
 
 // A pump that counts another kPumpStep bytes of output as done.
 void CountStep(void* context) { ProgressAdvance(*static_cast<Progress*>(context), kPumpStep); }
@@ -170,18 +181,10 @@ void CountStep(void* context) { ProgressAdvance(*static_cast<Progress*>(context)
 int RunList(const std::vector<std::string>& args) {
     std::string path;
     bool json = false;
-    Loudness loud;
-    CLI::App app("list");
-    app.add_option("PACKAGE", path)->required();
-    app.add_flag("--json", json);
-    AddVerbosity(app, &loud.quiet, &loud.verbose);
-    int parsed = ParseArguments(app, "list", kListHelp, args);
-    if (parsed != kGoOn) return parsed;
-    loud.Apply();
-
     Catalogue c;
-    std::string problem = LoadCatalogue(path, &c);
-    if (!problem.empty()) return Fail(path, problem);
+    const int opened = OpenPackageToInspect(
+        "list", kListHelp, args, false, [&](CLI::App& app) { app.add_flag("--json", json); }, &path, &c);
+    if (opened != kGoOn) return opened;
 
     std::vector<std::string> names;
     std::vector<bool> named;
@@ -193,34 +196,37 @@ int RunList(const std::vector<std::string>& args) {
 
     if (json) {
         // The media records' kind: "mixed" when they differ, null without media.
-        std::string kind = "null";
+        nlohmann::ordered_json kind;
         for (std::size_t i = kRoleMedia; i < c.records.size(); ++i) {
-            std::string k = JsonString(KindName(c.records[i].kind));
-            kind = kind == "null" || kind == k ? k : "\"mixed\"";
+            const std::string k = KindName(c.records[i].kind);
+            kind = kind.is_null() || kind == k ? nlohmann::ordered_json(k) : nlohmann::ordered_json("mixed");
         }
-        std::cout << "{\n  \"format\": 1,\n"
-                  << "  \"title\": " << JsonString(Cp1252ToUtf8(c.title)) << ",\n"
-                  << "  \"kind\": " << kind << ",\n"
-                  << "  \"numberingBase\": " << c.base << ",\n"
-                  << "  \"licenseLength\": " << c.licenseLength << ",\n"
-                  << "  \"license\": ";
-        if (c.licenseLength == 0) std::cout << "null";
-        else
-            std::cout << "{\"role\": \"license\", \"roleText\": \"license text\", \"length\": " << c.licenseLength
-                      << "}";
-        std::cout << ",\n  \"records\": [";
+        nlohmann::ordered_json out = {{"format", 1},
+                                      {"title", Cp1252ToUtf8(c.title)},
+                                      {"kind", kind},
+                                      {"numberingBase", c.base},
+                                      {"licenseLength", c.licenseLength},
+                                      {"license", nullptr},
+                                      {"records", nlohmann::ordered_json::array()}};
+        if (c.licenseLength != 0)
+            out["license"] = {{"role", "license"}, {"roleText", "license text"}, {"length", c.licenseLength}};
         for (std::size_t i = 0; i < c.records.size(); ++i) {
             const FileRecord& r = c.records[i];
-            bool media = RoleOf(static_cast<std::uint32_t>(i)) == kRoleMedia;
-            std::cout << (i ? ",\n" : "\n") << "    {\"index\": " << i << ", \"role\": \"" << RoleOfRecord(i).code
-                      << "\", \"roleText\": \"" << RoleOfRecord(i).text
-                      << "\", \"name\": " << (named[i] ? JsonString(names[i]) : "null")
-                      << ", \"extension\": " << (media ? JsonString(Cp1252ToUtf8(ExtensionOf(r))) : "null")
-                      << ", \"packed\": " << (r.unpackedSize != 0 ? "true" : "false")
-                      << ", \"storedSize\": " << r.storedSize << ", \"unpackedSize\": " << InstalledSize(r)
-                      << ", \"offset\": " << r.offset << "}";
+            const bool media = RoleOf(static_cast<std::uint32_t>(i)) == kRoleMedia;
+            nlohmann::ordered_json record = {{"index", i},
+                                             {"role", RoleOfRecord(i).code},
+                                             {"roleText", RoleOfRecord(i).text},
+                                             {"name", nullptr},
+                                             {"extension", nullptr},
+                                             {"packed", r.unpackedSize != 0},
+                                             {"storedSize", r.storedSize},
+                                             {"unpackedSize", InstalledSize(r)},
+                                             {"offset", r.offset}};
+            if (named[i]) record["name"] = names[i];
+            if (media) record["extension"] = Cp1252ToUtf8(ExtensionOf(r));
+            out["records"].push_back(record);
         }
-        std::cout << (c.records.empty() ? "]\n}\n" : "\n  ]\n}\n");
+        std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
         return kExitOk;
     }
 
@@ -245,20 +251,31 @@ int RunList(const std::vector<std::string>& args) {
 
 namespace {
 
-// Writing the extracted files: each one under a temporary name of its own,
-// created new, in the target folder; renamed to its name only when every
-// file is written and sound.
+// A file written by this run under a temporary name in the target folder.
+struct WrittenFile {
+    std::string name;  // "" once renamed into place or removed
+    FileFacts facts;   // which file it is, to tell it from a name replaced meanwhile
+    int interruptSlot = -1;
+};
+
+// Writing the extracted files: each one new under a temporary name of its
+// own in the target folder, written through the file the creation opened,
+// and renamed to its name only when every file is written, on the disk and
+// sound.
 struct Extraction {
     std::string folder;
     ToolFolder open;
-    std::vector<std::string> temporaries;  // full paths, removed on failure and on a signal
-    std::vector<std::string> placed;       // names renamed into place by this run
-    bool created = false;                  // the folder was made by this run
+    std::vector<WrittenFile> temporaries;
+    std::vector<std::string> placed;  // names renamed into place by this run
+    bool created = false;             // the folder was made by this run
+    int folderSlot = -1;
 
     ~Extraction() {
-        for (const std::string& t : temporaries)
-            if (!t.empty()) RemoveFile(t);
+        for (WrittenFile& t : temporaries)
+            if (!t.name.empty() && RemoveIn(open, t.name)) t.name.clear();
         CloseFolder(&open);
+        if (created) RemoveEmptyFolder(folder);  // only when nothing is left in it
+        KeepOnInterrupt(folderSlot);
     }
 };
 
@@ -273,6 +290,7 @@ std::string OpenTargetFolder(Extraction& x) {
     if (!LookAt(x.folder, false, &facts) || facts.kind == FileKind::Missing) {
         if (!MakeFolders(x.folder)) return "cannot create the folder: " + SystemProblem();
         x.created = true;
+        x.folderSlot = RemoveOnInterrupt(x.folder, true);
     } else if (facts.kind == FileKind::Link) {
         return "is a symbolic link; extract writes only into a real folder";
     } else if (facts.kind != FileKind::Folder) {
@@ -282,41 +300,78 @@ std::string OpenTargetFolder(Extraction& x) {
     return "";
 }
 
-// Creates a new, empty file under a fresh temporary name in the folder and
-// returns its full path ("" on failure, with SystemProblem() telling why).
-std::string CreateTemporaryIn(Extraction& x) {
-    static std::mt19937_64 random(std::random_device{}());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[40];
-        std::snprintf(name, sizeof name, ".glimmer-extract-%016llx",
-                      static_cast<unsigned long long>(random()));
-        bool exists = false;
-        if (CreateNewIn(x.open, name, &exists)) return x.folder + "/" + name;
-        if (!exists) return "";
-    }
-    return "";
-}
-
-// Renames a temporary file to `name`; without `overwrite` never over an
-// existing file.
-bool PlaceFile(Extraction& x, const std::string& temporary, const std::string& name, bool overwrite) {
-    return RenameIn(x.open, temporary.substr(temporary.find_last_of('/') + 1), name, overwrite);
-}
-
-// Copies the stored entry `r` of `package` to `out`, counting progress.
-bool CopyStored(OsFile package, const FileRecord& r, OsFile out, Progress& progress) {
-    if (g_platform->FileSeek(package, r.offset) != static_cast<std::int64_t>(r.offset)) return false;
+// Copies the stored entry `r` of `package` to `out` (a file of the tool's
+// platform table, as the decoder's output is), counting progress: "",
+// "read" or "write" for the side that failed.
+std::string CopyStored(OsFile package, const FileRecord& r, ToolFile out, Progress& progress) {
+    if (g_platform->FileSeek(package, r.offset) != static_cast<std::int64_t>(r.offset)) return "read";
     std::vector<char> buffer(1 << 20);
     std::uint32_t left = r.storedSize;
     while (left > 0) {
         std::uint32_t want = std::min<std::uint32_t>(left, static_cast<std::uint32_t>(buffer.size()));
         std::int32_t got = g_platform->FileRead(package, buffer.data(), want);
-        if (got != static_cast<std::int32_t>(want)) return false;
-        if (g_platform->FileWrite(out, buffer.data(), want) != static_cast<std::int32_t>(want)) return false;
+        if (got != static_cast<std::int32_t>(want)) return "read";
+        if (g_platform->FileWrite(out, buffer.data(), want) != static_cast<std::int32_t>(want)) return "write";
         left -= want;
         ProgressAdvance(progress, want);
     }
-    return true;
+    return "";
+}
+
+// Writes record `i` of the package into a new temporary file of the
+// folder: "" or the problem.
+std::string ExtractRecord(Extraction& x, const std::string& path, OsFile package, const Catalogue& c, std::size_t i,
+                          const std::string& name, const PumpControl* pump, Progress& progress) {
+    const FileRecord& r = c.records[i];
+    WrittenFile written;
+    const ToolFile out = CreateTemporaryIn(x.open, ".glimmer-extract-", &written.name);
+    if (out == kNoToolFile) return x.folder + ": cannot create a file: " + SystemProblem();
+    written.interruptSlot = RemoveOnInterrupt(x.folder + "/" + written.name);
+    const bool known = FactsOf(out, &written.facts);
+    x.temporaries.push_back(written);
+    std::string problem;
+    if (written.interruptSlot < 0) {
+        problem = x.folder + ": too many files to extract in one run";
+    } else if (!known) {
+        problem = x.folder + "/" + written.name + ": " + SystemProblem();
+    } else if (r.unpackedSize == 0) {
+        problem = CopyStored(package, r, out, progress);
+        if (!problem.empty()) problem = (problem == "write" ? x.folder + "/" + name + ": write failed: " + SystemProblem()
+                                                             : path + ": record " + std::to_string(i) + " (" + name +
+                                                                   ") cannot be copied whole");
+    } else {
+        PackedStreamOutcome outcome = DecodePackedEntry(package, r, out, pump);
+        if (outcome.writeFailed)
+            problem = x.folder + "/" + name + ": write failed: " + SystemProblem();
+        else if (!Sound(outcome))
+            problem = path + ": record " + std::to_string(i) + " (" + name + ") is damaged: " + DescribeOutcome(outcome);
+    }
+    // A full disk may show only when the file is flushed or closed.
+    if (problem.empty() && !FlushToDisk(out)) problem = x.folder + "/" + name + ": write failed: " + SystemProblem();
+    if (!CloseFile(out) && problem.empty()) problem = x.folder + "/" + name + ": write failed: " + SystemProblem();
+    return problem;
+}
+
+// Renames every temporary file to its name, once each is found to be still
+// the file this run wrote; without `overwrite` never over an existing file.
+std::string PlaceFiles(Extraction& x, const std::vector<std::string>& names, bool overwrite) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        FileFacts now;
+        const WrittenFile& t = x.temporaries[i];
+        if (!LookIn(x.open, t.name, &now)) return x.folder + "/" + t.name + ": " + SystemProblem();
+        if (now.kind != FileKind::Regular || now.volume != t.facts.volume || now.index != t.facts.index)
+            return x.folder + "/" + t.name + ": was replaced while it was written (by a link or another file); "
+                                             "nothing is put in place";
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        WrittenFile& t = x.temporaries[i];
+        if (!RenameIn(x.open, t.name, names[i], overwrite))
+            return x.folder + "/" + names[i] + ": cannot put it in place: " + SystemProblem();
+        x.placed.push_back(names[i]);
+        t.name.clear();
+        KeepOnInterrupt(t.interruptSlot);
+    }
+    return "";
 }
 
 }  // namespace
@@ -324,20 +379,16 @@ bool CopyStored(OsFile package, const FileRecord& r, OsFile out, Progress& progr
 int RunExtract(const std::vector<std::string>& args) {
     std::string path, folder;
     bool overwrite = false;
-    Loudness loud;
-    CLI::App app("extract");
-    app.add_option("PACKAGE", path)->required();
-    app.add_option("DIR", folder)->required();
-    app.add_flag("--overwrite", overwrite);
-    AddVerbosity(app, &loud.quiet, &loud.verbose);
-    int parsed = ParseArguments(app, "extract", kExtractHelp, args);
-    if (parsed != kGoOn) return parsed;
-    loud.Apply();
-
     Catalogue c;
-    std::string problem = LoadCatalogue(path, &c);
-    if (problem.empty()) problem = CheckInstallable(c);
-    if (!problem.empty()) return Fail(path, problem);
+    const int opened = OpenPackageToInspect(
+        "extract", kExtractHelp, args, true,
+        [&](CLI::App& app) {
+            app.add_option("DIR", folder)->required();
+            app.add_flag("--overwrite", overwrite);
+        },
+        &path, &c);
+    if (opened != kGoOn) return opened;
+    std::string problem;
 
     // Every name is checked before anything is written.
     std::vector<std::string> names;
@@ -370,34 +421,13 @@ int RunExtract(const std::vector<std::string>& args) {
     OsFile package = g_platform->FileOpenRead(path.c_str());
     if (package == kNoFile) return Fail(path, "cannot open: " + SystemProblem());
     x.temporaries.reserve(c.records.size());
-    RemoveOnInterrupt(&x.temporaries);
     Progress progress = StartProgress(total);
     PumpControl pump = {CountStep, nullptr, &progress};
     std::uint64_t done = 0, stored = 0;
     for (std::size_t i = 0; i < c.records.size() && problem.empty(); ++i) {
         const FileRecord& r = c.records[i];
         ProgressFile(progress, "extracting", names[i]);
-        std::string temporary = CreateTemporaryIn(x);
-        if (temporary.empty()) {
-            problem = folder + ": cannot create a file: " + SystemProblem();
-            break;
-        }
-        x.temporaries.push_back(temporary);
-        OsFile out = g_platform->FileCreate(temporary.c_str());
-        if (out == kNoFile) {
-            problem = folder + ": cannot create a file: " + SystemProblem();
-            break;
-        }
-        if (r.unpackedSize == 0) {
-            if (!CopyStored(package, r, out, progress))
-                problem = path + ": record " + std::to_string(i) + " (" + names[i] + ") cannot be copied whole";
-        } else {
-            PackedStreamOutcome outcome = DecodePackedEntry(package, r, out, &pump);
-            if (!Sound(outcome))
-                problem = path + ": record " + std::to_string(i) + " (" + names[i] + ") is damaged: " +
-                          DescribeOutcome(outcome);
-        }
-        g_platform->FileClose(out);
+        problem = ExtractRecord(x, path, package, c, i, names[i], &pump, progress);
         done += InstalledSize(r);
         stored += r.storedSize;
         progress.done = done;
@@ -405,26 +435,17 @@ int RunExtract(const std::vector<std::string>& args) {
                " bytes");
     }
     g_platform->FileClose(package);
-    for (std::size_t i = 0; i < names.size() && problem.empty(); ++i) {
-        if (!PlaceFile(x, x.temporaries[i], names[i], overwrite)) {
-            problem = x.folder + "/" + names[i] + ": cannot put it in place: " + SystemProblem();
-            break;
-        }
-        x.placed.push_back(names[i]);
-        x.temporaries[i].clear();
-    }
+    if (problem.empty()) problem = PlaceFiles(x, names, overwrite);
     EndProgress(progress);
     if (!problem.empty()) {
-        // Files this run put in place new go again; replaced ones cannot come back.
+        // Files this run put in place new go again; replaced ones cannot
+        // come back, and the new ones stay in their place.
         if (!overwrite)
             for (const std::string& name : x.placed) RemoveIn(x.open, name);
-        for (std::string& t : x.temporaries)
-            if (!t.empty() && RemoveFile(t)) t.clear();
-        CloseFolder(&x.open);
-        if (x.created) RemoveEmptyFolder(x.folder);  // only when nothing is left in it
         std::cerr << "glimmer-pack: " << problem << "\n";
         return kExitFailed;
     }
+    x.created = false;  // the folder stays, with the files
     Summary("extracted " + std::to_string(names.size()) + " files into " + folder + ": " + FormatBytes(stored) +
             " in, " + FormatBytes(done) + " out, " + FormatSeconds(Elapsed(progress)));
     return kExitOk;
@@ -432,18 +453,10 @@ int RunExtract(const std::vector<std::string>& args) {
 
 int RunVerify(const std::vector<std::string>& args) {
     std::string path;
-    Loudness loud;
-    CLI::App app("verify");
-    app.add_option("PACKAGE", path)->required();
-    AddVerbosity(app, &loud.quiet, &loud.verbose);
-    int parsed = ParseArguments(app, "verify", kVerifyHelp, args);
-    if (parsed != kGoOn) return parsed;
-    loud.Apply();
-
     Catalogue c;
-    std::string problem = LoadCatalogue(path, &c);
-    if (problem.empty()) problem = CheckInstallable(c);
-    if (!problem.empty()) return Fail(path, problem);
+    const int opened = OpenPackageToInspect("verify", kVerifyHelp, args, true, [](CLI::App&) {}, &path, &c);
+    if (opened != kGoOn) return opened;
+    std::string problem;
 
     OsFile package = g_platform->FileOpenRead(path.c_str());
     if (package == kNoFile) return Fail(path, "cannot open: " + SystemProblem());
@@ -467,6 +480,8 @@ int RunVerify(const std::vector<std::string>& args) {
     }
     g_platform->FileClose(package);
     EndProgress(progress);
+    if (problem.empty()) problem = CheckSignatureMatch(path, &c.signature);
+    if (problem.empty() && c.signature.checked && !c.signature.matches) problem = SignatureLine(c.signature);
     if (!problem.empty()) return Fail(path, problem);
     Summary(path + ": layout and sizes sound, every packed stream decodes to its stated size (" +
             std::to_string(c.records.size()) + " files, " + std::to_string(packed) +

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -133,25 +132,14 @@ std::string WriteNewFile(const std::string& path, const std::string& text, bool 
     while (folder.size() > 1 && IsSeparator(folder.back())) folder.pop_back();
     ToolFolder open;
     if (!OpenFolder(folder.empty() ? "." : folder, &open)) return "cannot open its folder: " + SystemProblem();
-    static std::mt19937_64 random(std::random_device{}());
     std::string temporary;
-    for (int attempt = 0; attempt < 100 && temporary.empty(); ++attempt) {
-        char candidate[40];
-        std::snprintf(candidate, sizeof candidate, ".glimmer-new-%016llx", static_cast<unsigned long long>(random()));
-        bool exists = false;
-        if (CreateNewIn(open, candidate, &exists)) temporary = candidate;
-        else if (!exists) break;
-    }
+    const ToolFile out = CreateTemporaryIn(open, ".glimmer-new-", &temporary);
     std::string problem;
-    if (temporary.empty()) problem = "cannot create a file beside it: " + SystemProblem();
-    const std::string temporaryPath = (folder.empty() ? "." : folder) + "/" + temporary;
+    if (out == kNoToolFile) problem = "cannot create a file beside it: " + SystemProblem();
     if (problem.empty()) {
-        OsFile out = g_platform->FileCreate(temporaryPath.c_str());
-        if (out == kNoFile ||
-            g_platform->FileWrite(out, text.data(), static_cast<std::uint32_t>(text.size())) !=
-                static_cast<std::int32_t>(text.size()))
-            problem = "cannot write: " + SystemProblem();
-        if (out != kNoFile) g_platform->FileClose(out);
+        // Written through the file created, never by its name.
+        if (!WriteAll(out, text.data(), text.size()) || !FlushToDisk(out)) problem = "cannot write: " + SystemProblem();
+        if (!CloseFile(out) && problem.empty()) problem = "cannot write: " + SystemProblem();
         if (problem.empty() && !RenameIn(open, temporary, name, overwrite)) {
             FileFacts facts;
             problem = !overwrite && LookIn(open, name, &facts) && facts.kind != FileKind::Missing

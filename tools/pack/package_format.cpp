@@ -46,40 +46,6 @@ const std::uint16_t kCp1252High[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
 
-// Decodes the character at text[*i] and moves *i past it; false for an
-// invalid, overlong or surrogate sequence.
-bool NextUtf8(const std::string& text, std::size_t* i, std::uint32_t* c) {
-    unsigned char lead = static_cast<unsigned char>(text[*i]);
-    std::size_t extra = 0;
-    std::uint32_t least = 0;
-    if (lead < 0x80) {
-        *c = lead;
-    } else if (lead >= 0xC2 && lead < 0xE0) {
-        *c = lead & 0x1F;
-        extra = 1;
-        least = 0x80;
-    } else if (lead >= 0xE0 && lead < 0xF0) {
-        *c = lead & 0x0F;
-        extra = 2;
-        least = 0x800;
-    } else if (lead >= 0xF0 && lead < 0xF5) {
-        *c = lead & 0x07;
-        extra = 3;
-        least = 0x10000;
-    } else {
-        return false;
-    }
-    if (*i + extra >= text.size()) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-        unsigned char next = static_cast<unsigned char>(text[*i + k]);
-        if ((next & 0xC0) != 0x80) return false;
-        *c = *c << 6 | (next & 0x3F);
-    }
-    if (*c < least || (*c >= 0xD800 && *c < 0xE000) || *c > 0x10FFFF) return false;
-    *i += extra + 1;
-    return true;
-}
-
 }  // namespace
 
 std::string FindStubAnchor(const std::string& stub, StubAnchor* anchor) {
@@ -295,14 +261,36 @@ std::string PathLengthWarning(const std::string& title, std::uint16_t numberingB
            " bytes fit";
 }
 
-std::string MediaExtension(const std::string& fileName) {
-    std::string name = fileName.substr(fileName.find_last_of('/') + 1);
-    std::size_t dot = name.find_last_of('.');
-    if (dot == std::string::npos || dot == 0) return "";
-    std::string extension = name.substr(dot);
-    for (char& c : extension)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return extension;
+bool NextUtf8(const std::string& text, std::size_t* i, std::uint32_t* c) {
+    unsigned char lead = static_cast<unsigned char>(text[*i]);
+    std::size_t extra = 0;
+    std::uint32_t least = 0;
+    if (lead < 0x80) {
+        *c = lead;
+    } else if (lead >= 0xC2 && lead < 0xE0) {
+        *c = lead & 0x1F;
+        extra = 1;
+        least = 0x80;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+        *c = lead & 0x0F;
+        extra = 2;
+        least = 0x800;
+    } else if (lead >= 0xF0 && lead < 0xF5) {
+        *c = lead & 0x07;
+        extra = 3;
+        least = 0x10000;
+    } else {
+        return false;
+    }
+    if (*i + extra >= text.size()) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+        unsigned char next = static_cast<unsigned char>(text[*i + k]);
+        if ((next & 0xC0) != 0x80) return false;
+        *c = *c << 6 | (next & 0x3F);
+    }
+    if (*c < least || (*c >= 0xD800 && *c < 0xE000) || *c > 0x10FFFF) return false;
+    *i += extra + 1;
+    return true;
 }
 
 bool Utf8ToCp1252(const std::string& utf8, std::string* cp1252) {

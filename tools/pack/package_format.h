@@ -118,15 +118,16 @@ std::string PathLengthProblem(const std::string& title, std::uint16_t numberingB
 std::string PathLengthWarning(const std::string& title, std::uint16_t numberingBase,
                               const std::vector<FileRecord>& records);
 
-// The extension field for a media file name: its extension from the last
-// '.' (with the dot) upper-cased, or "" when the name has none.
-std::string MediaExtension(const std::string& fileName);
-
 // Text conversions between UTF-8 (the host's) and Windows code page 1252 (the
 // catalogue's). Utf8ToCp1252 returns false when the text is not valid UTF-8
 // or holds a character code page 1252 lacks.
 bool Utf8ToCp1252(const std::string& utf8, std::string* cp1252);
 bool IsValidUtf8(const std::string& text);
+// Decodes the UTF-8 character at text[*i] and moves *i past it; false,
+// with *i unmoved, for an invalid, cut, overlong or surrogate sequence or a
+// value above U+10FFFF. The tool's one UTF-8 decoder.
+bool NextUtf8(const std::string& text, std::size_t* i, std::uint32_t* c);
 std::string Cp1252ToUtf8(const std::string& cp1252);
-// Appends the character `c` (below 0x110000) to `out` in UTF-8.
+// Appends the character `c` (below 0x110000) to `out` in UTF-8: the tool's
+// one UTF-8 encoder.
 void AppendUtf8(std::string& out, std::uint32_t c);

@@ -1,25 +1,16 @@
 #include "signing.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "certificates.h"
 #include "cli.h"
-#include "payload/pe_format.h"
 #include "payload/payload.h"
+#include "pe_layout.h"
 #include "tool_files.h"
 
 namespace {
 
-// Offsets in the optional header of its magic and of the data directory
-// count, and of the first data directory for a 32-bit and a 64-bit image.
-constexpr std::uint32_t kMagicPe32 = 0x10B;
-constexpr std::uint32_t kMagicPe32Plus = 0x20B;
-constexpr std::uint32_t kDirectoryCountPe32 = 92;
-constexpr std::uint32_t kDirectoriesPe32 = 96;
-constexpr std::uint32_t kDirectoryCountPe32Plus = 108;
-constexpr std::uint32_t kDirectoriesPe32Plus = 112;
-// The certificate table is data directory 4; its address is a file offset.
-constexpr std::uint32_t kCertificateDirectory = 4;
 // WIN_CERTIFICATE: a 4-byte length (header included), a 2-byte revision and
 // a 2-byte type before the certificate itself.
 constexpr std::uint32_t kWinCertificateHeader = 8;
@@ -28,15 +19,12 @@ constexpr std::uint16_t kWinCertTypePkcsSignedData = 0x0002;
 // Far more than any chain of certificates with a time stamp needs.
 constexpr std::uint32_t kLargestCertificateTable = 16u << 20;
 
-std::uint16_t GetU16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-
-std::uint32_t GetU32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
+// A package's headers lie well inside its first megabyte (a stub's take
+// a kilobyte).
+constexpr std::size_t kHeadersRead = 1u << 20;
 
 // Reads up to `size` bytes at `offset`; the count read.
-std::size_t ReadAt(ToolFile in, std::uint64_t offset, unsigned char* buffer, std::size_t size) {
+std::size_t ReadAt(ToolFile in, std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
     if (!SeekTo(in, offset)) return 0;
     std::size_t got = 0;
     while (got < size) {
@@ -98,25 +86,16 @@ std::string ReadPackageSignature(const std::string& path, PackageSignature* sign
     const ToolFile in = package.file;
     const std::uint64_t fileSize = facts.size;
 
-    unsigned char dos[kDosHeaderSize];
-    unsigned char headers[kSignatureSize + kFileHeaderSize + kDirectoriesPe32Plus + 16 * 8];
-    if (ReadAt(in, 0, dos, sizeof dos) != sizeof dos || dos[0] != 'M' || dos[1] != 'Z') return "not a PE file";
-    const std::uint64_t lfanew = GetU32(dos + kLfanewOffset);
-    // A 32-bit image's headers are shorter than a 64-bit one's; read what
-    // the file holds and check the length needed once the magic is known.
-    const std::size_t got = ReadAt(in, lfanew, headers, sizeof headers);
-    const unsigned char* optional = headers + kSignatureSize + kFileHeaderSize;
-    if (got < kSignatureSize + kFileHeaderSize + 2 || std::memcmp(headers, "PE\0\0", kSignatureSize) != 0)
-        return "not a PE file";
-    const std::uint16_t magic = GetU16(optional);
-    if (magic != kMagicPe32 && magic != kMagicPe32Plus) return "its optional header is neither PE32 nor PE32+";
-    const std::uint32_t countAt = magic == kMagicPe32 ? kDirectoryCountPe32 : kDirectoryCountPe32Plus;
-    const std::uint32_t directoriesAt = magic == kMagicPe32 ? kDirectoriesPe32 : kDirectoriesPe32Plus;
-    const std::size_t entryAt = kSignatureSize + kFileHeaderSize + directoriesAt + kCertificateDirectory * 8;
-    if (got < kSignatureSize + kFileHeaderSize + countAt + 4) return "its optional header is cut short";
-    if (GetU32(optional + countAt) <= kCertificateDirectory || got < entryAt + 8) return "";  // no such directory
-    signature->offset = GetU32(headers + entryAt);
-    signature->size = GetU32(headers + entryAt + 4);
+    // The certificate table is named by the headers, read with the tools'
+    // PE reader.
+    Bytes headers(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kHeadersRead)));
+    PeImage image;
+    std::string problem;
+    if (ReadAt(in, 0, headers.data(), headers.size()) != headers.size()) return "cannot read: " + SystemProblem();
+    if (!ParsePe(headers, &image, &problem)) return "not a 32-bit PE file whose headers can be read (" + problem + ")";
+    const PeDirectory& directory = image.directories[kDirSecurity];
+    signature->offset = directory.virtualAddress;  // a file offset for this directory
+    signature->size = directory.size;
     if (signature->size == 0) return "";
     signature->present = true;
 
@@ -125,17 +104,16 @@ std::string ReadPackageSignature(const std::string& path, PackageSignature* sign
     if (end != fileSize) return "bytes follow its certificate table; a signature must be the last thing in the file";
     if (signature->size < kWinCertificateHeader || signature->size > kLargestCertificateTable)
         return "its certificate table's size (" + std::to_string(signature->size) + " bytes) is implausible";
-    std::string table(signature->size, '\0');
-    if (ReadAt(in, signature->offset, reinterpret_cast<unsigned char*>(table.data()), table.size()) != table.size())
+    Bytes table(signature->size);
+    if (ReadAt(in, signature->offset, table.data(), table.size()) != table.size())
         return "its certificate table cannot be read";
-    const unsigned char* head = reinterpret_cast<const unsigned char*>(table.data());
-    const std::uint32_t length = GetU32(head);
+    const std::uint32_t length = ReadLe32(table, 0);
     if (length < kWinCertificateHeader || length > table.size())
         return "its first certificate's length does not fit the certificate table";
-    if (GetU16(head + 4) != kWinCertRevision2 || GetU16(head + 6) != kWinCertTypePkcsSignedData)
+    if (ReadLe16(table, 4) != kWinCertRevision2 || ReadLe16(table, 6) != kWinCertTypePkcsSignedData)
         return "its certificate table holds no Authenticode signature (revision 2, PKCS#7 signed data)";
-    return ReadSignerNames(table.substr(kWinCertificateHeader, length - kWinCertificateHeader), &signature->subject,
-                           &signature->issuer);
+    const std::string der(table.begin() + kWinCertificateHeader, table.begin() + length);
+    return ReadSignerNames(der, &signature->subject, &signature->issuer);
 }
 
 std::string CheckRecordsBeforeSignature(const PackageSignature& signature, const std::vector<FileRecord>& records) {
@@ -149,11 +127,43 @@ std::string CheckRecordsBeforeSignature(const PackageSignature& signature, const
     return "";
 }
 
+std::string CheckSignatureMatch(const std::string& path, PackageSignature* signature) {
+    if (!signature->present || !FindProgram("osslsigncode")) return "";
+    std::string output;
+    RunCollecting({"osslsigncode", "verify", "-in", path}, &output);
+    // "Current message digest    : 99DC..." and "Calculated message digest : 99DC...",
+    // the latter followed by "MISMATCH!!!" when they differ; then
+    // "Signature verification: ok" when the whole signature, its chain
+    // included, holds.
+    auto digest = [&](const std::string& label) {
+        const std::size_t at = output.find(label);
+        if (at == std::string::npos) return std::string();
+        const std::size_t colon = output.find(':', at), end = output.find('\n', at);
+        if (colon == std::string::npos || colon > end) return std::string();
+        std::string value = output.substr(colon + 1, end - colon - 1);
+        value.erase(0, value.find_first_not_of(' '));
+        return value.substr(0, value.find_first_of(" \r"));
+    };
+    const std::string current = digest("Current message digest"), calculated = digest("Calculated message digest");
+    if (current.empty() || calculated.empty())
+        return "osslsigncode verify read no message digest from it: " + SignerMessage(output);
+    signature->checked = true;
+    signature->matches = current == calculated && output.find("MISMATCH") == std::string::npos;
+    signature->trusted = signature->matches && output.find("Signature verification: ok") != std::string::npos;
+    return "";
+}
+
 std::string SignatureLine(const PackageSignature& signature) {
     if (!signature.present) return "not signed";
-    return "signed (Authenticode) by \"" + signature.subject + "\", issued by \"" + signature.issuer +
-           "\"; not checked here: whether the signature matches the file and whether the certificate is "
-           "trusted (osslsigncode verify checks both)";
+    const std::string signer =
+        "signed (Authenticode) by \"" + signature.subject + "\", issued by \"" + signature.issuer + "\"";
+    if (!signature.checked)
+        return signer + "; not checked here: whether the signature matches the file and whether the certificate is "
+                        "trusted (osslsigncode verify checks both; install osslsigncode and verify checks them too)";
+    if (!signature.matches) return signer + "; the signature does not match the file (osslsigncode verify)";
+    return signer + "; the signature matches the file, and osslsigncode verify finds its certificate " +
+           (signature.trusted ? "trusted on this machine"
+                              : "not trusted on this machine (self-signed or of an authority it does not know)");
 }
 
 std::string SignerProblem() {
@@ -191,7 +201,8 @@ std::string SignPackage(const SignRequest& request) {
     if (folder.empty())
         return request.output + ": cannot create a temporary folder beside it: " + SystemProblem();
     const std::string signedPath = folder + "/signed.exe";
-    RemoveOnInterruptToo(signedPath, folder);
+    const int folderSlot = RemoveOnInterrupt(folder, true);
+    const int fileSlot = RemoveOnInterrupt(signedPath);
 
     std::vector<std::string> args = {"osslsigncode", "sign", "-certs", request.cert, "-key", request.key};
     if (!request.timestamp.empty()) args.insert(args.end(), {"-ts", request.timestamp});
@@ -213,6 +224,7 @@ std::string SignPackage(const SignRequest& request) {
     }
     RemoveFile(signedPath);
     RemoveEmptyFolder(folder);
-    RemoveOnInterruptToo("", "");
+    KeepOnInterrupt(fileSlot);
+    KeepOnInterrupt(folderSlot);
     return problem.empty() ? "" : request.output + ": " + problem;
 }

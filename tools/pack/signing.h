@@ -35,6 +35,11 @@ struct PackageSignature {
     std::uint32_t size = 0;     // its size in bytes
     std::string subject;        // the signer's certificate subject, UTF-8 ("CN = ..., O = ...")
     std::string issuer;         // and its issuer
+    // Set by CheckSignatureMatch: whether osslsigncode looked at the
+    // signature, whether the digest it carries is the file's, and whether
+    // osslsigncode found the whole signature sound (its certificate chain
+    // trusted on this machine).
+    bool checked = false, matches = false, trusted = false;
 };
 
 // Reads the certificate data directory of the PE file at `path` and, when it
@@ -48,9 +53,16 @@ std::string ReadPackageSignature(const std::string& path, PackageSignature* sign
 // the first record that reaches into it. Always "" for an unsigned package.
 std::string CheckRecordsBeforeSignature(const PackageSignature& signature, const std::vector<FileRecord>& records);
 
-// One line about the signature for `verify`, saying what was read and what
-// was not checked (whether the signature matches the file, and whether the
-// certificate is trusted).
+// When osslsigncode can be run, has it check a signed package's signature:
+// the message digest the signature carries against the one computed from
+// the file (`osslsigncode verify`). Nothing for an unsigned package or
+// without osslsigncode (signature->checked stays false). "" or why
+// osslsigncode gave no answer.
+std::string CheckSignatureMatch(const std::string& path, PackageSignature* signature);
+
+// One line about the signature for `verify`: who signed, and what
+// osslsigncode found, or that whether the signature matches the file and
+// whether the certificate is trusted was not checked.
 std::string SignatureLine(const PackageSignature& signature);
 
 // What `sign` and `build --sign-cert` need.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "package_format.h"
+#include "tool_files.h"
 
 namespace {
 
@@ -12,20 +13,12 @@ namespace {
 // *bad its index.
 bool DecodeUtf8(const std::string& text, std::u32string* out, std::size_t* bad) {
     for (std::size_t i = 0; i < text.size();) {
-        unsigned char lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        std::string one = text.substr(i, length);
-        if (!IsValidUtf8(one)) {
+        std::uint32_t c = 0;
+        if (!NextUtf8(text, &i, &c)) {
             *bad = i;
             return false;
         }
-        char32_t c = lead;
-        if (length > 1) {
-            c = lead & (0xFF >> (length + 1));
-            for (std::size_t k = 1; k < length; ++k) c = c << 6 | (static_cast<unsigned char>(one[k]) & 0x3F);
-        }
         out->push_back(c);
-        i += length;
     }
     return true;
 }
@@ -152,7 +145,8 @@ std::string Cp1252Problem(const std::string& utf8) {
 }
 
 std::string MediaExtensionField(const std::string& fileName, std::string* extension) {
-    std::string name = fileName.substr(fileName.find_last_of('/') + 1);
+    // The name after the folders, whichever separator the system takes.
+    std::string name = fileName.substr(fileName.find_last_of(kPathSeparators) + 1);
     std::size_t dot = name.find_last_of('.');
     extension->clear();
     if (dot == std::string::npos || dot == 0) return "";

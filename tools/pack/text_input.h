@@ -15,7 +15,7 @@
 bool PrepareLicenseText(const std::string& raw, std::string* text, std::string* problem);
 
 // The extension field for a media file named `fileName` (UTF-8, a path may
-// lead it): from its last '.', dot included, in code page 1252, with ASCII
+// lead it, its folders separated by any of kPathSeparators): from its last '.', dot included, in code page 1252, with ASCII
 // letters upper-cased; "" when the name has none. Returns "" with the field
 // in *extension, or why no field can be made (a character code page 1252
 // lacks, or whatever ExtensionProblem finds).

@@ -26,8 +26,11 @@
 std::vector<std::string> StartTool(int argc, char** argv);
 
 // The platform table through which the installer's reader and decoder read
-// packages and write extracted files: plain files named by the tool's paths.
-// Only its file operations and its text memory are used.
+// packages: plain files named by the tool's paths. Its files are this
+// layer's own (an OsFile of it is a ToolFile, and a ToolFile open for
+// writing may be handed to the decoder as its output). It creates no file
+// by name: what the tool writes, it creates through this layer. Only its
+// file operations and its text memory are used.
 const Platform* ToolPlatform();
 
 // ---- Failures ---------------------------------------------------------------------------
@@ -135,9 +138,12 @@ bool OpenFolder(const std::string& path, ToolFolder* folder);
 void CloseFolder(ToolFolder* folder);
 // What `name` in the folder is, without following a link.
 bool LookIn(const ToolFolder& folder, const std::string& name, FileFacts* facts);
-// Creates the file `name`, new (never over an existing name, never through
-// a link) and empty. *exists tells a failure because the name is taken.
-bool CreateNewIn(const ToolFolder& folder, const std::string& name, bool* exists);
+// Creates a new, empty file in the folder, open for writing, under a fresh
+// name: `prefix` and six characters that make it unique, set in *name. It
+// never opens an existing name or goes through a link; everything is then
+// written through the file returned, never by its name, so a name replaced
+// meanwhile by a link to another file cannot lead the writes there.
+ToolFile CreateTemporaryIn(const ToolFolder& folder, const std::string& prefix, std::string* name);
 // Renames `from` to `to` in the folder; over an existing `to` only with
 // `replace`.
 bool RenameIn(const ToolFolder& folder, const std::string& from, const std::string& to, bool replace);
@@ -168,15 +174,18 @@ int RunCollecting(const std::vector<std::string>& args, std::string* output);
 
 // On an interrupt (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl+C, Ctrl+Break
 // and the console closing), ends the program RunCollecting runs, removes
-// every non-empty path in `files` and the paths given to
-// RemoveOnInterruptToo, and exits with 128 + the signal number. A signal
-// that was ignored when the tool started (nohup, a background job) stays
-// ignored. The vector must not grow while an interrupt may come: reserve its
-// room first.
-void RemoveOnInterrupt(const std::vector<std::string>* files);
-// One more file and a folder (removed after the file, when empty) for an
-// interrupt to remove; "" for none. Calling it again replaces both.
-void RemoveOnInterruptToo(const std::string& file, const std::string& folder);
+// every file and then every (empty) folder given here and not taken back,
+// and exits with 128 + the signal number. A signal that was ignored when
+// the tool started (nohup, a background job) stays ignored.
+//
+// The paths wait in a table of fixed room that the handler reads while the
+// main code may be adding to it (see interrupt_table.h): nothing the
+// handler reads is ever moved, half written or freed. Adding returns the
+// entry's slot, or -1 when the table is full (some megabytes of paths).
+int RemoveOnInterrupt(const std::string& path, bool folder = false);
+// Takes an entry back out: its file was renamed into place or removed by
+// the main code. -1 does nothing.
+void KeepOnInterrupt(int slot);
 
 // ---- The terminal -----------------------------------------------------------------------------
 

@@ -2,6 +2,8 @@
 // the extraction folder, fork and exec, signals.
 #include "tool_files.h"
 
+#include "interrupt_table.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <random>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,8 +22,6 @@ const char* const kPathSeparators = "/";
 const char* const kStubFromProgram = "../share/glimmer-pack/stub.exe";
 
 std::vector<std::string> StartTool(int argc, char** argv) { return std::vector<std::string>(argv + 1, argv + argc); }
-
-const Platform* ToolPlatform() { return &kPosixPlatform; }
 
 std::string SystemProblem() { return std::strerror(errno); }
 
@@ -106,6 +107,73 @@ bool FlushToDisk(ToolFile file) { return fsync(Fd(file)) == 0; }
 
 bool CloseFile(ToolFile file) { return close(Fd(file)) == 0; }
 
+// ---- The platform table: file descriptors, like every file of this layer ---------------------
+
+namespace {
+
+OsFile TableOpenRead(const char* path) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    return fd < 0 ? kNoFile : fd;
+}
+
+// The tool creates its files through this layer, never by a name given to
+// the installer's code.
+OsFile TableRefuseCreate(const char*) {
+    errno = EPERM;
+    return kNoFile;
+}
+
+std::int32_t TableRead(OsFile file, void* buffer, std::uint32_t size) {
+    return static_cast<std::int32_t>(ReadSome(file, buffer, size));
+}
+
+std::int32_t TableWrite(OsFile file, const void* buffer, std::uint32_t size) {
+    return WriteAll(file, buffer, size) ? static_cast<std::int32_t>(size) : -1;
+}
+
+std::int64_t TableSeek(OsFile file, std::int64_t position) {
+    return position >= 0 && SeekTo(file, static_cast<std::uint64_t>(position)) ? position : -1;
+}
+
+std::int64_t TableSize(OsFile file) {
+    FileFacts facts;
+    return FactsOf(file, &facts) ? static_cast<std::int64_t>(facts.size) : -1;
+}
+
+void TableClose(OsFile file) {
+    if (file != kNoFile) close(Fd(file));
+}
+
+Platform MakeTable() {
+    Platform table = kPosixPlatform;
+    table.FileOpenRead = TableOpenRead;
+    table.FileCreate = TableRefuseCreate;
+    table.FileOpenAppend = TableRefuseCreate;
+    table.FileRead = TableRead;
+    table.FileWrite = TableWrite;
+    table.FileSeek = TableSeek;
+    table.FileTell = PositionOf;
+    table.FileSize = TableSize;
+    table.FileClose = TableClose;
+    return table;
+}
+
+// Six characters for a temporary name.
+std::string RandomSuffix() {
+    static std::mt19937_64 random(std::random_device{}());
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string suffix;
+    for (int i = 0; i < 6; ++i) suffix += kLetters[random() % (sizeof kLetters - 1)];
+    return suffix;
+}
+
+}  // namespace
+
+const Platform* ToolPlatform() {
+    static const Platform table = MakeTable();
+    return &table;
+}
+
 ToolFile CreateTemporary(std::string* pattern) {
     int fd = mkostemp(pattern->data(), O_CLOEXEC);
     if (fd < 0) return kNoToolFile;
@@ -179,13 +247,16 @@ bool LookIn(const ToolFolder& folder, const std::string& name, FileFacts* facts)
     return LookAtFrom(static_cast<int>(folder.handle), name, AT_SYMLINK_NOFOLLOW, facts);
 }
 
-bool CreateNewIn(const ToolFolder& folder, const std::string& name, bool* exists) {
-    int fd = openat(static_cast<int>(folder.handle), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0644);
-    *exists = fd < 0 && errno == EEXIST;
-    if (fd < 0) return false;
-    close(fd);
-    return true;
+ToolFile CreateTemporaryIn(const ToolFolder& folder, const std::string& prefix, std::string* name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *name = prefix + RandomSuffix();
+        const int fd = openat(static_cast<int>(folder.handle), name->c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) break;
+    }
+    name->clear();
+    return kNoToolFile;
 }
 
 bool RenameIn(const ToolFolder& folder, const std::string& from, const std::string& to, bool replace) {
@@ -230,23 +301,16 @@ bool FindProgram(const std::string& name) {
 
 namespace {
 
-// What an interrupt removes, and the program running meanwhile. Plain
-// buffers: the handler may run at any moment.
-const std::vector<std::string>* g_removeOnSignal = nullptr;
-char g_extraFile[4096];
-char g_extraFolder[4096];
-volatile pid_t g_child = 0;
+// What an interrupt removes, and the program running meanwhile.
+InterruptTable<char, 4u << 20> g_interruptTable;
+volatile sig_atomic_t g_child = 0;
 
 void RemoveAndExit(int signal) {
     if (g_child > 0) {
         kill(g_child, SIGKILL);
         waitpid(g_child, nullptr, 0);
     }
-    if (g_extraFile[0] != '\0') unlink(g_extraFile);
-    if (g_extraFolder[0] != '\0') rmdir(g_extraFolder);
-    if (g_removeOnSignal)
-        for (const std::string& path : *g_removeOnSignal)
-            if (!path.empty()) unlink(path.c_str());
+    g_interruptTable.RemoveAll([](const char* file) { unlink(file); }, [](const char* folder) { rmdir(folder); });
     std::_Exit(128 + signal);
 }
 
@@ -259,31 +323,23 @@ void CatchSignals() {
         if (sigaction(signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
         struct sigaction action = {};
         action.sa_handler = RemoveAndExit;
+        // The handler runs alone: a second signal waits until it has ended
+        // the program.
         sigemptyset(&action.sa_mask);
+        for (int other : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, other);
         sigaction(signal, &action, nullptr);
     }
 }
 
-// Copies `text` into a handler's buffer, "" when it does not fit.
-void SetBuffer(char (&buffer)[4096], const std::string& text) {
-    buffer[0] = '\0';
-    if (text.size() >= sizeof buffer) return;
-    std::memcpy(buffer + 1, text.c_str() + 1, text.size());  // the first byte last: never half a path
-    buffer[0] = text.empty() ? '\0' : text[0];
-}
-
 }  // namespace
 
-void RemoveOnInterrupt(const std::vector<std::string>* files) {
-    g_removeOnSignal = files;
+int RemoveOnInterrupt(const std::string& path, bool folder) {
     CatchSignals();
+    if (path.find('\0') != std::string::npos) return -1;
+    return g_interruptTable.Add(path.c_str(), path.size(), folder);
 }
 
-void RemoveOnInterruptToo(const std::string& file, const std::string& folder) {
-    SetBuffer(g_extraFile, file);
-    SetBuffer(g_extraFolder, folder);
-    CatchSignals();
-}
+void KeepOnInterrupt(int slot) { g_interruptTable.Take(slot); }
 
 int RunCollecting(const std::vector<std::string>& args, std::string* output) {
     int pipeEnds[2];

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,8 @@
 #include <io.h>
 
 #include "tool_files.h"
+
+#include "interrupt_table.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
@@ -56,6 +59,18 @@ bool Failed() {
 }
 
 HANDLE H(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+// The file being written and the extraction folder, open: an interrupt
+// closes them (with the main thread stopped) before it removes their names,
+// since Windows keeps the name of an open file and an open folder.
+std::atomic<HANDLE> g_fileBeingWritten{nullptr};
+std::atomic<HANDLE> g_folderOpen{nullptr};
+
+// Forgets `h` as one an interrupt closes.
+void Forget(std::atomic<HANDLE>& held, HANDLE h) {
+    HANDLE expected = h;
+    held.compare_exchange_strong(expected, nullptr);
+}
 std::intptr_t Value(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -113,17 +128,11 @@ OsFile TableOpenRead(const char* path) {
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-OsFile TableCreate(const char* path) {
-    // FILE_SHARE_DELETE: an interrupt removes extract's temporary files while
-    // they are open.
-    return AsOsFile(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-OsFile TableOpenAppend(const char* path) {
-    OsFile file = AsOsFile(CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file;
+// The tool creates its files through this layer, never by a name given to
+// the installer's code.
+OsFile TableRefuseCreate(const char*) {
+    g_error = ERROR_ACCESS_DENIED;
+    return kNoFile;
 }
 
 std::int32_t TableRead(OsFile file, void* buffer, std::uint32_t size) {
@@ -183,8 +192,8 @@ void TableTextFree(char* text) { std::free(text); }
 Platform MakeTable() {
     Platform table{};
     table.FileOpenRead = TableOpenRead;
-    table.FileCreate = TableCreate;
-    table.FileOpenAppend = TableOpenAppend;
+    table.FileCreate = TableRefuseCreate;
+    table.FileOpenAppend = TableRefuseCreate;
     table.FileRead = TableRead;
     table.FileWrite = TableWrite;
     table.FileSeek = TableSeek;
@@ -359,7 +368,10 @@ bool CutAt(ToolFile file, std::uint64_t size) {
 
 bool FlushToDisk(ToolFile file) { return FlushFileBuffers(H(file)) ? true : Failed(); }
 
-bool CloseFile(ToolFile file) { return CloseHandle(H(file)) ? true : Failed(); }
+bool CloseFile(ToolFile file) {
+    Forget(g_fileBeingWritten, H(file));
+    return CloseHandle(H(file)) ? true : Failed();
+}
 
 ToolFile CreateTemporary(std::string* pattern) {
     const std::size_t at = pattern->size() - 6;
@@ -370,7 +382,10 @@ ToolFile CreateTemporary(std::string* pattern) {
         HANDLE h = CreateFileW(Wide(*pattern).c_str(), GENERIC_READ | GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                nullptr);
-        if (h != INVALID_HANDLE_VALUE) return Value(h);
+        if (h != INVALID_HANDLE_VALUE) {
+            g_fileBeingWritten = h;
+            return Value(h);
+        }
         if (Failed(), g_error != ERROR_FILE_EXISTS && g_error != ERROR_ALREADY_EXISTS) break;
     }
     for (std::size_t i = 0; i < 6; ++i) (*pattern)[at + i] = 'X';
@@ -465,11 +480,15 @@ bool OpenFolder(const std::string& path, ToolFolder* folder) {
     }
     folder->path = path;
     folder->handle = Value(h);
+    g_folderOpen = h;
     return true;
 }
 
 void CloseFolder(ToolFolder* folder) {
-    if (folder->handle != -1) CloseHandle(H(folder->handle));
+    if (folder->handle != -1) {
+        Forget(g_folderOpen, H(folder->handle));
+        CloseHandle(H(folder->handle));
+    }
     folder->handle = -1;
 }
 
@@ -483,18 +502,21 @@ bool LookIn(const ToolFolder& folder, const std::string& name, FileFacts* facts)
     return LookAt(InFolder(folder, name), false, facts);
 }
 
-bool CreateNewIn(const ToolFolder& folder, const std::string& name, bool* exists) {
-    // CREATE_NEW never opens an existing name, a link included.
-    HANDLE h = CreateFileW(Wide(InFolder(folder, name)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        Failed();
-        *exists = g_error == ERROR_FILE_EXISTS || g_error == ERROR_ALREADY_EXISTS;
-        return false;
+ToolFile CreateTemporaryIn(const ToolFolder& folder, const std::string& prefix, std::string* name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *name = prefix + RandomSuffix(6);
+        // CREATE_NEW never opens an existing name, a link included.
+        // FILE_SHARE_DELETE: an interrupt removes the file while it is open.
+        HANDLE h = CreateFileW(Wide(InFolder(folder, *name)).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            g_fileBeingWritten = h;
+            return Value(h);
+        }
+        if (Failed(), g_error != ERROR_FILE_EXISTS && g_error != ERROR_ALREADY_EXISTS) break;
     }
-    *exists = false;
-    CloseHandle(h);
-    return true;
+    name->clear();
+    return kNoToolFile;
 }
 
 bool RenameIn(const ToolFolder& folder, const std::string& from, const std::string& to, bool replace) {
@@ -567,12 +589,19 @@ std::wstring Quoted(const std::wstring& arg) {
 }
 
 // What an interrupt removes, and the program running meanwhile.
-const std::vector<std::string>* g_removeOnInterrupt = nullptr;
-wchar_t g_extraFile[4096];
-wchar_t g_extraFolder[4096];
+InterruptTable<wchar_t, 4u << 20> g_interruptTable;
 HANDLE volatile g_child = nullptr;
 
+// The main thread, which an interrupt stops before it cleans up.
+HANDLE g_mainThread = nullptr;
+
+// Runs on a thread of its own. It first stops the main thread, so that
+// nothing changes under it (as a signal handler interrupts the one thread on
+// POSIX); it reads only the table, whose entries are never moved or freed,
+// allocates nothing, and ends the process without running the C library's
+// exit (whose locks the stopped thread may hold).
 BOOL WINAPI OnInterrupt(DWORD event) {
+    if (g_mainThread) SuspendThread(g_mainThread);
     // Ctrl+C and Ctrl+Break stand for SIGINT, the console closing (or the
     // session ending) for SIGHUP.
     const int signal = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 2 : 1;
@@ -581,42 +610,36 @@ BOOL WINAPI OnInterrupt(DWORD event) {
         TerminateProcess(child, 128 + signal);
         WaitForSingleObject(child, 5000);
     }
-    if (g_extraFile[0] != L'\0') DeleteFileW(g_extraFile);
-    if (g_extraFolder[0] != L'\0') RemoveDirectoryW(g_extraFolder);
-    if (g_removeOnInterrupt)
-        for (const std::string& path : *g_removeOnInterrupt)
-            if (!path.empty()) DeleteFileW(Wide(path).c_str());
+    for (std::atomic<HANDLE>* held : {&g_fileBeingWritten, &g_folderOpen})
+        if (HANDLE h = held->exchange(nullptr)) CloseHandle(h);
+    g_interruptTable.RemoveAll([](const wchar_t* file) { DeleteFileW(file); },
+                               [](const wchar_t* folder) { RemoveDirectoryW(folder); });
     RestoreConsole();
-    ExitProcess(static_cast<UINT>(128 + signal));
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(128 + signal));
+    return TRUE;
 }
 
+// Called on the main thread.
 void CatchInterrupts() {
     static bool caught = false;
-    if (!caught) caught = SetConsoleCtrlHandler(OnInterrupt, TRUE) != 0;
-}
-
-void SetBuffer(wchar_t (&buffer)[4096], const std::string& text) {
-    const std::wstring wide = Wide(text);
-    buffer[0] = L'\0';
-    if (wide.size() >= 4096) return;
-    std::memcpy(buffer + 1, wide.c_str() + 1, wide.size() * sizeof(wchar_t));  // the first character last
-    buffer[0] = wide.empty() ? L'\0' : wide[0];
+    if (caught) return;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_mainThread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    caught = SetConsoleCtrlHandler(OnInterrupt, TRUE) != 0;
 }
 
 }  // namespace
 
 bool FindProgram(const std::string& name) { return !FoundProgram(name).empty(); }
 
-void RemoveOnInterrupt(const std::vector<std::string>* files) {
-    g_removeOnInterrupt = files;
+int RemoveOnInterrupt(const std::string& path, bool folder) {
     CatchInterrupts();
+    const std::wstring wide = Wide(path);
+    if (wide.find(L'\0') != std::wstring::npos) return -1;
+    return g_interruptTable.Add(wide.c_str(), wide.size(), folder);
 }
 
-void RemoveOnInterruptToo(const std::string& file, const std::string& folder) {
-    SetBuffer(g_extraFile, file);
-    SetBuffer(g_extraFolder, folder);
-    CatchInterrupts();
-}
+void KeepOnInterrupt(int slot) { g_interruptTable.Take(slot); }
 
 int RunCollecting(const std::vector<std::string>& args, std::string* output) {
     if (args.empty()) return -1;

@@ -6,16 +6,16 @@
 #include <map>
 #include <set>
 
-namespace {
-
-std::uint16_t Get16(const Bytes& f, std::size_t at) {
+std::uint16_t ReadLe16(const Bytes& f, std::size_t at) {
     return static_cast<std::uint16_t>(f[at] | (f[at + 1] << 8));
 }
 
-std::uint32_t Get32(const Bytes& f, std::size_t at) {
+std::uint32_t ReadLe32(const Bytes& f, std::size_t at) {
     return static_cast<std::uint32_t>(f[at]) | (static_cast<std::uint32_t>(f[at + 1]) << 8) |
            (static_cast<std::uint32_t>(f[at + 2]) << 16) | (static_cast<std::uint32_t>(f[at + 3]) << 24);
 }
+
+namespace {
 
 void Put16(Bytes& f, std::size_t at, std::uint16_t v) {
     f[at] = static_cast<std::uint8_t>(v);
@@ -66,12 +66,12 @@ struct ResourceReader {
         }
         const std::uint32_t at = field & 0x7FFFFFFFu;
         if (!Inside(at, 2)) return Fail(&error, "a resource name lies outside the resource section");
-        const std::uint32_t length = Get16(file, base + at);
+        const std::uint32_t length = ReadLe16(file, base + at);
         if (!Inside(at, 2 + 2 * length)) return Fail(&error, "a resource name lies outside the resource section");
         name->named = true;
         name->name.clear();
         for (std::uint32_t i = 0; i < length; ++i)
-            name->name.push_back(static_cast<char16_t>(Get16(file, base + at + 2 + 2 * i)));
+            name->name.push_back(static_cast<char16_t>(ReadLe16(file, base + at + 2 + 2 * i)));
         Note(structure, base + at, 2 + 2 * length, "resource name \"" + Describe(*name) + "\"");
         return true;
     }
@@ -79,10 +79,10 @@ struct ResourceReader {
     bool ReadLeaf(std::uint32_t at, ResourceNode* node) {
         if (!Inside(at, 16)) return Fail(&error, "a resource data entry lies outside the resource section");
         node->isDirectory = false;
-        node->dataRva = Get32(file, base + at);
-        const std::uint32_t size = Get32(file, base + at + 4);
-        node->codePage = Get32(file, base + at + 8);
-        node->reserved = Get32(file, base + at + 12);
+        node->dataRva = ReadLe32(file, base + at);
+        const std::uint32_t size = ReadLe32(file, base + at + 4);
+        node->codePage = ReadLe32(file, base + at + 8);
+        node->reserved = ReadLe32(file, base + at + 12);
         Note(structure, base + at, 16, "resource data entry");
         std::uint32_t offset = 0;
         if (!image.FileOffsetOf(node->dataRva, &offset) || !Fits(file, offset, size))
@@ -99,19 +99,19 @@ struct ResourceReader {
         if (!visited.insert(at).second) return Fail(&error, "the resource tree loops (a directory is reached twice)");
         if (!Inside(at, 16)) return Fail(&error, "a resource directory lies outside the resource section");
         node->isDirectory = true;
-        node->characteristics = Get32(file, base + at);
-        node->timeDateStamp = Get32(file, base + at + 4);
-        node->majorVersion = Get16(file, base + at + 8);
-        node->minorVersion = Get16(file, base + at + 10);
-        const std::uint32_t count = static_cast<std::uint32_t>(Get16(file, base + at + 12)) + Get16(file, base + at + 14);
+        node->characteristics = ReadLe32(file, base + at);
+        node->timeDateStamp = ReadLe32(file, base + at + 4);
+        node->majorVersion = ReadLe16(file, base + at + 8);
+        node->minorVersion = ReadLe16(file, base + at + 10);
+        const std::uint32_t count = static_cast<std::uint32_t>(ReadLe16(file, base + at + 12)) + ReadLe16(file, base + at + 14);
         if (!Inside(at, 16 + 8 * count)) return Fail(&error, "a resource directory lies outside the resource section");
         Note(structure, base + at, 16 + 8 * count, "resource directory");
         node->children.resize(count);
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint32_t entry = base + at + 16 + 8 * i;
             ResourceNode& child = node->children[i];
-            if (!ReadName(Get32(file, entry), &child.name)) return false;
-            const std::uint32_t target = Get32(file, entry + 4);
+            if (!ReadName(ReadLe32(file, entry), &child.name)) return false;
+            const std::uint32_t target = ReadLe32(file, entry + 4);
             const bool ok = (target & 0x80000000u) ? ReadDirectory(target & 0x7FFFFFFFu, depth + 1, &child)
                                                    : ReadLeaf(target, &child);
             if (!ok) return false;
@@ -157,34 +157,34 @@ bool ParsePe(const Bytes& file, PeImage* image, std::string* error) {
     *image = PeImage{};
     if (file.size() < 64) return Fail(error, "too short for a DOS header");
     if (file[0] != 'M' || file[1] != 'Z') return Fail(error, "not an executable (no \"MZ\" signature)");
-    image->peOffset = Get32(file, 60);
+    image->peOffset = ReadLe32(file, 60);
     if (!Fits(file, image->peOffset, 24)) return Fail(error, "ends inside its PE headers");
-    if (Get32(file, image->peOffset) != 0x00004550u) return Fail(error, "not a PE file (no \"PE\" signature)");
+    if (ReadLe32(file, image->peOffset) != 0x00004550u) return Fail(error, "not a PE file (no \"PE\" signature)");
     const std::size_t fileHeader = image->peOffset + 4;
-    image->machine = Get16(file, fileHeader);
-    const std::uint16_t sectionCount = Get16(file, fileHeader + 2);
-    image->pointerToSymbolTable = Get32(file, fileHeader + 8);
-    image->numberOfSymbols = Get32(file, fileHeader + 12);
-    const std::uint16_t optionalSize = Get16(file, fileHeader + 16);
+    image->machine = ReadLe16(file, fileHeader);
+    const std::uint16_t sectionCount = ReadLe16(file, fileHeader + 2);
+    image->pointerToSymbolTable = ReadLe32(file, fileHeader + 8);
+    image->numberOfSymbols = ReadLe32(file, fileHeader + 12);
+    const std::uint16_t optionalSize = ReadLe16(file, fileHeader + 16);
     image->sizeOfOptionalHeader = optionalSize;
-    image->characteristics = Get16(file, fileHeader + 18);
+    image->characteristics = ReadLe16(file, fileHeader + 18);
     image->optionalOffset = fileHeader + 20;
     const std::size_t opt = image->optionalOffset;
     if (!Fits(file, opt, std::max<std::uint16_t>(optionalSize, 2))) return Fail(error, "ends inside its PE headers");
-    if (Get16(file, opt) != 0x010B) return Fail(error, "not a 32-bit image (optional header magic is not 0x10B)");
+    if (ReadLe16(file, opt) != 0x010B) return Fail(error, "not a 32-bit image (optional header magic is not 0x10B)");
     if (optionalSize < 96) return Fail(error, "its optional header is too short for a 32-bit image");
-    image->sizeOfInitializedData = Get32(file, opt + 8);
-    image->sectionAlignment = Get32(file, opt + 32);
-    image->fileAlignment = Get32(file, opt + 36);
-    image->sizeOfImage = Get32(file, opt + 56);
-    image->sizeOfHeaders = Get32(file, opt + 60);
-    image->checkSum = Get32(file, opt + 64);
-    image->subsystem = Get16(file, opt + 68);
-    image->dllCharacteristics = Get16(file, opt + 70);
-    const std::uint32_t directoryCount = std::min<std::uint32_t>(Get32(file, opt + 92), 16);
+    image->sizeOfInitializedData = ReadLe32(file, opt + 8);
+    image->sectionAlignment = ReadLe32(file, opt + 32);
+    image->fileAlignment = ReadLe32(file, opt + 36);
+    image->sizeOfImage = ReadLe32(file, opt + 56);
+    image->sizeOfHeaders = ReadLe32(file, opt + 60);
+    image->checkSum = ReadLe32(file, opt + 64);
+    image->subsystem = ReadLe16(file, opt + 68);
+    image->dllCharacteristics = ReadLe16(file, opt + 70);
+    const std::uint32_t directoryCount = std::min<std::uint32_t>(ReadLe32(file, opt + 92), 16);
     if (96 + 8 * directoryCount > optionalSize) return Fail(error, "its data directories run past its optional header");
     for (std::uint32_t i = 0; i < directoryCount; ++i)
-        image->directories.push_back({Get32(file, opt + 96 + 8 * i), Get32(file, opt + 100 + 8 * i)});
+        image->directories.push_back({ReadLe32(file, opt + 96 + 8 * i), ReadLe32(file, opt + 100 + 8 * i)});
     image->directories.resize(16);
     const std::size_t table = opt + optionalSize;
     if (!Fits(file, table, 40ull * sectionCount)) return Fail(error, "ends inside its section table");
@@ -192,11 +192,11 @@ bool ParsePe(const Bytes& file, PeImage* image, std::string* error) {
         const std::size_t at = table + 40ull * i;
         PeSection s;
         for (std::size_t c = 0; c < 8 && file[at + c]; ++c) s.name.push_back(static_cast<char>(file[at + c]));
-        s.virtualSize = Get32(file, at + 8);
-        s.virtualAddress = Get32(file, at + 12);
-        s.sizeOfRawData = Get32(file, at + 16);
-        s.pointerToRawData = Get32(file, at + 20);
-        s.characteristics = Get32(file, at + 36);
+        s.virtualSize = ReadLe32(file, at + 8);
+        s.virtualAddress = ReadLe32(file, at + 12);
+        s.sizeOfRawData = ReadLe32(file, at + 16);
+        s.pointerToRawData = ReadLe32(file, at + 20);
+        s.characteristics = ReadLe32(file, at + 36);
         s.headerOffset = at;
         image->sections.push_back(s);
     }
@@ -514,7 +514,7 @@ std::string FindCutFault(const Bytes& file, const PeImage& image, const std::vec
 
     if (image.pointerToSymbolTable != 0) {
         std::uint64_t end = image.pointerToSymbolTable + 18ull * image.numberOfSymbols;
-        if (Fits(file, end, 4)) end += Get32(file, static_cast<std::size_t>(end));  // the string table follows
+        if (Fits(file, end, 4)) end += ReadLe32(file, static_cast<std::size_t>(end));  // the string table follows
         if (end > cut) return "its symbol table lies at or after the payload anchor's data (strip the stub)";
     }
 
@@ -529,8 +529,8 @@ std::string FindCutFault(const Bytes& file, const PeImage& image, const std::vec
         if (i != kDirDebug || !Fits(file, at, d.size)) continue;
         // Each 28-byte debug entry names the file offset of its data.
         for (std::uint64_t e = at; e + 28 <= static_cast<std::uint64_t>(at) + d.size; e += 28) {
-            const std::uint64_t size = Get32(file, static_cast<std::size_t>(e + 16));
-            const std::uint64_t raw = Get32(file, static_cast<std::size_t>(e + 24));
+            const std::uint64_t size = ReadLe32(file, static_cast<std::size_t>(e + 16));
+            const std::uint64_t raw = ReadLe32(file, static_cast<std::size_t>(e + 24));
             if (raw != 0 && size != 0 && raw + size > cut)
                 return "its debug data lie at or after the payload anchor's data (strip the stub)";
         }

@@ -20,6 +20,11 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Little-endian fields of bytes read whole: the tools' one reader of them.
+// The caller makes sure the field lies inside `f`.
+std::uint16_t ReadLe16(const Bytes& f, std::size_t at);
+std::uint32_t ReadLe32(const Bytes& f, std::size_t at);
+
 // Indices of the optional header's data directories.
 inline constexpr int kDirResource = 2;
 inline constexpr int kDirSecurity = 4;  // a file offset, not an address

@@ -39,6 +39,13 @@ TEST_P(RoundTrip, RunsTextRandomAndProgramBinaries) {
     Expect(std::string(100000, '\0'));
     Expect(std::string(5000, ' '));
     Expect(SampleText(50000) + RandomBytes(70000, 3) + std::string(50000, 'x') + SampleText(300000));
+    // The data end inside a match: the tail repeats an earlier stretch, so
+    // the last match must stop at the end, whatever its length.
+    for (std::size_t tail : {2u, 3u, 4u, 17u, 59u, 60u, 61u, 200u}) {
+        SCOPED_TRACE(tail);
+        std::string data = RandomBytes(300, static_cast<std::uint32_t>(tail));
+        Expect(data + data.substr(40, std::min<std::size_t>(tail, 260)));
+    }
     for (const char* path : {"/bin/ls", "/bin/sh"}) {
         SCOPED_TRACE(path);
         if (std::string data = ReadHostFile(path); !data.empty()) Expect(data);

@@ -275,6 +275,47 @@ TEST_F(PackTool, StoreAndPackForceTheCoding) {
     }
 }
 
+// Incompressible files larger than the encoder's read-ahead and than 64 KiB:
+// by default their packing is abandoned once it reaches their size and they
+// are stored; --pack keeps them packed. Either way they extract whole.
+TEST_F(PackTool, LargeIncompressibleFilesRoundTrip) {
+    const std::string big = Put("big.wav", SampleNoise(300001, 9));
+    for (const char* coding : {"--media", "--pack"}) {
+        SCOPED_TRACE(coding);
+        const bool pack = std::string(coding) == "--pack";
+        std::string package = dir + "/big.exe";
+        std::vector<std::string> args = BuildArgs(package) + std::vector<std::string>{"--media", big};
+        if (pack) args.push_back("--pack");
+        ASSERT_EQ(Run(args).status, 0);
+        Json json;
+        ASSERT_TRUE(ParseJson(Run({"list", package, "--json"}).out, &json));
+        const Json& record = json["records"].items.at(3);
+        EXPECT_EQ(record["packed"].boolean, pack);
+        if (pack) EXPECT_GT(record["storedSize"].number, 300001);
+        else EXPECT_EQ(record["storedSize"].number, 300001);
+        ASSERT_EQ(Run({"extract", package, dir + "/out"}).status, 0);
+        EXPECT_TRUE(ReadBytesFile(dir + "/out/FILE0001.WAV") == ReadBytesFile(big));
+        fs::remove_all(dir + "/out");
+    }
+}
+
+// A file that packs to exactly its own size is stored: packing must make it
+// smaller.
+TEST_F(PackTool, PackedToItsOwnSizeIsStored) {
+    std::string data;
+    for (std::size_t text = 0; text < 3000 && data.empty(); ++text) {
+        std::string candidate = SampleText(text, 4) + SampleNoise(1000, 5);
+        if (PrepareEntry(candidate, PackChoice::Pack, "", ' ').stored.size() == candidate.size()) data = candidate;
+    }
+    ASSERT_FALSE(data.empty()) << "no sample packs to exactly its size";
+    saver = Put("even.scr", data);
+    ASSERT_EQ(Run(BuildArgs(dir + "/even.exe")).status, 0);
+    Json json;
+    ASSERT_TRUE(ParseJson(Run({"list", dir + "/even.exe", "--json"}).out, &json));
+    EXPECT_FALSE(json["records"].items.at(0)["packed"].boolean);
+    EXPECT_EQ(json["records"].items.at(0)["storedSize"].number, static_cast<double>(data.size()));
+}
+
 TEST_F(PackTool, TitleIsStoredInCodePage1252) {
     std::string package = dir + "/t.exe";
     // 100 "è" are 200 bytes of UTF-8 but 100 bytes in the catalogue.
@@ -447,29 +488,82 @@ TEST_F(PackTool, FailedBuildLeavesNothingAndKeepsAnOldPackage) {
     EXPECT_EQ(Files(), before);
 
     // Failures once the temporary file exists: a write (files limited to
-    // 1 KB), the check of what was written, the rename onto a folder.
+    // 1 KB), a full disk seen only at close, the check of what was written,
+    // the rename onto a folder.
     const std::string limit = "trap '' XFSZ; ulimit -f 2; ";
-    const std::string preload = "LD_PRELOAD=" + ShellQuote(GLIMMER_FAULT_PRELOAD) +
-                                " ASAN_OPTIONS=verify_asan_link_order=0 GLIMMER_FAIL_OPEN=" + ShellQuote(package + ".") + " ";
-    for (const auto& [prefix, reason] : {std::pair{limit, "write failed"}, std::pair{preload, "does not validate"}}) {
+    const std::string preload =
+        "LD_PRELOAD=" + ShellQuote(GLIMMER_FAULT_PRELOAD) + " ASAN_OPTIONS=verify_asan_link_order=0 ";
+    const std::string failOpen = preload + "GLIMMER_FAIL_OPEN=" + ShellQuote(package + ".") + " ";
+    const std::string fullAtClose = preload + "GLIMMER_FAIL_CLOSE=" + ShellQuote(dir + "/") + " ";
+    for (const auto& [prefix, reason] : {std::pair{limit, "write failed"}, std::pair{fullAtClose, "write failed"},
+                                         std::pair{failOpen, "does not validate"}}) {
         Outcome o = Run(BuildArgs(package), prefix);
         EXPECT_EQ(o.status, 1);
         EXPECT_NE(o.err.find(reason), std::string::npos) << o.err;
         EXPECT_EQ(ReadBytesFile(package), "old package");
         EXPECT_EQ(Files(), before);
     }
-    const std::string failRename = "LD_PRELOAD=" + ShellQuote(GLIMMER_FAULT_PRELOAD) +
-                                   " ASAN_OPTIONS=verify_asan_link_order=0 GLIMMER_FAIL_RENAME=1 ";
-    Outcome o = Run(BuildArgs(package), failRename);
+    Outcome o = Run(BuildArgs(package), preload + "GLIMMER_FAIL_RENAME=1 ");
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find("rename"), std::string::npos) << o.err;
     EXPECT_EQ(ReadBytesFile(package), "old package");
     EXPECT_EQ(Files(), before);
+}
 
-    // An extraction whose write fails leaves no part of that file.
-    ASSERT_EQ(Run(BuildArgs(package)).status, 0);
-    EXPECT_EQ(Run({"extract", package, dir + "/out"}, limit).status, 1);
-    EXPECT_TRUE(!fs::exists(dir + "/out") || fs::is_empty(dir + "/out"));
+// An extraction that fails once it writes leaves nothing in a folder it
+// made, and writes through nothing planted there: a write over the file
+// size limit, a full disk seen only at close, and an attacker who replaces
+// each new name by a link to another file the moment it is created.
+TEST_F(PackTool, FailedExtractLeavesNothingAndWritesThroughNoLink) {
+    std::string package = dir + "/p.exe";
+    ASSERT_EQ(Run(BuildArgs(package) + std::vector<std::string>{"--media", song}).status, 0);
+    const std::string victim = Put("victim.txt", "keep me");
+    const std::string preload =
+        "LD_PRELOAD=" + ShellQuote(GLIMMER_FAULT_PRELOAD) + " ASAN_OPTIONS=verify_asan_link_order=0 ";
+    const std::string out = dir + "/out";
+    const std::pair<std::string, const char*> faults[] = {
+        {"trap '' XFSZ; ulimit -f 2; ", "write failed"},
+        {preload + "GLIMMER_FAIL_CLOSE=" + ShellQuote(out + "/") + " ", "No space left on device"},
+        {preload + "GLIMMER_PLANT_LINK=" + ShellQuote(victim) + " ", "was replaced while it was written"},
+    };
+    for (const auto& [prefix, reason] : faults) {
+        SCOPED_TRACE(prefix);
+        Outcome o = Run({"extract", package, out}, prefix);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_NE(o.err.find(reason), std::string::npos) << o.err;
+        EXPECT_FALSE(fs::exists(out) || fs::is_symlink(out)) << "nothing is left, not even the folder it made";
+        EXPECT_EQ(ReadBytesFile(victim), "keep me");
+        fs::remove_all(out);
+    }
+
+    // --overwrite whose second rename fails: the file it had replaced by
+    // then stays replaced (it cannot come back), and nothing else changes.
+    fs::create_directory(out);
+    for (const char* name : {"Aurora.scr", "Aurora.dat", "UNINSTAL.EXE", "FILE0001.MP3"}) Put(std::string("out/") + name, "old");
+    Outcome o = Run({"extract", package, out, "--overwrite"}, preload + "GLIMMER_FAIL_RENAME_AFTER=1 ");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("cannot put it in place"), std::string::npos) << o.err;
+    EXPECT_EQ(ReadBytesFile(out + "/Aurora.scr"), ReadBytesFile(saver));
+    for (const char* name : {"Aurora.dat", "UNINSTAL.EXE", "FILE0001.MP3"}) EXPECT_EQ(ReadBytesFile(out + "/" + name), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 4);
+
+    // A folder or a link in the way is refused, not replaced.
+    auto refused = [&](const std::string& name) {
+        Outcome again = Run({"extract", package, out, "--overwrite"});
+        EXPECT_EQ(again.status, 1) << name;
+        EXPECT_NE(again.err.find(name + ": exists and is not a plain file"), std::string::npos) << again.err;
+        EXPECT_EQ(ReadBytesFile(out + "/Aurora.scr"), ReadBytesFile(saver));
+    };
+    fs::remove(out + "/Aurora.dat");
+    fs::create_directory(out + "/Aurora.dat");
+    refused("Aurora.dat");
+    EXPECT_TRUE(fs::is_directory(out + "/Aurora.dat"));
+    fs::remove(out + "/Aurora.dat");
+    fs::remove(out + "/UNINSTAL.EXE");
+    fs::create_symlink(victim, out + "/UNINSTAL.EXE");
+    refused("UNINSTAL.EXE");
+    EXPECT_TRUE(fs::is_symlink(out + "/UNINSTAL.EXE"));
+    EXPECT_EQ(ReadBytesFile(victim), "keep me");
 }
 
 TEST_F(PackTool, UsageErrorsExitWith2) {

@@ -6,7 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +18,7 @@
 #include <set>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "package_file.h"
@@ -250,6 +253,10 @@ TEST_F(PackTrust, PackageFileBuildsWhatTheCommandLineBuilds) {
     ASSERT_EQ(Run({"build", file, "-o", dir + "/c.exe", "--base", "1", "--kind", "blank"}).status, 0);
     ASSERT_EQ(Run(BuildArgs(dir + "/d.exe")).status, 0);
     EXPECT_EQ(ReadBytesFile(dir + "/c.exe"), ReadBytesFile(dir + "/d.exe"));
+    // An absolute path is used as it is, not joined to the file's folder.
+    PackageOptions absolute;
+    ASSERT_EQ(ReadPackageFile(Put("files/absolute.toml", "stub = \"" + stub + "\"\n"), &absolute), "");
+    EXPECT_EQ(absolute.stub, stub);
 
     const std::pair<const char*, const char*> mistakes[] = {
         {"title = 3\n", ":1:9: 'title' must be a string"},
@@ -265,6 +272,7 @@ TEST_F(PackTrust, PackageFileBuildsWhatTheCommandLineBuilds) {
         {"[slideshow]\npictures = []\n", ":2:12: 'slideshow.pictures' names no picture"},
         {"title = \"A\"\n[slideshow]\nseconds = 5\n", ":2:1: 'slideshow.pictures' is missing"},
         {"[slideshow]\npictures = [\"a.png\"]\ncolour = 1\n", ":3:1: unknown key 'slideshow.colour'"},
+        {"stub = \"\"\n", ":1:8: 'stub' is empty"},
     };
     for (const auto& [text, where] : mistakes) {
         std::string bad = Put("bad.toml", text);
@@ -284,8 +292,7 @@ TEST(TemporaryFiles, IgnoredSignalsStayIgnoredOthersRemoveTheFiles) {
         pid_t child = fork();
         if (child == 0) {
             std::signal(SIGHUP, SIG_IGN);
-            std::vector<std::string> paths = {temporary};
-            RemoveOnInterrupt(&paths);
+            RemoveOnInterrupt(temporary);
             raise(signal);
             _exit(0);  // ignored: the run goes on
         }
@@ -301,6 +308,75 @@ TEST(TemporaryFiles, IgnoredSignalsStayIgnoredOthersRemoveTheFiles) {
         }
     }
     fs::remove_all(dir);
+}
+
+// Starts glimmer-pack with `command` and the preloaded fault library, which
+// stops it (SIGSTOP) at its first write to a file under `folder`. Returns
+// its process once stopped there, -1 when it ended first (*status then
+// tells how).
+pid_t StartStoppedAtFirstWrite(const std::string& folder, const std::vector<std::string>& command, int* status) {
+    pid_t tool = fork();
+    if (tool == 0) {
+        std::vector<char*> argv = {const_cast<char*>("glimmer-pack")};
+        for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        setenv("LD_PRELOAD", GLIMMER_FAULT_PRELOAD, 1);
+        setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+        setenv("GLIMMER_STOP_AT_WRITE", folder.c_str(), 1);
+        const int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, STDOUT_FILENO);
+        dup2(quiet, STDERR_FILENO);
+        execv(GLIMMER_BINARY_DIR "/bin/glimmer-pack", argv.data());
+        _exit(127);
+    }
+    if (tool < 0 || waitpid(tool, status, WUNTRACED) != tool || !WIFSTOPPED(*status)) return -1;
+    return tool;
+}
+
+// An interrupt at the first write of a build and of an extraction into a
+// folder it made: the run ends with 128 + the signal and leaves nothing,
+// not even that folder. The tool stops itself at that write, is signalled,
+// then let go on.
+TEST_F(PackTrust, InterruptedBuildAndExtractLeaveNothing) {
+    std::string package = dir + "/p.exe";
+    ASSERT_EQ(Run(BuildArgs(package)).status, 0);
+    const std::vector<std::string> before = {"aurora.dat", "aurora.scr", "p.exe", "song.mp3", "stub.exe", "uninst.exe"};
+    const std::vector<std::vector<std::string>> commands = {BuildArgs(dir + "/q.exe"),
+                                                            {"extract", package, dir + "/out"}};
+    for (const std::vector<std::string>& command : commands) {
+        for (int signal : {SIGINT, SIGTERM}) {
+            SCOPED_TRACE(command[0] + " " + std::to_string(signal));
+            int status = 0;
+            const pid_t tool = StartStoppedAtFirstWrite(dir, command, &status);
+            ASSERT_GT(tool, 0) << "the tool did not reach its first write: " << status;
+            kill(tool, signal);
+            kill(tool, SIGCONT);
+            ASSERT_EQ(waitpid(tool, &status, 0), tool);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal) << status;
+            std::vector<std::string> names;
+            for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+            std::sort(names.begin(), names.end());
+            EXPECT_EQ(names, before);
+            fs::remove_all(dir + "/out");
+        }
+    }
+}
+
+// A file that grows after it was checked, while the build runs, is refused
+// whether it is stored or packed: its record could not hold what it holds.
+TEST_F(PackTrust, AnInputThatGrowsDuringTheBuildIsRefused) {
+    for (const char* coding : {"--store", "--pack"}) {
+        SCOPED_TRACE(coding);
+        int status = 0;
+        const pid_t tool = StartStoppedAtFirstWrite(dir, BuildArgs(dir + "/q.exe") + std::vector<std::string>{coding}, &status);
+        ASSERT_GT(tool, 0) << status;
+        std::ofstream(saver, std::ios::app) << "more";
+        kill(tool, SIGCONT);
+        ASSERT_EQ(waitpid(tool, &status, 0), tool);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_FALSE(fs::exists(dir + "/q.exe"));
+        Put("aurora.scr", SampleText(3000, 1));
+    }
 }
 
 TEST(PackageFile, SampleNamesItsFilesBesideIt) {

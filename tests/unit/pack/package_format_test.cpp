@@ -54,6 +54,11 @@ TEST(StubCheck, EditsToTheStubThatDecideWhetherItMayBeCut) {
          "three levels"},
         {"a name whose length prefix reaches the anchor", {},
          [&](std::string& s) { put32(0x410, 0x80000000u | 0x1EE)(s); PokeU16(s, 0x5EE, 7); }, "resource name"},
+        {"a name whose characters, counted in 2 bytes, run past the section", {},
+         [&](std::string& s) { put32(0x410, 0x80000000u | 0x1F8)(s); PokeU16(s, 0x5F8, 4); },
+         "a resource name lies outside the resource section"},
+        {"a section overlapping .rsrc up to the anchor", {}, put32(0x138 + 16, 0x3FC), ""},
+        {"a section overlapping .rsrc one byte into the anchor", {}, put32(0x138 + 16, 0x3FD), "section \".text\""},
         {"an anchor placed by its address in another section", {},
          [&](std::string& s) {
              put32(0x138 + 12, 0x2200)(s);  // .text right behind .rsrc's addresses
@@ -206,18 +211,14 @@ TEST(Names, TitlesGlimmerPackRefuses) {
     EXPECT_NE(TitleProblem(std::string("a\0b", 3)), "");
 }
 
-TEST(Names, ExtensionsFromFileNames) {
-    EXPECT_EQ(MediaExtension("music/Song.mp3"), ".MP3");
-    EXPECT_EQ(MediaExtension("clip.Mpeg"), ".MPEG");
-    EXPECT_EQ(MediaExtension("a.b/noext"), "");
-    EXPECT_EQ(MediaExtension(".hidden"), "");
-    EXPECT_EQ(MediaExtension("x.tar.gz"), ".GZ");
+TEST(Names, ExtensionFields) {
     EXPECT_EQ(ExtensionProblem(".MP3"), "");
     EXPECT_EQ(ExtensionProblem(""), "");
     EXPECT_EQ(ExtensionProblem(".ABCDEFGHIJKLMN"), "");
     EXPECT_NE(ExtensionProblem(".ABCDEFGHIJKLMNO"), "");
     EXPECT_NE(ExtensionProblem(".M:P3"), "");
     EXPECT_NE(ExtensionProblem(".M\\P3"), "");
+    EXPECT_NE(ExtensionProblem(std::string(".M\0P3", 5)), "");  // a package file's "\u0000"
 }
 
 TEST(TextConversion, Utf8AndCodePage1252) {

@@ -25,6 +25,9 @@ TEST(LicenseText, EncodingsAndLineEndsAsStored) {
         {"beyond the basic plane in UTF-16", std::string("\xFF\xFE" "a\0\n\0=\xD8\x00\xDE", 10), "",
          "line 2, column 1: U+1F600"},
         {"an unpaired surrogate", std::string("\xFF\xFE\x00\xDC", 4), "", "not valid UTF-16"},
+        {"an unpaired high surrogate", std::string("\xFF\xFE" "a\0\x00\xD8" "b\0", 8), "", "not valid UTF-16 (byte 4)"},
+        {"an odd number of UTF-16 bytes", std::string("\xFF\xFE" "a\0b", 5), "", "not valid UTF-16 (byte 4)"},
+        {"a lead byte where a continuation byte must be", "\xEF\xBB\xBF" "a\xC3\xC3", "", "not valid UTF-8 (byte 4)"},
         {"UTF-16 without a byte-order mark", std::string("a\0b\0", 4), "", "line 1, column 2: a NUL"},
         {"longer than 65535 once stored", std::string(40000, '\n'), "", "80000 bytes"},
     };
@@ -45,6 +48,9 @@ TEST(MediaExtension, ConvertedToCodePage1252OrRefused) {
     };
     const Case cases[] = {
         {"dir.v2/Song.mp3", ".MP3", ""},
+        {"a.b/noext", "", ""},
+        {".hidden", "", ""},
+        {"x.tar.Gz", ".GZ", ""},
         {"noext", "", ""},
         {"clip.w\xC3\xA9v", ".W\xE9V", ""},  // é is 0xE9; only ASCII letters are upper-cased
         {"clip.\xD0\xB6", nullptr, "U+0436"},
@@ -67,6 +73,7 @@ TEST(TitleText, TheFirstCharacterTheCodePageLacksIsNamed) {
     EXPECT_EQ(Cp1252Problem("Perch\xC3\xA8 \xE2\x82\xAC"), "");
     EXPECT_EQ(Cp1252Problem("Aurora \xD0\xB6\xD0\xB6"), "character 8, U+0436 '\xD0\xB6', is not in code page 1252");
     EXPECT_EQ(Cp1252Problem("ab\xC3"), "not valid UTF-8 (byte 3)");
+    EXPECT_EQ(Cp1252Problem("a\xC3\xFF"), "not valid UTF-8 (byte 2)");
 }
 
 }  // namespace

@@ -229,7 +229,7 @@ def main() -> int:
         (out / "molti.toml").write_text(f'[files]\nmedia = [\n{listed}]\n')
         reference = native("build", "molti.toml", "-o", "molti.exe", "--stub", programs / "stub.exe", "--title", "Molti",
                            "--saver", programs / "aurora.scr", "--data", folder / "dati.dat",
-                           "--uninstaller", programs / "aurora-uninstal.exe", "--store")
+                           "--uninstaller", programs / "uninstal.exe", "--store")
         if reference.returncode != 0:
             raise RuntimeError(f"the native tool failed: {reference.stderr.decode(errors='replace')}")
         run = subprocess.Popen(["wine", str(opts.exe), "extract", "molti.exe", "fuori-molti"],

@@ -3,7 +3,7 @@
 Debian package installs it, installed and uninstalled under Wine.
 
     slideshow_deb.py --template DIR --out DIR --autopilot EXE --native DIR
-                     --programs DIR
+                     --programs DIR [--windows xp|win7|win10]
 
  1. cpack makes the .deb of the native build --native, which is unpacked
     (dpkg -x); its stub, slideshow screen saver and uninstaller must be
@@ -21,6 +21,9 @@ Debian package installs it, installed and uninstalled under Wine.
  4. UNINSTAL.EXE /s, then the next start of Windows (wineboot -r), which
     carries out the deletions it left to it: nothing the install wrote may
     be left on drive C:, in the registry's uninstall entry or in system.ini.
+
+With --windows the prefix claims that Windows (as the runner's --windows
+does, checked by osversion.exe from --programs) before the installer runs.
 
 Exit code 0 when every check passed, 1 when one failed, 2 when the run
 could not be made, 77 (one line saying why) when this machine cannot run
@@ -68,6 +71,7 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     for option in ("--template", "--out", "--autopilot", "--native", "--programs"):
         parser.add_argument(option, required=True, type=Path)
+    parser.add_argument("--windows", choices=sorted(session.WINDOWS))
     opts = parser.parse_args()
     reason = session.cannot_run_wine()
     for tool in ("cpack", "dpkg", "convert"):
@@ -145,6 +149,11 @@ def main() -> int:
         with session.Xvfb(out / "xvfb.log") as x:
             env = session.wine_environment(prefix, x.display)
             try:
+                if opts.windows:
+                    claimed = session.claim_windows(env, prefix, opts.windows, opts.programs / "osversion.exe", out)
+                    check(f"the prefix claims Windows {opts.windows}", not claimed, "\n".join(claimed))
+                    if claimed:
+                        return 1
                 code, _ = session.run_autopilot(env, opts.autopilot, script, out / "transcript.txt", shots,
                                                 installer, [], log, limit=120)
                 check("the package installs (autopilot)", code == 0, f"see {out / 'transcript.txt'}")
@@ -170,13 +179,16 @@ def main() -> int:
             check("the music passed the media check: the screen saver is the system's one",
                   ini.get("boot", {}).get("scrnsave.exe", "").lower().endswith(".scr"), repr(ini.get("boot")))
             uninstall = registry.value(UNINSTALL_KEY, "UninstallString")
-            check("the uninstall entry names UNINSTAL.EXE", uninstall is not None and
-                  uninstall.text().upper().endswith("\\UNINSTAL.EXE"))
-            if uninstall is None:
+            # The installer quotes the path when it holds blanks (XP's data
+            # folder does).
+            uninstaller = uninstall.text().strip('"') if uninstall is not None else ""
+            check("the uninstall entry names UNINSTAL.EXE", uninstaller.upper().endswith("\\UNINSTAL.EXE"),
+                  repr(uninstall.text() if uninstall is not None else None))
+            if not uninstaller:
                 return 1
 
             with open(log, "ab") as wine_log:
-                done = subprocess.run(["wine", uninstall.text(), "/s"], env=env, stdout=wine_log, stderr=wine_log,
+                done = subprocess.run(["wine", uninstaller, "/s"], env=env, stdout=wine_log, stderr=wine_log,
                                       timeout=120)
             session.end_wineserver(env, log, grace=30)
             check("UNINSTAL.EXE /s ends with 0", done.returncode == 0, f"exit code {done.returncode}")

@@ -79,6 +79,12 @@ add_dependencies(check_stub_exe host_pe_layout)
 add_test(NAME stub_exe_layout
          COMMAND ${GLIMMER_HOST_DIR}/check_stub_exe $<TARGET_FILE:stub> ${GLIMMER_STUB_LIMIT})
 
+# The decoder's loop stays free of libgcc's 64-bit helpers (read from its
+# object's undefined symbols).
+add_test(NAME stub_decoder_helpers
+         COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} "-DOBJECTS=$<TARGET_OBJECTS:glimmer_payload>"
+                 -P ${PROJECT_SOURCE_DIR}/tests/stub/check_decoder_helpers.cmake)
+
 # Test variant for the Wine scenarios: the same stub with the show-prompts
 # setting 0 (no confirmation, hidden install dialog, no completion message,
 # credits or start of the screen saver).

@@ -15,6 +15,8 @@ namespace {
 constexpr int kBufferSize = kDecodeBufferSize;
 constexpr std::uint16_t kSentinel = 0xFFFF;
 constexpr std::uint8_t kBelowTable = 0xFF;  // LookupTable::depth of a node below the table
+// 32-bit x86: few registers, and machine words of four bytes.
+constexpr bool kFewRegisters = sizeof(void*) < 8;
 
 // ---- Offset code tables --------------------------------------------------------
 
@@ -366,18 +368,18 @@ inline unsigned TradeNode(LzhufTree& t, LookupTable& w, unsigned n, unsigned k) 
 // The trade out of line: where registers are few (32-bit x86), the walk
 // up then keeps its node and step count in registers instead of on the
 // stack, which lengthened every step of it.
-[[gnu::noinline]] unsigned TradeNodeOutOfLine(LzhufTree& t, LookupTable& w, unsigned n, unsigned k) {
-    return TradeNode(t, w, n, k);
+[[gnu::noinline]] unsigned TradeNodeOutOfLine(DecoderState& s, unsigned n, unsigned k) {
+    return TradeNode(s.tree, s.lookup, n, k);
 }
-constexpr bool kFewRegisters = sizeof(void*) < 8;
 
-inline void CountAndClimb(LzhufTree& t, LookupTable& w, unsigned& n) {
+inline void CountAndClimb(DecoderState& s, unsigned& n) {
+    LzhufTree& t = s.tree;
     const unsigned k = ++t.frequency[n];
     if (k > t.frequency[n + 1]) {
         if constexpr (kFewRegisters)
-            n = TradeNodeOutOfLine(t, w, n, k);
+            n = TradeNodeOutOfLine(s, n, k);
         else
-            n = TradeNode(t, w, n, k);
+            n = TradeNode(t, s.lookup, n, k);
     }
     n = t.parent[n];
 }
@@ -394,18 +396,24 @@ inline void UpdateModel(DecoderState& s, int symbol, unsigned leaf, int depth) {
         leaf = t.parent[kNodeCount + symbol];
     }
     ++s.rootCount;
+    unsigned n = leaf;
+    if constexpr (kFewRegisters) {
+        // Where registers are few, a step count would live on the stack and
+        // its every decrement would cost more than the test for the root.
+        while (n != static_cast<unsigned>(kRoot)) CountAndClimb(s, n);
+        return;
+    }
     // `depth` nodes from the leaf up to a child of the root, as long as no
     // trade takes the walk to another depth. Counting the steps lets the
     // processor run ahead of the parent loads instead of waiting for each
     // to see whether it reached the root.
-    unsigned n = leaf;
     int steps = depth;
-    do CountAndClimb(t, s.lookup, n);
+    do CountAndClimb(s, n);
     while (--steps);
     // After a trade to a deeper node, the rest of the way; after one to a
     // shallower node, the walk has counted at the root, and the sentinel
     // goes back there.
-    while (n != static_cast<unsigned>(kRoot)) CountAndClimb(t, s.lookup, n);
+    while (n != static_cast<unsigned>(kRoot)) CountAndClimb(s, n);
     t.frequency[kRoot] = kSentinel;
 }
 

@@ -155,6 +155,35 @@ TEST_F(Entry, FilesThatCannotBeOpenedOrWrittenAreReported) {
     EXPECT_EQ(g_fake.ReadFile("C:\\out.bin").size(), 30000u);
 }
 
+TEST_F(Entry, TwoStatesDecodeAtOnceWithoutTouchingEachOther) {
+    // As the package check's thread and the extraction do: here a whole
+    // second decode, with a state of its own, runs inside every pump of
+    // the first.
+    std::string a = SampleText(300000), b = RandomBytes(20000, 78);
+    std::string packedA = Encode(a), packedB = Encode(b);
+    g_fake.WriteFile("C:\\setup.exe", packedA + packedB);
+    static DecoderState other;
+    static int nested;
+    nested = 0;
+    static std::uint32_t sizeA, sizeB;
+    sizeA = static_cast<std::uint32_t>(packedA.size());
+    sizeB = static_cast<std::uint32_t>(packedB.size());
+    g_fake.onPump = [](int) {
+        if (nested) return;
+        nested = 1;
+        EXPECT_EQ(DecodeEntry(&other, "C:\\setup.exe", sizeA, 20000, sizeB, "C:\\b", nullptr), kDecodeDone);
+        nested = 0;
+    };
+    StreamResult result;
+    EXPECT_EQ(DecodeEntry(&g_decoder, "C:\\setup.exe", 0, 300000, sizeA, "C:\\a", &kFakePump, &result),
+              kDecodeDone);
+    g_fake.onPump = nullptr;
+    EXPECT_GE(g_fake.pumps, 3);
+    EXPECT_EQ(StreamFaults(result, sizeA, 0), kStreamSound);
+    EXPECT_TRUE(g_fake.ReadFile("C:\\a") == a);
+    EXPECT_TRUE(g_fake.ReadFile("C:\\b") == b);
+}
+
 TEST_F(Entry, EveryEntryStartsFromAFreshReaderWriterAndModel) {
     std::string a = SampleText(20000), b = RandomBytes(7000, 77);
     std::string packedA = Encode(a), packedB = Encode(b);

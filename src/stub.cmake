@@ -5,17 +5,11 @@ enable_language(RC)
 
 set(GLIMMER_STUB_LIMIT 98304 CACHE STRING "Largest size of stub.exe in bytes")
 
-# Size first: no exceptions or RTTI (nothing in the stub throws), each
-# function in its own section so the linker drops what is unused, and no
-# unwind tables. Not -fdata-sections: for PE targets GCC then emits
-# zero-initialized objects as initialized data, and the decoder's buffers
-# would be stored in the file as 40 KB of zeros instead of living in .bss.
-set(GLIMMER_STUB_COMPILE_OPTIONS
-    -Os -ffunction-sections -fno-exceptions -fno-rtti
-    -fno-asynchronous-unwind-tables -fno-threadsafe-statics)
+include(${PROJECT_SOURCE_DIR}/cmake/stub_flags.cmake)
 foreach(layer glimmer_payload glimmer_install glimmer_core)
-    target_compile_options(${layer} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${GLIMMER_STUB_COMPILE_OPTIONS}>)
+    glimmer_stub_compile_options(${layer})
 endforeach()
+glimmer_stub_decoder_options(${PROJECT_SOURCE_DIR}/src/payload/decoder.cpp)
 
 file(GLOB GLIMMER_STUB_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*/*_win32.cpp)
 add_executable(stub WIN32
@@ -23,7 +17,7 @@ add_executable(stub WIN32
     ${PROJECT_SOURCE_DIR}/src/shell/show_prompts.cpp
     ${PROJECT_SOURCE_DIR}/res/stub.rc)
 target_include_directories(stub PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/res)
-target_compile_options(stub PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${GLIMMER_STUB_COMPILE_OPTIONS}>)
+glimmer_stub_compile_options(stub)
 target_link_libraries(stub PRIVATE glimmer_core)
 target_link_options(stub PRIVATE
     -mwindows -s -static
@@ -85,6 +79,12 @@ add_dependencies(check_stub_exe host_pe_layout)
 add_test(NAME stub_exe_layout
          COMMAND ${GLIMMER_HOST_DIR}/check_stub_exe $<TARGET_FILE:stub> ${GLIMMER_STUB_LIMIT})
 
+# The decoder's loop stays free of libgcc's 64-bit helpers (read from its
+# object's undefined symbols).
+add_test(NAME stub_decoder_helpers
+         COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} "-DOBJECTS=$<TARGET_OBJECTS:glimmer_payload>"
+                 -P ${PROJECT_SOURCE_DIR}/tests/stub/check_decoder_helpers.cmake)
+
 # Test variant for the Wine scenarios: the same stub with the show-prompts
 # setting 0 (no confirmation, hidden install dialog, no completion message,
 # credits or start of the screen saver).
@@ -94,7 +94,7 @@ add_executable(stub-prompts0 WIN32
     ${PROJECT_SOURCE_DIR}/res/stub.rc)
 target_compile_definitions(stub-prompts0 PRIVATE GLIMMER_SHOW_PROMPTS=0)
 target_include_directories(stub-prompts0 PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/res)
-target_compile_options(stub-prompts0 PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${GLIMMER_STUB_COMPILE_OPTIONS}>)
+glimmer_stub_compile_options(stub-prompts0)
 target_link_libraries(stub-prompts0 PRIVATE glimmer_core)
 get_target_property(GLIMMER_STUB_LINK_OPTIONS stub LINK_OPTIONS)
 target_link_options(stub-prompts0 PRIVATE ${GLIMMER_STUB_LINK_OPTIONS})

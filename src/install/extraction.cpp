@@ -157,12 +157,13 @@ int FormPlan(const char* baseName, Plan* plan) {
 
 // Writes one record's entry to `target`: a packed entry through the decoder
 // (the payload is closed meanwhile and opened again), a stored one by copy.
-int WriteEntry(const Plan& plan, OsFile* payload, const FileRecord& record, const char* target) {
+int WriteEntry(const Plan& plan, DecoderState* decoder, OsFile* payload, const FileRecord& record,
+               const char* target) {
     if (record.unpackedSize == 0)
         return CopyStoredEntry(*payload, record.offset, record.storedSize, target, &kInstallPump);
     g_platform->FileClose(*payload);
     StreamResult decoded;
-    int result = DecodeEntry(plan.self, record.offset, record.unpackedSize, record.storedSize, target,
+    int result = DecodeEntry(decoder, plan.self, record.offset, record.unpackedSize, record.storedSize, target,
                              &kInstallPump, &decoded);
     *payload = OpenPayload(plan.self);
     if (result == kDecodeWriteFailed || result == kDecodeTargetUnwritable) return kEntryWriteFailed;
@@ -180,6 +181,9 @@ int WriteEntry(const Plan& plan, OsFile* payload, const FileRecord& record, cons
 // file tested. 1 when it ran to its end (or to a Cancel's end); 0 after
 // telling the user of a fault. Closes the catalogue.
 int WalkRecords(const Plan& plan, CatalogueCursor* cursor, OsFile log) {
+    // One decoder state for the whole walk, so that the packed entries share
+    // the text window's last positions in record order, as the coding has it.
+    DecoderState decoder{};
     int ok = 1;
     while (ok && NextRecord(cursor)) {
         const FileRecord& record = cursor->record;
@@ -200,7 +204,7 @@ int WalkRecords(const Plan& plan, CatalogueCursor* cursor, OsFile log) {
         if (role == kRoleUninstaller) WriteUninstallEntry(plan.keyPath, plan.stem, target, plan.screenSaverPath);
 
         std::int64_t next = g_platform->FileTell(cursor->file);
-        int written = WriteEntry(plan, &cursor->file, record, target);
+        int written = WriteEntry(plan, &decoder, &cursor->file, record, target);
         // Every target is logged, also one cut short, so that the uninstaller
         // finds it.
         int logged = WriteLogLine(log, target);

@@ -28,13 +28,13 @@ constexpr const char kTooLongText[] =
 // Decodes a packed entry without writing it anywhere and judges its stream.
 // 1 when it reads as an encoder writes: a damaged or forged stream would
 // otherwise install as garbage, or inflate a tiny package to gigabytes.
-int PackedEntryIsSound(const char* installerPath, const FileRecord& record) {
+int PackedEntryIsSound(DecoderState* decoder, const char* installerPath, const FileRecord& record) {
     OsFile in = g_platform->FileOpenRead(installerPath);
     if (in == kNoFile) return 0;
     int sound = 0;
     if (g_platform->FileSeek(in, record.offset) == static_cast<std::int64_t>(record.offset)) {
         // Nothing to pump: the check runs on a thread of its own.
-        StreamResult checked = CheckStream(in, static_cast<std::int32_t>(record.unpackedSize),
+        StreamResult checked = CheckStream(decoder, in, static_cast<std::int32_t>(record.unpackedSize),
                                            static_cast<std::int32_t>(record.storedSize), nullptr);
         sound = StreamFaults(checked, record.storedSize, kStreamSlack) == kStreamSound;
     }
@@ -93,9 +93,12 @@ int PackageCheck(OsWindow owner, const char* installerPath, const char* title) {
 int PackedStreamsSound(const char* installerPath) {
     CatalogueCursor cursor;
     if (!OpenCatalogue(installerPath, &cursor)) return 0;
+    // The check's own decoder state, on the thread that runs it: the
+    // extraction decodes with another.
+    DecoderState decoder{};
     int sound = 1;
     while (sound && NextRecord(&cursor))
-        if (cursor.record.unpackedSize != 0) sound = PackedEntryIsSound(installerPath, cursor.record);
+        if (cursor.record.unpackedSize != 0) sound = PackedEntryIsSound(&decoder, installerPath, cursor.record);
     CloseCatalogue(&cursor);
     return sound;
 }

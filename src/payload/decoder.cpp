@@ -1,7 +1,7 @@
 // Decoder of packed entries. See decoder.h for the coding and the contract.
 //
-// Everything a decode touches lives in one global state block of fixed size;
-// nothing is allocated. Input comes through a 16384-byte read buffer; output
+// Everything a decode touches lives in the caller's state block of fixed
+// size; nothing is allocated. Input comes through a 16384-byte read buffer; output
 // leaves in chunks of at most 16384 bytes from a buffer that also holds the
 // text window in front of the chunk, so a match copies within one array.
 #include "payload/decoder.h"
@@ -12,8 +12,11 @@
 
 namespace {
 
-constexpr int kBufferSize = 16384;          // bytes in the read and the write buffer
+constexpr int kBufferSize = kDecodeBufferSize;
 constexpr std::uint16_t kSentinel = 0xFFFF;
+constexpr std::uint8_t kBelowTable = 0xFF;  // LookupTable::depth of a node below the table
+// 32-bit x86: few registers, and machine words of four bytes.
+constexpr bool kFewRegisters = sizeof(void*) < 8;
 
 // ---- Offset code tables --------------------------------------------------------
 
@@ -41,125 +44,57 @@ constexpr OffsetCodeTables MakeOffsetTables() {
 
 constexpr OffsetCodeTables kOffsetTables = MakeOffsetTables();
 
-// ---- Decoder state -------------------------------------------------------------
+// ---- Bit input -------------------------------------------------------------------
 
 // The bit cursor of the running decode, kept in registers by the decoding
-// loop. The valid bits stand at the top of `bits`, `count` of them. The bits
+// loop: one machine word, so that a 32-bit build shifts single registers.
+// The valid bits stand at the top of `bits`, `count` of them. The bits
 // below them are either zero or already the next bytes of the read buffer at
 // their final places (a refill ORs the same bits again).
+using BitWord = std::uintptr_t;
+constexpr int kWordBits = 8 * sizeof(BitWord);
+// A refill from the buffer leaves more than kWordBits - 8 bits valid; the
+// largest number of bits any caller asks for at once is 8.
+constexpr int kMostBitsNeeded = 8;
+static_assert(kMostBitsNeeded <= kWordBits - 8);
+
 struct BitCursor {
-    std::uint64_t bits;
+    BitWord bits;
     int count;
 };
 
-// The first kLookupBits levels of the tree as a table, so that most of a
-// symbol's walk from the root is one look-up on the next kLookupBits bits
-// of the stream.
-//
-// Tree nodes are numbered by count, and an update that moves a node trades
-// the subtrees below two node numbers; what stands above them stays. An
-// entry depends only on the child entries of the nodes its walk passes at
-// depths 0 to kLookupBits - 1 (the "top" nodes), so after a trade at a top
-// node only the entries below that node are walked again.
-constexpr int kLookupBits = 8;
-constexpr int kLookupSize = 1 << kLookupBits;
-constexpr std::uint8_t kBelowTable = 0xFF;
-
-struct LookupTable {
-    // By the next kLookupBits bits: the node reached, either a leaf's (its
-    // symbol is read from the node, so that a trade of two leaves leaves
-    // the table as it is, and the update starts there without looking the
-    // symbol's node up), or the node at depth kLookupBits on the way, below
-    // which the walk goes on bit by bit.
-    std::uint16_t next[kLookupSize];
-    std::uint8_t bits[kLookupSize];  // the bits that the look-up takes
-    // For every node that stands above depth kLookupBits, its depth and
-    // its path from the root (bits, first one highest); kBelowTable for
-    // the others.
-    std::uint8_t depth[kNodeCount];
-    std::uint8_t code[kNodeCount];
-};
-
-struct DecoderState {
-    // Model.
-    // Adaptive Huffman model of the entry. The decoder keeps the root's
-    // count apart, in `rootCount`, and the sentinel at the root itself: no
-    // node below ever passes it, and the walk up from a leaf ends at the
-    // root's children.
-    LzhufTree tree;
-    unsigned rootCount;
-    LookupTable lookup;
-
-    // Text window and buffered writer (WritePtr) in one: `out` holds the
-    // last 4096 bytes produced before the open chunk (the window, oldest
-    // first), then the chunk being filled. `fill` bytes wait in the chunk,
-    // which is `chunk` bytes long (0 once the unpacked size has been
-    // written: later bytes are kept for the window but never written);
-    // `written` bytes of the entry have reached the target. A match may run
-    // past the chunk by up to 29 bytes and a copy may store up to 32 bytes
-    // at once, hence the slack.
-    OsFile output;
-    int checkOnly;  // no output: chunks are counted, never written
-    std::int32_t unpackedSize;
-    int fill;
-    int chunk;
-    std::int32_t written;
-    int writeFailed;
-    std::uint8_t out[kWindowSize + kBufferSize + 64];
-
-    // The last 30 positions of the ring window (4066..4095). Every entry
-    // starts with blanks at 0..4065 and these as they were left; a valid
-    // stream never reads them before writing them.
-    std::uint8_t windowTail[kLongestMatch];
-
-    // Buffered reader (ReadPtr): unread bytes are readBuffer[readPos ..
-    // readEnd). `inputLeft` counts the input bytes of the entry still to be
-    // consumed, buffered ones included; never read past, and continued with
-    // zero bytes once 0.
-    OsFile input;
-    std::int32_t inputLeft;
-    int readPos;
-    int readEnd;
-    std::uint8_t readBuffer[kBufferSize + 8];
-
-    // How the input went: zero bits handed out once the stored bytes were
-    // used up, and whether the file ended before the stored size.
-    std::uint64_t zeroBits;
-    int inputCut;
-};
-
-DecoderState g_state;
-
-// ---- Buffered reader -----------------------------------------------------------
-
-void ResetReader(OsFile input, std::int32_t storedSize) {
-    g_state.input = input;
-    g_state.readPos = 0;
-    g_state.readEnd = 0;
-    g_state.inputLeft = storedSize;
-    std::memset(g_state.readBuffer, 0, sizeof g_state.readBuffer);
-    g_state.zeroBits = 0;
-    g_state.inputCut = 0;
+void ResetReader(DecoderState& s, OsFile input, std::int32_t storedSize) {
+    s.input = input;
+    s.readPos = 0;
+    s.readEnd = 0;
+    s.inputLeft = storedSize;
+    std::memset(s.readBuffer, 0, sizeof s.readBuffer);
+    s.zeroBits = 0;
+    s.inputCut = 0;
 }
 
 // Takes whole bytes from the read buffer into the bit cursor while they
 // fit, without reading the file.
 inline void FillFromBuffer(DecoderState& s, BitCursor& b) {
     int avail = s.readEnd - s.readPos;
-    if (avail >= 8) {
-        const std::uint8_t* p = s.readBuffer + s.readPos;
-        std::uint64_t v = (std::uint64_t{p[0]} << 56) | (std::uint64_t{p[1]} << 48) |
-                          (std::uint64_t{p[2]} << 40) | (std::uint64_t{p[3]} << 32) |
-                          (std::uint64_t{p[4]} << 24) | (std::uint64_t{p[5]} << 16) |
-                          (std::uint64_t{p[6]} << 8) | std::uint64_t{p[7]};
+    if (avail >= static_cast<int>(sizeof(BitWord))) {
+        // The next word's bytes, first one highest: one load, one swap.
+        BitWord v;
+        std::memcpy(&v, s.readBuffer + s.readPos, sizeof v);
+        if constexpr (std::endian::native == std::endian::little) {
+            if constexpr (sizeof v == 8)
+                v = __builtin_bswap64(v);
+            else
+                v = __builtin_bswap32(v);
+        }
         b.bits |= v >> b.count;
-        int n = (63 - b.count) >> 3;
+        int n = (kWordBits - 1 - b.count) >> 3;
         s.readPos += n;
         b.count += 8 * n;
         s.inputLeft -= n;
     } else {
-        while (b.count <= 56 && s.readPos < s.readEnd) {
-            b.bits |= std::uint64_t{s.readBuffer[s.readPos++]} << (56 - b.count);
+        while (b.count <= kWordBits - 8 && s.readPos < s.readEnd) {
+            b.bits |= BitWord{s.readBuffer[s.readPos++]} << (kWordBits - 8 - b.count);
             b.count += 8;
             --s.inputLeft;
         }
@@ -185,18 +120,17 @@ int ReadPtr(DecoderState& s) {
     return 1;
 }
 
-// Makes at least `need` (1..56) bits valid, reading the file only for bytes
-// that are needed now. Past the stored size the stream goes on with zero
-// bits.
-[[gnu::noinline]] BitCursor RefillBits(BitCursor b, int need) {
-    DecoderState& s = g_state;
+// Makes at least `need` (1..kMostBitsNeeded) bits valid, reading the file
+// only for bytes that are needed now. Past the stored size the stream goes
+// on with zero bits.
+[[gnu::noinline]] BitCursor RefillBits(DecoderState& s, BitCursor b, int need) {
     while (b.count < need) {
         if (s.readPos == s.readEnd && !ReadPtr(s)) {
             // Nothing more to read: clear what lies below the valid bits
             // and go on with zeros.
-            b.bits &= b.count ? ~std::uint64_t{0} << (64 - b.count) : 0;
-            s.zeroBits += static_cast<std::uint64_t>(56 - b.count);
-            b.count = 56;
+            b.bits &= b.count ? ~BitWord{0} << (kWordBits - b.count) : 0;
+            s.zeroBits += static_cast<std::uint64_t>(kWordBits - 8 - b.count);
+            b.count = kWordBits - 8;
             break;
         }
         FillFromBuffer(s, b);
@@ -204,46 +138,49 @@ int ReadPtr(DecoderState& s) {
     return b;
 }
 
-// Keeps at least eight bits ahead after each symbol, as a reader that tops
-// up to more than eight bits before every bit it takes would. The file is
-// therefore read at the same symbols, whatever the width of the cursor.
-inline void KeepLookahead(BitCursor& b) {
-    if (b.count < 8) {
-        DecoderState& s = g_state;
-        if (s.readEnd - s.readPos >= 8)
+// Makes at least `need` bits valid: from the buffer in line when a whole
+// word waits there, else through RefillBits.
+inline void NeedBits(DecoderState& s, BitCursor& b, int need) {
+    if (b.count < need) {
+        if (s.readEnd - s.readPos >= static_cast<int>(sizeof(BitWord)))
             FillFromBuffer(s, b);
         else
-            b = RefillBits(b, 8);
+            b = RefillBits(s, b, need);
     }
 }
 
+// Keeps at least eight bits ahead after each symbol, as a reader that tops
+// up to more than eight bits before every bit it takes would. The file is
+// therefore read at the same symbols, whatever the width of the cursor.
+inline void KeepLookahead(DecoderState& s, BitCursor& b) { NeedBits(s, b, 8); }
+
 // NextBit: the next bit of the stream.
-inline unsigned NextBit(BitCursor& b) {
-    if (b.count == 0) b = RefillBits(b, 1);
-    unsigned bit = static_cast<unsigned>(b.bits >> 63);
+inline unsigned NextBit(DecoderState& s, BitCursor& b) {
+    if (b.count == 0) b = RefillBits(s, b, 1);
+    unsigned bit = static_cast<unsigned>(b.bits >> (kWordBits - 1));
     b.bits <<= 1;
     --b.count;
     return bit;
 }
 
-// The next `n` (1..56) bits of the stream as a number, first bit highest.
-inline unsigned TakeBits(BitCursor& b, int n) {
-    if (b.count < n) b = RefillBits(b, n);
-    unsigned value = static_cast<unsigned>(b.bits >> (64 - n));
+// The next `n` (1..kMostBitsNeeded) bits of the stream as a number, first
+// bit highest.
+inline unsigned TakeBits(DecoderState& s, BitCursor& b, int n) {
+    if (b.count < n) b = RefillBits(s, b, n);
+    unsigned value = static_cast<unsigned>(b.bits >> (kWordBits - n));
     b.bits <<= n;
     b.count -= n;
     return value;
 }
 
 // NextByte: the next eight bits of the stream.
-inline unsigned NextByte(BitCursor& b) { return TakeBits(b, 8); }
+inline unsigned NextByte(DecoderState& s, BitCursor& b) { return TakeBits(s, b, 8); }
 
 // ---- Buffered writer -----------------------------------------------------------
 
 // Starts an entry's output: empty chunk, and the window as the entry sees
 // it, oldest byte first: the kept last 30 positions, then 4066 blanks.
-void ResetWriter(OsFile output, std::int32_t unpackedSize) {
-    DecoderState& s = g_state;
+void ResetWriter(DecoderState& s, OsFile output, std::int32_t unpackedSize) {
     s.output = output;
     s.checkOnly = output == kNoFile;
     s.unpackedSize = unpackedSize;
@@ -296,30 +233,34 @@ inline int PromoteNode(LzhufTree& t, int n, unsigned k) {
     // Largest l > n with frequency[l] < k. The frequencies above n are k - 1
     // or more and in order, so l ends the run of k - 1 that starts at n + 1:
     // it is the first place from n + 1 on whose count differs from the next
-    // one. Neighbouring counts are compared eight at a time (which needs no
-    // k, so the search does not wait for it); the sentinel ends the run.
+    // one. Neighbouring counts are compared two machine words at a time
+    // (which needs no k, so the search does not wait for it); the sentinel
+    // ends the run. Words of the machine's width keep a 32-bit build off
+    // split 64-bit arithmetic and library calls.
     int l = n + 1;
     if constexpr (std::endian::native == std::endian::little) {
+        using Word = std::uintptr_t;
+        constexpr int kPerWord = sizeof(Word) / sizeof t.frequency[0];
         for (;;) {
             // The count at l in the low sixteen bits of `here`, the count
             // at l + 1 in those of `next`.
-            std::uint64_t here, next, hereHigh, nextHigh;
+            Word here, next, hereHigh, nextHigh;
             std::memcpy(&here, &t.frequency[l], sizeof here);
             std::memcpy(&next, &t.frequency[l + 1], sizeof next);
-            std::memcpy(&hereHigh, &t.frequency[l + 4], sizeof hereHigh);
-            std::memcpy(&nextHigh, &t.frequency[l + 5], sizeof nextHigh);
-            const std::uint64_t changeLow = here ^ next, changeHigh = hereHigh ^ nextHigh;
+            std::memcpy(&hereHigh, &t.frequency[l + kPerWord], sizeof hereHigh);
+            std::memcpy(&nextHigh, &t.frequency[l + kPerWord + 1], sizeof nextHigh);
+            const Word changeLow = here ^ next, changeHigh = hereHigh ^ nextHigh;
             if (changeLow | changeHigh) {
                 // Both places found without a branch (the top bit keeps
                 // the counts defined), then the one that applies.
-                constexpr std::uint64_t kGuard = std::uint64_t{1} << 63;
+                constexpr Word kGuard = Word{1} << (8 * sizeof(Word) - 1);
                 const int inLow = std::countr_zero(changeLow | kGuard) >> 4;
-                const int inHigh = 4 + (std::countr_zero(changeHigh | kGuard) >> 4);
+                const int inHigh = kPerWord + (std::countr_zero(changeHigh | kGuard) >> 4);
                 const int highApplies = -static_cast<int>(changeLow == 0);
                 l += inLow + ((inHigh - inLow) & highApplies);
                 break;
             }
-            l += 8;
+            l += 2 * kPerWord;
         }
     } else {
         while (t.frequency[l + 1] < k) ++l;
@@ -414,16 +355,31 @@ void ForgetBelow(const LzhufTree& t, LookupTable& w, unsigned node) {
 // One step of the walk up: counts one more at node n, trades it past the
 // nodes it now outnumbers (keeping the table in step), and moves n to the
 // parent.
-inline void CountAndClimb(LzhufTree& t, LookupTable& w, unsigned& n) {
+inline unsigned TradeNode(LzhufTree& t, LookupTable& w, unsigned n, unsigned k) {
+    const unsigned l = static_cast<unsigned>(PromoteNode(t, static_cast<int>(n), k));
+    // The table names nodes, not symbols: a leaf traded for a leaf
+    // leaves it as it is.
+    const bool inTable = w.depth[n] != kBelowTable || w.depth[l] != kBelowTable;
+    if (inTable && (t.child[n] < kNodeCount || t.child[l] < kNodeCount))
+        RefreshLookup(t, w, n, l);
+    return l;
+}
+
+// The trade out of line: where registers are few (32-bit x86), the walk
+// up then keeps its node and step count in registers instead of on the
+// stack, which lengthened every step of it.
+[[gnu::noinline]] unsigned TradeNodeOutOfLine(DecoderState& s, unsigned n, unsigned k) {
+    return TradeNode(s.tree, s.lookup, n, k);
+}
+
+inline void CountAndClimb(DecoderState& s, unsigned& n) {
+    LzhufTree& t = s.tree;
     const unsigned k = ++t.frequency[n];
     if (k > t.frequency[n + 1]) {
-        const unsigned l = static_cast<unsigned>(PromoteNode(t, static_cast<int>(n), k));
-        // The table names nodes, not symbols: a leaf traded for a leaf
-        // leaves it as it is.
-        const bool inTable = w.depth[n] != kBelowTable || w.depth[l] != kBelowTable;
-        if (inTable && (t.child[n] < kNodeCount || t.child[l] < kNodeCount))
-            RefreshLookup(t, w, n, l);
-        n = l;
+        if constexpr (kFewRegisters)
+            n = TradeNodeOutOfLine(s, n, k);
+        else
+            n = TradeNode(t, s.lookup, n, k);
     }
     n = t.parent[n];
 }
@@ -440,18 +396,24 @@ inline void UpdateModel(DecoderState& s, int symbol, unsigned leaf, int depth) {
         leaf = t.parent[kNodeCount + symbol];
     }
     ++s.rootCount;
+    unsigned n = leaf;
+    if constexpr (kFewRegisters) {
+        // Where registers are few, a step count would live on the stack and
+        // its every decrement would cost more than the test for the root.
+        while (n != static_cast<unsigned>(kRoot)) CountAndClimb(s, n);
+        return;
+    }
     // `depth` nodes from the leaf up to a child of the root, as long as no
     // trade takes the walk to another depth. Counting the steps lets the
     // processor run ahead of the parent loads instead of waiting for each
     // to see whether it reached the root.
-    unsigned n = leaf;
     int steps = depth;
-    do CountAndClimb(t, s.lookup, n);
+    do CountAndClimb(s, n);
     while (--steps);
     // After a trade to a deeper node, the rest of the way; after one to a
     // shallower node, the walk has counted at the root, and the sentinel
     // goes back there.
-    while (n != static_cast<unsigned>(kRoot)) CountAndClimb(t, s.lookup, n);
+    while (n != static_cast<unsigned>(kRoot)) CountAndClimb(s, n);
     t.frequency[kRoot] = kSentinel;
 }
 
@@ -460,8 +422,8 @@ inline void UpdateModel(DecoderState& s, int symbol, unsigned leaf, int depth) {
 inline int DecodeSymbol(DecoderState& s, BitCursor& b) {
     // At least eight bits are kept ahead after every symbol; only the
     // first symbol of an entry reads here.
-    if (b.count < kLookupBits) b = RefillBits(b, kLookupBits);
-    const unsigned index = static_cast<unsigned>(b.bits >> (64 - kLookupBits));
+    if (b.count < kLookupBits) b = RefillBits(s, b, kLookupBits);
+    const unsigned index = static_cast<unsigned>(b.bits >> (kWordBits - kLookupBits));
     unsigned x = s.lookup.next[index];
     const int taken = s.lookup.bits[index];
     b.bits <<= taken;
@@ -469,7 +431,7 @@ inline int DecodeSymbol(DecoderState& s, BitCursor& b) {
     int depth = taken;
     unsigned c = s.tree.child[x];
     while (c < static_cast<unsigned>(kNodeCount)) {
-        x = c + NextBit(b);
+        x = c + NextBit(s, b);
         c = s.tree.child[x];
         ++depth;
     }
@@ -481,10 +443,10 @@ inline int DecodeSymbol(DecoderState& s, BitCursor& b) {
 // DecodeOffset: eight bits give the upper six bits and the code's length;
 // the code's remaining bits and then the lower six follow, so after the
 // first eight another length - 2 bits complete the lower six.
-inline int DecodeOffset(BitCursor& b) {
-    unsigned first = NextByte(b);
+inline int DecodeOffset(DecoderState& s, BitCursor& b) {
+    unsigned first = NextByte(s, b);
     int length = kOffsetTables.length[first];
-    unsigned code = (first << (length - 2)) | TakeBits(b, length - 2);
+    unsigned code = (first << (length - 2)) | TakeBits(s, b, length - 2);
     return (kOffsetTables.upper[first] << 6) | static_cast<int>(code & 0x3F);
 }
 
@@ -568,12 +530,11 @@ void RebuildTree(LzhufTree* tree) {
 namespace {
 
 // The decode behind DecodeStream and CheckStream; `out` kNoFile: no output.
-StreamResult RunDecode(OsFile in, OsFile out, std::int32_t unpackedSize, std::int32_t storedSize,
+StreamResult RunDecode(DecoderState& s, OsFile in, OsFile out, std::int32_t unpackedSize, std::int32_t storedSize,
                        const PumpControl* control) {
-    DecoderState& s = g_state;
     StreamResult result;
-    ResetReader(in, storedSize);
-    ResetWriter(out, unpackedSize);
+    ResetReader(s, in, storedSize);
+    ResetWriter(s, out, unpackedSize);
     if (unpackedSize <= 0) return result;
 
     InitTree(&s.tree);
@@ -598,12 +559,12 @@ StreamResult RunDecode(OsFile in, OsFile out, std::int32_t unpackedSize, std::in
     for (;;) {
         int symbol = DecodeSymbol(s, b);
         if (symbol < 256) {
-            KeepLookahead(b);
+            KeepLookahead(s, b);
             *dst++ = static_cast<std::uint8_t>(symbol);
             produced += 1;
         } else {
-            int distance = DecodeOffset(b) + 1;
-            KeepLookahead(b);
+            int distance = DecodeOffset(s, b) + 1;
+            KeepLookahead(s, b);
             // Before the first flush the window lies in `out` oldest first:
             // the 30 kept positions, the 4066 blanks, then this entry's
             // output, so reaching further back than this reads a kept one.
@@ -652,14 +613,14 @@ StreamResult RunDecode(OsFile in, OsFile out, std::int32_t unpackedSize, std::in
 
 }  // namespace
 
-StreamResult DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std::int32_t storedSize,
-                          const PumpControl* control) {
-    return RunDecode(in, out, unpackedSize, storedSize, control);
+StreamResult DecodeStream(DecoderState* state, OsFile in, OsFile out, std::int32_t unpackedSize,
+                          std::int32_t storedSize, const PumpControl* control) {
+    return RunDecode(*state, in, out, unpackedSize, storedSize, control);
 }
 
-StreamResult CheckStream(OsFile in, std::int32_t unpackedSize, std::int32_t storedSize,
+StreamResult CheckStream(DecoderState* state, OsFile in, std::int32_t unpackedSize, std::int32_t storedSize,
                          const PumpControl* control) {
-    return RunDecode(in, kNoFile, unpackedSize, storedSize, control);
+    return RunDecode(*state, in, kNoFile, unpackedSize, storedSize, control);
 }
 
 int StreamFaults(const StreamResult& result, std::uint32_t storedSize, std::uint32_t slack) {
@@ -669,12 +630,12 @@ int StreamFaults(const StreamResult& result, std::uint32_t storedSize, std::uint
     return faults;
 }
 
-int DecodeEntry(const char* installerPath, std::uint32_t offset, std::uint32_t unpackedSize,
+int DecodeEntry(DecoderState* state, const char* installerPath, std::uint32_t offset, std::uint32_t unpackedSize,
                 std::uint32_t storedSize, const char* targetPath, const PumpControl* control,
                 StreamResult* result) {
     if (result) *result = StreamResult{};
-    ResetReader(kNoFile, 0);
-    ResetWriter(kNoFile, 0);
+    ResetReader(*state, kNoFile, 0);
+    ResetWriter(*state, kNoFile, 0);
 
     OsFile in = g_platform->FileOpenRead(installerPath);
     if (in == kNoFile) return kDecodeInstallerUnreadable;
@@ -688,7 +649,7 @@ int DecodeEntry(const char* installerPath, std::uint32_t offset, std::uint32_t u
         return kDecodeTargetUnwritable;
     }
 
-    StreamResult decoded = DecodeStream(in, out, static_cast<std::int32_t>(unpackedSize),
+    StreamResult decoded = DecodeStream(state, in, out, static_cast<std::int32_t>(unpackedSize),
                                         static_cast<std::int32_t>(storedSize), control);
     g_platform->FileClose(out);
     g_platform->FileClose(in);

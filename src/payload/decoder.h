@@ -3,11 +3,12 @@
 // symbols, offsets by a fixed prefix code for their upper six bits. A stream
 // has no header: both sizes come from the file record.
 //
-// The decoder's state is global, exists once and is not re-entrant: one
-// entry is decoded at a time. It lets the user interface run only through
-// the caller's PumpControl, after the first symbol and then each time the
-// output passes a further kPumpStep bytes, and stops early when the control
-// says so.
+// The caller owns the decoder's state (DecoderState) and passes it to every
+// call, so that two decodes, on two threads for instance, never share it by
+// mistake; the state is of fixed size and nothing is allocated while
+// decoding. A decode lets the user interface run only through the caller's
+// PumpControl, after the first symbol and then each time the output passes a
+// further kPumpStep bytes, and stops early when the control says so.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +62,87 @@ struct OffsetCodeTables {
 };
 extern const OffsetCodeTables kOffsetCode;
 
+// ---- The decoder's state -------------------------------------------------------
+
+inline constexpr int kDecodeBufferSize = 16384;  // bytes in the read and the write buffer
+
+// The first kLookupBits levels of the tree as a table, so that most of a
+// symbol's walk from the root is one look-up on the next kLookupBits bits
+// of the stream.
+//
+// Tree nodes are numbered by count, and an update that moves a node trades
+// the subtrees below two node numbers; what stands above them stays. An
+// entry depends only on the child entries of the nodes its walk passes at
+// depths 0 to kLookupBits - 1 (the "top" nodes), so after a trade at a top
+// node only the entries below that node are walked again.
+inline constexpr int kLookupBits = 8;
+struct LookupTable {
+    // By the next kLookupBits bits: the node reached, either a leaf's (its
+    // symbol is read from the node, so that a trade of two leaves leaves
+    // the table as it is, and the update starts there without looking the
+    // symbol's node up), or the node at depth kLookupBits on the way, below
+    // which the walk goes on bit by bit.
+    std::uint16_t next[1 << kLookupBits];
+    std::uint8_t bits[1 << kLookupBits];  // the bits that the look-up takes
+    // For every node that stands above depth kLookupBits, its depth and
+    // its path from the root (bits, first one highest); 0xFF for the
+    // others.
+    std::uint8_t depth[kNodeCount];
+    std::uint8_t code[kNodeCount];
+};
+
+// Everything one decode touches, about 42 KB. A caller keeps one for a
+// sequence of entries (static storage, or value-initialized with {}: it
+// must start zeroed) and uses it from one thread at a time. Consecutive
+// entries decoded with the same state share the last 30 positions of the
+// text window, as the coding has it; nothing else carries over.
+struct DecoderState {
+    // Adaptive Huffman model of the entry. The decoder keeps the root's
+    // count apart, in `rootCount`, and the sentinel at the root itself: no
+    // node below ever passes it, and the walk up from a leaf ends at the
+    // root's children.
+    LzhufTree tree;
+    unsigned rootCount;
+    LookupTable lookup;
+
+    // Text window and buffered writer (WritePtr) in one: `out` holds the
+    // last 4096 bytes produced before the open chunk (the window, oldest
+    // first), then the chunk being filled. `fill` bytes wait in the chunk,
+    // which is `chunk` bytes long (0 once the unpacked size has been
+    // written: later bytes are kept for the window but never written);
+    // `written` bytes of the entry have reached the target. A match may run
+    // past the chunk by up to 29 bytes and a copy may store up to 32 bytes
+    // at once, hence the slack.
+    OsFile output;
+    int checkOnly;  // no output: chunks are counted, never written
+    std::int32_t unpackedSize;
+    int fill;
+    int chunk;
+    std::int32_t written;
+    int writeFailed;
+    std::uint8_t out[kWindowSize + kDecodeBufferSize + 64];
+
+    // The last 30 positions of the ring window (4066..4095). Every entry
+    // starts with blanks at 0..4065 and these as they were left; a valid
+    // stream never reads them before writing them.
+    std::uint8_t windowTail[kLongestMatch];
+
+    // Buffered reader (ReadPtr): unread bytes are readBuffer[readPos ..
+    // readEnd). `inputLeft` counts the input bytes of the entry still to be
+    // consumed, buffered ones included; never read past, and continued with
+    // zero bytes once 0.
+    OsFile input;
+    std::int32_t inputLeft;
+    int readPos;
+    int readEnd;
+    std::uint8_t readBuffer[kDecodeBufferSize + 8];
+
+    // How the input went: zero bits handed out once the stored bytes were
+    // used up, and whether the file ended before the stored size.
+    std::uint64_t zeroBits;
+    int inputCut;
+};
+
 // Results of DecodeEntry.
 enum DecodeResult : int {
     kDecodeDone = 1,                  // decoded (to the end, or cut short by a stop)
@@ -83,22 +165,23 @@ struct StreamResult {
 };
 
 // Decodes one packed entry of `installerPath` at the absolute `offset` into
-// a newly created or truncated `targetPath`. When `result` is not null it
-// receives how the stream went (zeroed when nothing was decoded).
-int DecodeEntry(const char* installerPath, std::uint32_t offset, std::uint32_t unpackedSize,
+// a newly created or truncated `targetPath`, with `state`. When `result` is
+// not null it receives how the stream went (zeroed when nothing was
+// decoded).
+int DecodeEntry(DecoderState* state, const char* installerPath, std::uint32_t offset, std::uint32_t unpackedSize,
                 std::uint32_t storedSize, const char* targetPath, const PumpControl* control,
                 StreamResult* result = nullptr);
 
-// Decodes from `in` (positioned at the stream) to `out`. Sizes are compared
-// as signed 32-bit values; an unpacked size of 0 or less reads and writes
-// nothing.
-StreamResult DecodeStream(OsFile in, OsFile out, std::int32_t unpackedSize, std::int32_t storedSize,
-                          const PumpControl* control);
+// Decodes from `in` (positioned at the stream) to `out` with `state`. Sizes
+// are compared as signed 32-bit values; an unpacked size of 0 or less reads
+// and writes nothing.
+StreamResult DecodeStream(DecoderState* state, OsFile in, OsFile out, std::int32_t unpackedSize,
+                          std::int32_t storedSize, const PumpControl* control);
 
 // Decodes from `in` without any output, only so that StreamFaults can judge
 // the stream. It ends early, at a pump, once the stream has run past its
 // stored bytes: the answer is known then.
-StreamResult CheckStream(OsFile in, std::int32_t unpackedSize, std::int32_t storedSize,
+StreamResult CheckStream(DecoderState* state, OsFile in, std::int32_t unpackedSize, std::int32_t storedSize,
                          const PumpControl* control);
 
 // ---- Judging a stream ----------------------------------------------------------

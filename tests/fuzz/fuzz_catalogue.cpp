@@ -42,7 +42,8 @@ int DecodeInto(const FileRecord& r, std::uint64_t refuseAfter) {
     s.readFrom = r.offset;
     s.readLimit = r.storedSize;
     s.sinkRefuseAfter = refuseAfter;
-    int result = DecodeEntry(kMemoryInstallerPath, r.offset, r.unpackedSize, r.storedSize, kMemorySinkPath, &kPump);
+    static DecoderState decoder;
+    int result = DecodeEntry(&decoder, kMemoryInstallerPath, r.offset, r.unpackedSize, r.storedSize, kMemorySinkPath, &kPump);
     FUZZ_CHECK(MemoryFilesOpen() == 0, "DecodeEntry left a file open");
     FUZZ_CHECK(s.opens == 2, "DecodeEntry did not open the installer and the target once each");
     return result;

@@ -98,7 +98,8 @@ Decoded Decode(const std::uint8_t* stream, std::size_t streamBytes, std::int32_t
 
     t_allocations = 0;
     t_countAllocations = true;
-    const StreamResult result = DecodeStream(in, out, unpacked, stored, &kPump);
+    static DecoderState decoder;
+    const StreamResult result = DecodeStream(&decoder, in, out, unpacked, stored, &kPump);
     t_countAllocations = false;
     d.produced = result.produced;
     d.writeFailed = result.writeFailed;

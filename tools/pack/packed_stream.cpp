@@ -11,8 +11,9 @@ PackedStreamOutcome DecodePackedEntry(OsFile package, const FileRecord& record, 
     }
     const std::int32_t unpacked = static_cast<std::int32_t>(record.unpackedSize);
     const std::int32_t stored = static_cast<std::int32_t>(record.storedSize);
-    StreamResult result = out == kNoFile ? CheckStream(package, unpacked, stored, pump)
-                                         : DecodeStream(package, out, unpacked, stored, pump);
+    DecoderState decoder{};
+    StreamResult result = out == kNoFile ? CheckStream(&decoder, package, unpacked, stored, pump)
+                                         : DecodeStream(&decoder, package, out, unpacked, stored, pump);
     // No stored byte may be left over: glimmer-pack writes streams without
     // padding beyond the last byte's bits.
     outcome.faults = StreamFaults(result, record.storedSize, 0);

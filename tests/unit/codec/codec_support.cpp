@@ -27,7 +27,8 @@ DecodeRun RunDecode(const std::string& stream, std::int32_t unpackedSize, std::i
     EXPECT_NE(out, kNoFile);
     std::size_t first = g_fake.calls.size();
     if (storedSize < 0) storedSize = static_cast<std::int32_t>(stream.size());
-    StreamResult result = DecodeStream(in, out, unpackedSize, storedSize, &kFakePump);
+    static DecoderState decoder;
+    StreamResult result = DecodeStream(&decoder, in, out, unpackedSize, storedSize, &kFakePump);
     run.produced = result.produced;
     run.writeFailed = result.writeFailed;
     run.faults = result.faults;

@@ -7,6 +7,9 @@
 
 namespace {
 
+// One state for every entry of these tests, as the extraction keeps one.
+DecoderState g_decoder;
+
 class Decoder : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -115,7 +118,7 @@ TEST_F(Entry, DecodesFromTheRecordsOffsetIntoANewTarget) {
     MakeInstaller(data, 1234);
     g_fake.WriteFile("C:\\data\\FILE0001.MP3", "old contents that must go");
     StreamResult result;
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 1234, 40000, Stored(), "C:\\data\\FILE0001.MP3", &kFakePump, &result),
+    EXPECT_EQ(DecodeEntry(&g_decoder, "C:\\setup.exe", 1234, 40000, Stored(), "C:\\data\\FILE0001.MP3", &kFakePump, &result),
               kDecodeDone);
     EXPECT_TRUE(g_fake.ReadFile("C:\\data\\FILE0001.MP3") == data);
     EXPECT_EQ(result.produced, 40000);
@@ -128,28 +131,57 @@ TEST_F(Entry, DecodesFromTheRecordsOffsetIntoANewTarget) {
 
     // An entry of size 0 makes an empty target and reads nothing.
     std::size_t reads = g_fake.CallsStartingWith("FileRead").size();
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 1234, 0, Stored(), "C:\\data\\FILE0001.MP3", &kFakePump), kDecodeDone);
+    EXPECT_EQ(DecodeEntry(&g_decoder, "C:\\setup.exe", 1234, 0, Stored(), "C:\\data\\FILE0001.MP3", &kFakePump), kDecodeDone);
     EXPECT_TRUE(g_fake.Exists("C:\\data\\FILE0001.MP3"));
     EXPECT_EQ(g_fake.ReadFile("C:\\data\\FILE0001.MP3"), "");
     EXPECT_EQ(g_fake.CallsStartingWith("FileRead").size(), reads);
 }
 
 TEST_F(Entry, FilesThatCannotBeOpenedOrWrittenAreReported) {
-    EXPECT_EQ(DecodeEntry("C:\\missing.exe", 0, 10, 10, "C:\\out.bin", &kFakePump), kDecodeInstallerUnreadable);
+    EXPECT_EQ(DecodeEntry(&g_decoder, "C:\\missing.exe", 0, 10, 10, "C:\\out.bin", &kFakePump), kDecodeInstallerUnreadable);
     EXPECT_FALSE(g_fake.Exists("C:\\out.bin"));
 
     MakeInstaller(SampleText(60000), 0);
     g_fake.failWhen = [](const std::string& op, std::size_t) { return op == "FileCreate"; };
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 60000, Stored(), "C:\\out.bin", &kFakePump), kDecodeTargetUnwritable);
+    EXPECT_EQ(DecodeEntry(&g_decoder, "C:\\setup.exe", 0, 60000, Stored(), "C:\\out.bin", &kFakePump), kDecodeTargetUnwritable);
     EXPECT_EQ(g_fake.CallsStartingWith("FileClose").size(), 1u);  // the installer
     EXPECT_TRUE(g_fake.CallsStartingWith("FileRead").empty());
 
     InstallFakePlatform();
     MakeInstaller(SampleText(60000), 0);
     g_fake.diskBytesLeft = 30000;
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 60000, Stored(), "C:\\out.bin", &kFakePump), kDecodeWriteFailed);
+    EXPECT_EQ(DecodeEntry(&g_decoder, "C:\\setup.exe", 0, 60000, Stored(), "C:\\out.bin", &kFakePump), kDecodeWriteFailed);
     EXPECT_EQ(g_fake.CallsStartingWith("FileClose").size(), 2u);
     EXPECT_EQ(g_fake.ReadFile("C:\\out.bin").size(), 30000u);
+}
+
+TEST_F(Entry, TwoStatesDecodeAtOnceWithoutTouchingEachOther) {
+    // As the package check's thread and the extraction do: here a whole
+    // second decode, with a state of its own, runs inside every pump of
+    // the first.
+    std::string a = SampleText(300000), b = RandomBytes(20000, 78);
+    std::string packedA = Encode(a), packedB = Encode(b);
+    g_fake.WriteFile("C:\\setup.exe", packedA + packedB);
+    static DecoderState other;
+    static int nested;
+    nested = 0;
+    static std::uint32_t sizeA, sizeB;
+    sizeA = static_cast<std::uint32_t>(packedA.size());
+    sizeB = static_cast<std::uint32_t>(packedB.size());
+    g_fake.onPump = [](int) {
+        if (nested) return;
+        nested = 1;
+        EXPECT_EQ(DecodeEntry(&other, "C:\\setup.exe", sizeA, 20000, sizeB, "C:\\b", nullptr), kDecodeDone);
+        nested = 0;
+    };
+    StreamResult result;
+    EXPECT_EQ(DecodeEntry(&g_decoder, "C:\\setup.exe", 0, 300000, sizeA, "C:\\a", &kFakePump, &result),
+              kDecodeDone);
+    g_fake.onPump = nullptr;
+    EXPECT_GE(g_fake.pumps, 3);
+    EXPECT_EQ(StreamFaults(result, sizeA, 0), kStreamSound);
+    EXPECT_TRUE(g_fake.ReadFile("C:\\a") == a);
+    EXPECT_TRUE(g_fake.ReadFile("C:\\b") == b);
 }
 
 TEST_F(Entry, EveryEntryStartsFromAFreshReaderWriterAndModel) {
@@ -157,10 +189,10 @@ TEST_F(Entry, EveryEntryStartsFromAFreshReaderWriterAndModel) {
     std::string packedA = Encode(a), packedB = Encode(b);
     g_fake.WriteFile("C:\\setup.exe", packedA + packedB);
     auto sizeA = static_cast<std::uint32_t>(packedA.size());
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 20000, sizeA, "C:\\a", &kFakePump), kDecodeDone);
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", sizeA, 7000, static_cast<std::uint32_t>(packedB.size()), "C:\\b", &kFakePump),
+    EXPECT_EQ(DecodeEntry(&g_decoder, "C:\\setup.exe", 0, 20000, sizeA, "C:\\a", &kFakePump), kDecodeDone);
+    EXPECT_EQ(DecodeEntry(&g_decoder, "C:\\setup.exe", sizeA, 7000, static_cast<std::uint32_t>(packedB.size()), "C:\\b", &kFakePump),
               kDecodeDone);
-    EXPECT_EQ(DecodeEntry("C:\\setup.exe", 0, 20000, sizeA, "C:\\a2", &kFakePump), kDecodeDone);
+    EXPECT_EQ(DecodeEntry(&g_decoder, "C:\\setup.exe", 0, 20000, sizeA, "C:\\a2", &kFakePump), kDecodeDone);
     EXPECT_TRUE(g_fake.ReadFile("C:\\a") == a && g_fake.ReadFile("C:\\a2") == a);
     EXPECT_TRUE(g_fake.ReadFile("C:\\b") == b);
 }

@@ -23,7 +23,8 @@ int Faults(const std::string& stream, std::int32_t unpacked, std::int32_t stored
     g_fake.WriteFile(kStream, stream);
     OsFile in = g_platform->FileOpenRead(kStream);
     const PumpControl pump{[](void*) { g_platform->PumpMessages(0); }, nullptr, nullptr};
-    StreamResult result = CheckStream(in, unpacked, stored, &pump);
+    static DecoderState decoder;
+    StreamResult result = CheckStream(&decoder, in, unpacked, stored, &pump);
     g_platform->FileClose(in);
     if (produced) *produced = result.produced;
     return StreamFaults(result, static_cast<std::uint32_t>(stored), slack);

@@ -30,7 +30,7 @@
 
 const char* const kBuildHelp =
     "Usage: glimmer-pack build [PACKAGE.toml] -o OUT.exe [--stub STUB.exe] --title TITLE\n"
-    "                          --saver FILE --data FILE --uninstaller FILE\n"
+    "                          --saver FILE --data FILE [--uninstaller FILE]\n"
     "                          [--media FILE]... [--license FILE] [--base N]\n"
     "                          [--kind blank|zero|underscore] [--store | --pack]\n"
     "                          [--sign-cert CERT.pem --sign-key KEY.pem [--timestamp URL]]\n"
@@ -57,7 +57,8 @@ const char* const kBuildHelp =
     "                      at most 259 bytes, a valid Windows file name)\n"
     "  --saver FILE        the screen saver, installed as TITLE.scr\n"
     "  --data FILE         its data file, installed as TITLE.dat\n"
-    "  --uninstaller FILE  the uninstaller, installed as UNINSTAL.EXE\n"
+    "  --uninstaller FILE  the uninstaller, installed as UNINSTAL.EXE (default: the\n"
+    "                      standard one, uninstal.exe beside the stub)\n"
     "  --media FILE        a media file, installed as FILE0001.EXT and so on; its\n"
     "                      extension must fit code page 1252\n"
     "  --license FILE      license text: UTF-8 (a byte-order mark is dropped), UTF-16\n"
@@ -331,6 +332,17 @@ int ReadBuildOptions(const std::vector<std::string>& args, BuildRequest* request
         } else if (!options.slideshow.music.empty()) {
             Warn("[slideshow] music", "not packed: the media files named in [files] or by --media are");
         }
+    }
+
+    // Without an uninstaller named, any package takes the standard one
+    // shipped beside the stub, when the stub it uses has it.
+    if (options.uninstaller.empty()) {
+        std::string stub = options.stub, problem;
+        if (stub.empty()) stub = InstalledStub(&problem);
+        const std::string shipped = stub.empty() ? "" : ShippedBesideStub(stub, kShippedUninstaller);
+        FileFacts facts;
+        if (!shipped.empty() && LookAt(shipped, true, &facts) && facts.kind == FileKind::Regular)
+            options.uninstaller = shipped;
     }
 
     std::string missing;

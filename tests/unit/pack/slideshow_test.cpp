@@ -214,6 +214,13 @@ protected:
         return data;
     }
 
+    // Extracts `package` into out/.
+    void ExtractAll(const std::string& package) {
+        fs::remove_all(dir + "/out");
+        Outcome extracted = Run({"extract", package, "out"});
+        EXPECT_EQ(extracted.status, 0) << extracted.err;
+    }
+
     static std::string Picture(const std::string& data, const ShowIndex& index, std::size_t i) {
         return data.substr(index.pictures[i].offset, index.pictures[i].size);
     }
@@ -294,6 +301,28 @@ TEST_F(Slideshow, EntriesExpandInOrderSettingsAndFilesOverride) {
     ASSERT_EQ(index.pictures.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(Picture(data, index, i), ReadBytesFile(expected[i])) << i;
     EXPECT_EQ(ReadBytesFile(dir + "/out/UNINSTAL.EXE"), "my own uninstaller");
+}
+
+// Any package, slideshow or not, takes the standard uninstaller beside its
+// stub when it names none; a stub without one leaves it missing.
+TEST_F(Slideshow, ThePackageWithoutUninstallerTakesTheShippedOne) {
+    Put("own.scr", "a saver of its own");
+    Put("own.dat", "its data");
+    const std::vector<std::string> args = {"build", "-o", "p.exe", "--title", "P", "--saver", "own.scr", "--data", "own.dat"};
+    std::vector<std::string> withKit = args;
+    withKit.insert(withKit.end(), {"--stub", stub});
+    Outcome built = Run(withKit);
+    ASSERT_EQ(built.status, 0) << built.err;
+    ExtractAll("p.exe");
+    EXPECT_EQ(ReadBytesFile(dir + "/out/UNINSTAL.EXE"), ReadBytesFile(uninstaller));
+
+    fs::create_directories(dir + "/bare");
+    const std::string bare = Put("bare/stub.exe", MakeTestStub());
+    std::vector<std::string> withBare = args;
+    withBare.insert(withBare.end(), {"--stub", bare});
+    Outcome refused = Run(withBare);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("missing --uninstaller"), std::string::npos) << refused.err;
 }
 
 TEST_F(Slideshow, EveryRefusalAtOnceBeforeAnyOutput) {

@@ -23,24 +23,28 @@ bool DecodeUtf8(const std::string& text, std::u32string* out, std::size_t* bad) 
     return true;
 }
 
-// Decodes UTF-16 after its byte-order mark; false on a cut unit or an
-// unpaired surrogate, with *bad the unit's byte index.
-bool DecodeUtf16(const std::string& text, bool bigEndian, std::u32string* out, std::size_t* bad) {
+// Decodes UTF-16 after its byte-order mark. On a fault, false with *bad
+// the unit's byte index and *why what is wrong there: a unit cut short by
+// the end of the text, or a surrogate without its other half.
+bool DecodeUtf16(const std::string& text, bool bigEndian, std::u32string* out, std::size_t* bad, const char** why) {
     auto unit = [&](std::size_t i) -> char32_t {
         unsigned char a = static_cast<unsigned char>(text[i]), b = static_cast<unsigned char>(text[i + 1]);
         return bigEndian ? (a << 8 | b) : (b << 8 | a);
     };
     for (std::size_t i = 2; i < text.size(); i += 2) {
         *bad = i;
+        *why = "a character cut short by the end of the text";
         if (i + 1 >= text.size()) return false;
         char32_t c = unit(i);
         if (c >= 0xD800 && c < 0xDC00) {
+            *why = "a high surrogate without its low surrogate";
             if (i + 3 >= text.size()) return false;
             char32_t low = unit(i + 2);
             if (low < 0xDC00 || low >= 0xE000) return false;
             c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
             i += 2;
         } else if (c >= 0xDC00 && c < 0xE000) {
+            *why = "a low surrogate without its high surrogate";
             return false;
         }
         out->push_back(c);
@@ -92,8 +96,10 @@ bool PrepareLicenseText(const std::string& raw, std::string* text, std::string* 
         }
     } else if (raw.compare(0, 2, "\xFF\xFE") == 0 || raw.compare(0, 2, "\xFE\xFF") == 0) {
         utf16 = true;
-        if (!DecodeUtf16(raw, raw[0] == '\xFE', &chars, &bad)) {
-            *problem = "starts with a UTF-16 byte-order mark but is not valid UTF-16 (byte " + std::to_string(bad) + ")";
+        const char* why = "";
+        if (!DecodeUtf16(raw, raw[0] == '\xFE', &chars, &bad, &why)) {
+            *problem = "starts with a UTF-16 byte-order mark but is not valid UTF-16: " + std::string(why) +
+                       " (byte " + std::to_string(bad) + ")";
             return false;
         }
     } else if (!DecodeUtf8(raw, &chars, &bad)) {

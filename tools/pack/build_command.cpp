@@ -490,11 +490,16 @@ int ReadCatalogueInputs(const BuildRequest& request, BuildInputs* in) {
 std::string WriteShowDataFile(const BuildRequest& request, BuildInputs& in, Output& data) {
     const PackageOptions& options = request.options;
     std::string temporary = options.output + ".XXXXXX";
+    HoldInterrupts();
     data.file = CreateTemporary(&temporary);
-    if (data.file == kNoToolFile) return Errno("cannot create a temporary file beside it");
-    data.temporary = temporary;
-    data.path = temporary;
-    data.interruptSlot = RemoveOnInterrupt(temporary);
+    const std::string notCreated = data.file == kNoToolFile ? Errno("cannot create a temporary file beside it") : "";
+    if (data.file != kNoToolFile) {
+        data.temporary = temporary;
+        data.path = temporary;
+        data.interruptSlot = RemoveOnInterrupt(temporary);
+    }
+    ReleaseInterrupts();
+    if (!notCreated.empty()) return notCreated;
     Input& input = in.files[1];
     std::string problem = WriteShowData(in.pictures, options.slideshow.settings, in.title, data.file, temporary,
                                         &input.file.size);
@@ -520,10 +525,15 @@ std::string WritePackage(const BuildRequest& request, BuildInputs& in, Output& o
     *subject = options.output;
     out.path = options.output;
     std::string temporary = options.output + ".XXXXXX";
+    HoldInterrupts();
     out.file = CreateTemporary(&temporary);
-    if (out.file == kNoToolFile) return Errno("cannot create a temporary file beside it");
-    out.temporary = temporary;
-    out.interruptSlot = RemoveOnInterrupt(temporary);
+    const std::string notCreated = out.file == kNoToolFile ? Errno("cannot create a temporary file beside it") : "";
+    if (out.file != kNoToolFile) {
+        out.temporary = temporary;
+        out.interruptSlot = RemoveOnInterrupt(temporary);
+    }
+    ReleaseInterrupts();
+    if (!notCreated.empty()) return notCreated;
     Output data;
     if (request.writesShowData) {
         std::string problem = WriteShowDataFile(request, in, data);

@@ -288,9 +288,15 @@ std::string OpenTargetFolder(Extraction& x) {
     FileFacts facts;
     // A name that cannot be looked at is created, which tells why it fails.
     if (!LookAt(x.folder, false, &facts) || facts.kind == FileKind::Missing) {
-        if (!MakeFolders(x.folder)) return "cannot create the folder: " + SystemProblem();
-        x.created = true;
-        x.folderSlot = RemoveOnInterrupt(x.folder, true);
+        HoldInterrupts();
+        const bool made = MakeFolders(x.folder);
+        const std::string problem = made ? "" : "cannot create the folder: " + SystemProblem();
+        if (made) {
+            x.created = true;
+            x.folderSlot = RemoveOnInterrupt(x.folder, true);
+        }
+        ReleaseInterrupts();
+        if (!made) return problem;
     } else if (facts.kind == FileKind::Link) {
         return "is a symbolic link; extract writes only into a real folder";
     } else if (facts.kind != FileKind::Folder) {
@@ -324,9 +330,12 @@ std::string ExtractRecord(Extraction& x, const std::string& path, OsFile package
                           const std::string& name, const PumpControl* pump, Progress& progress) {
     const FileRecord& r = c.records[i];
     WrittenFile written;
+    HoldInterrupts();
     const ToolFile out = CreateTemporaryIn(x.open, ".glimmer-extract-", &written.name);
-    if (out == kNoToolFile) return x.folder + ": cannot create a file: " + SystemProblem();
-    written.interruptSlot = RemoveOnInterrupt(x.folder + "/" + written.name);
+    const std::string notCreated = out == kNoToolFile ? x.folder + ": cannot create a file: " + SystemProblem() : "";
+    if (out != kNoToolFile) written.interruptSlot = RemoveOnInterrupt(x.folder + "/" + written.name);
+    ReleaseInterrupts();
+    if (out == kNoToolFile) return notCreated;
     const bool known = FactsOf(out, &written.facts);
     x.temporaries.push_back(written);
     std::string problem;

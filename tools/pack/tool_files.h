@@ -186,6 +186,12 @@ int RemoveOnInterrupt(const std::string& path, bool folder = false);
 // Takes an entry back out: its file was renamed into place or removed by
 // the main code. -1 does nothing.
 void KeepOnInterrupt(int slot);
+// Between these two an interrupt waits, to be carried out at the release:
+// a file or folder is created and entered above as one step, so that an
+// interrupt never finds it created but not yet entered. Holding also sets
+// up the handling of interrupts, as RemoveOnInterrupt does. Not nested.
+void HoldInterrupts();
+void ReleaseInterrupts();
 
 // ---- The terminal -----------------------------------------------------------------------------
 

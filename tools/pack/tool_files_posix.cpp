@@ -341,6 +341,26 @@ int RemoveOnInterrupt(const std::string& path, bool folder) {
 
 void KeepOnInterrupt(int slot) { g_interruptTable.Take(slot); }
 
+namespace {
+sigset_t g_maskBeforeHold;
+}  // namespace
+
+void HoldInterrupts() {
+    CatchSignals();
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+    sigprocmask(SIG_BLOCK, &held, &g_maskBeforeHold);
+}
+
+void ReleaseInterrupts() {
+    // A signal that came meanwhile is delivered here; errno stays as the
+    // held step left it, for its caller to report.
+    const int error = errno;
+    sigprocmask(SIG_SETMASK, &g_maskBeforeHold, nullptr);
+    errno = error;
+}
+
 int RunCollecting(const std::vector<std::string>& args, std::string* output) {
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) return -1;

@@ -594,6 +594,25 @@ HANDLE volatile g_child = nullptr;
 
 // The main thread, which an interrupt stops before it cleans up.
 HANDLE g_mainThread = nullptr;
+// Set while the main thread creates a file or folder and enters it in the
+// table (HoldInterrupts): an interrupt lets it finish that step first.
+std::atomic<bool> g_holding{false};
+
+// Stops the main thread outside a held step. SuspendThread only asks for
+// the stop; reading the thread's registers waits until it has stopped.
+void StopMainThread() {
+    if (!g_mainThread) return;
+    for (int tries = 0; tries < 5000; ++tries) {
+        SuspendThread(g_mainThread);
+        CONTEXT context = {};
+        context.ContextFlags = CONTEXT_CONTROL;
+        GetThreadContext(g_mainThread, &context);
+        if (!g_holding.load()) return;
+        ResumeThread(g_mainThread);
+        Sleep(1);
+    }
+    SuspendThread(g_mainThread);
+}
 
 // Runs on a thread of its own. It first stops the main thread, so that
 // nothing changes under it (as a signal handler interrupts the one thread on
@@ -601,7 +620,7 @@ HANDLE g_mainThread = nullptr;
 // allocates nothing, and ends the process without running the C library's
 // exit (whose locks the stopped thread may hold).
 BOOL WINAPI OnInterrupt(DWORD event) {
-    if (g_mainThread) SuspendThread(g_mainThread);
+    StopMainThread();
     // Ctrl+C and Ctrl+Break stand for SIGINT, the console closing (or the
     // session ending) for SIGHUP.
     const int signal = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 2 : 1;
@@ -631,6 +650,13 @@ void CatchInterrupts() {
 }  // namespace
 
 bool FindProgram(const std::string& name) { return !FoundProgram(name).empty(); }
+
+void HoldInterrupts() {
+    CatchInterrupts();
+    g_holding.store(true);
+}
+
+void ReleaseInterrupts() { g_holding.store(false); }
 
 int RemoveOnInterrupt(const std::string& path, bool folder) {
     CatchInterrupts();

@@ -69,7 +69,13 @@ static void PlantLink(int folder, const char* name) {
 static int OpenAt(const char* which, int folder, const char* path, int flags, mode_t mode) {
     if (!(flags & O_CREAT) && Refused(path)) return -1;
     int fd = NEXT(int (*)(int, const char*, int, ...), which)(folder, path, flags, mode);
-    if (fd >= 0 && (flags & O_CREAT) && (flags & O_EXCL)) PlantLink(folder, path);
+    if (fd >= 0 && (flags & O_CREAT) && (flags & O_EXCL)) {
+        PlantLink(folder, path);
+        /* An interrupt the moment a new file exists, before the tool can
+           have noted it anywhere. */
+        const char* signal = getenv("GLIMMER_INTERRUPT_AT_CREATE");
+        if (signal) raise(atoi(signal));
+    }
     return fd;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -533,6 +534,15 @@ TEST_F(PackTool, FailedExtractLeavesNothingAndWritesThroughNoLink) {
         EXPECT_NE(o.err.find(reason), std::string::npos) << o.err;
         EXPECT_FALSE(fs::exists(out) || fs::is_symlink(out)) << "nothing is left, not even the folder it made";
         EXPECT_EQ(ReadBytesFile(victim), "keep me");
+        fs::remove_all(out);
+    }
+    // An interrupt the very moment a new file exists, before the tool can
+    // have noted it for removal.
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        Outcome o = Run({"extract", package, out}, preload + "GLIMMER_INTERRUPT_AT_CREATE=" + std::to_string(signal) + " ");
+        EXPECT_EQ(o.status, 128 + signal) << o.err;
+        EXPECT_FALSE(fs::exists(out)) << "nothing is left, not even the folder it made";
         fs::remove_all(out);
     }
 

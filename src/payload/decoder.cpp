@@ -297,6 +297,11 @@ inline void UpdateTreeInline(LzhufTree& t, int symbol) {
 void FillLookup(const LzhufTree& t, LookupTable& w, unsigned node, int depth, unsigned code) {
     w.depth[node] = static_cast<std::uint8_t>(depth);
     w.code[node] = static_cast<std::uint8_t>(code);
+    // Only the 32-bit walk up reads the paths.
+    if constexpr (kFewRegisters) {
+        for (unsigned e = code << (kLookupBits - depth), end = (code + 1) << (kLookupBits - depth); e < end; ++e)
+            w.path[e][depth] = static_cast<std::uint16_t>(node);
+    }
     const unsigned c = t.child[node];
     if (c >= static_cast<unsigned>(kNodeCount)) {
         const int spare = kLookupBits - depth;
@@ -387,22 +392,51 @@ inline void CountAndClimb(DecoderState& s, unsigned& n) {
 // UpdateTree for the decoder, with the look-up table kept in step: counts
 // one more at the leaf of `symbol`, node `leaf` at `depth`, and at every
 // node above it but the root.
-inline void UpdateModel(DecoderState& s, int symbol, unsigned leaf, int depth) {
+inline void UpdateModel(DecoderState& s, int symbol, unsigned leaf, int depth, unsigned index, int tableDepth) {
     LzhufTree& t = s.tree;
+    unsigned n = leaf;
+    if constexpr (kFewRegisters) {
+        if (s.rootCount == kRebuildLimit) {
+            // RebuildTree reads the leaves' counts only. The table's paths
+            // no longer lead to the leaf: the walk up goes by the parents.
+            RebuildTree(&t);
+            StartModel(s);
+            ++s.rootCount;
+            n = t.parent[kNodeCount + symbol];
+            while (n != static_cast<unsigned>(kRoot)) CountAndClimb(s, n);
+            return;
+        }
+        ++s.rootCount;
+        // Below the table's last level the walk goes by the parents; from
+        // the node the look-up named, by the path the table keeps for it,
+        // whose nodes are known at once rather than one load after another.
+        // A trade moves the walk off that path, and the rest of it goes by
+        // the parents. Where registers are few, a test for the root costs
+        // less than a step count kept on the stack.
+        int below = depth - tableDepth;
+        for (; below > 0; --below) {
+            if (++t.frequency[n] > t.frequency[n + 1]) break;
+            n = t.parent[n];
+        }
+        if (below == 0) {
+            const std::uint16_t* path = s.lookup.path[index];
+            for (int j = tableDepth;;) {  // j: the depth of n
+                if (++t.frequency[n] > t.frequency[n + 1]) break;
+                if (--j == 0) return;
+                n = path[j];
+            }
+        }
+        n = t.parent[TradeNodeOutOfLine(s, n, t.frequency[n])];
+        while (n != static_cast<unsigned>(kRoot)) CountAndClimb(s, n);
+        return;
+    }
     if (s.rootCount == kRebuildLimit) {
         // RebuildTree reads the leaves' counts only.
         RebuildTree(&t);
         StartModel(s);
-        leaf = t.parent[kNodeCount + symbol];
+        n = t.parent[kNodeCount + symbol];
     }
     ++s.rootCount;
-    unsigned n = leaf;
-    if constexpr (kFewRegisters) {
-        // Where registers are few, a step count would live on the stack and
-        // its every decrement would cost more than the test for the root.
-        while (n != static_cast<unsigned>(kRoot)) CountAndClimb(s, n);
-        return;
-    }
     // `depth` nodes from the leaf up to a child of the root, as long as no
     // trade takes the walk to another depth. Counting the steps lets the
     // processor run ahead of the parent loads instead of waiting for each
@@ -436,7 +470,7 @@ inline int DecodeSymbol(DecoderState& s, BitCursor& b) {
         ++depth;
     }
     const int symbol = static_cast<int>(c) - kNodeCount;
-    UpdateModel(s, symbol, x, depth);
+    UpdateModel(s, symbol, x, depth, index, taken);
     return symbol;
 }
 

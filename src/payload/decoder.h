@@ -89,9 +89,15 @@ struct LookupTable {
     // others.
     std::uint8_t depth[kNodeCount];
     std::uint8_t code[kNodeCount];
+    // By the next kLookupBits bits: the nodes that the look-up passes, by
+    // depth (path[e][0] is the root), so that the walk back up from the
+    // node reached knows them without a load of each one's parent first.
+    // Entries whose node is a leaf above the last level hold only the
+    // depths down to that leaf's.
+    std::uint16_t path[1 << kLookupBits][kLookupBits];
 };
 
-// Everything one decode touches, about 42 KB. A caller keeps one for a
+// Everything one decode touches, about 46 KB. A caller keeps one for a
 // sequence of entries (static storage, or value-initialized with {}: it
 // must start zeroed) and uses it from one thread at a time. Consecutive
 // entries decoded with the same state share the last 30 positions of the

@@ -154,6 +154,17 @@ inline void NeedBits(DecoderState& s, BitCursor& b, int need) {
 // therefore read at the same symbols, whatever the width of the cursor.
 inline void KeepLookahead(DecoderState& s, BitCursor& b) { NeedBits(s, b, 8); }
 
+// KeepLookahead after a match, which took many bits: tops the cursor up
+// from the buffer whenever a word waits there, whatever its count, so the
+// branch goes the same way nearly every time. Worth it on 32-bit x86, where
+// the 32-bit cursor runs low after most matches.
+inline void KeepLookaheadAfterMatch(DecoderState& s, BitCursor& b) {
+    if (s.readEnd - s.readPos >= static_cast<int>(sizeof(BitWord)))
+        FillFromBuffer(s, b);
+    else if (b.count < 8)
+        b = RefillBits(s, b, 8);
+}
+
 // NextBit: the next bit of the stream.
 inline unsigned NextBit(DecoderState& s, BitCursor& b) {
     if (b.count == 0) b = RefillBits(s, b, 1);
@@ -226,10 +237,10 @@ void SaveWindowTail(DecoderState& s, std::uint32_t produced) {
 
 // ---- Huffman model ---------------------------------------------------------------
 
-// Moves the node at n, whose frequency has just grown to k, behind every
-// node of lower frequency, and returns its new index. The nodes above n are
-// in order and the sentinel stops the search.
-inline int PromoteNode(LzhufTree& t, int n, unsigned k) {
+// The last node of frequency k - 1 above n, whose frequency has just grown
+// from k - 1 to k. The nodes above n are in order and the sentinel stops
+// the search.
+inline int FindRunEnd(const LzhufTree& t, int n, unsigned k) {
     // Largest l > n with frequency[l] < k. The frequencies above n are k - 1
     // or more and in order, so l ends the run of k - 1 that starts at n + 1:
     // it is the first place from n + 1 on whose count differs from the next
@@ -265,6 +276,12 @@ inline int PromoteNode(LzhufTree& t, int n, unsigned k) {
     } else {
         while (t.frequency[l + 1] < k) ++l;
     }
+    return l;
+}
+
+// Trades node n, whose frequency has just grown to k, with node l, the
+// last of the nodes of frequency k - 1 above it.
+inline void SwapNodes(LzhufTree& t, int n, int l, unsigned k) {
     t.frequency[n] = t.frequency[l];
     t.frequency[l] = static_cast<std::uint16_t>(k);
 
@@ -276,6 +293,14 @@ inline int PromoteNode(LzhufTree& t, int n, unsigned k) {
     t.parent[j] = static_cast<std::uint16_t>(n);
     if (j < kNodeCount) t.parent[j + 1] = static_cast<std::uint16_t>(n);
     t.child[n] = static_cast<std::uint16_t>(j);
+}
+
+// Moves the node at n, whose frequency has just grown to k, behind every
+// node of lower frequency, and returns its new index. The nodes above n are
+// in order and the sentinel stops the search.
+inline int PromoteNode(LzhufTree& t, int n, unsigned k) {
+    const int l = FindRunEnd(t, n, k);
+    SwapNodes(t, n, l, k);
     return l;
 }
 
@@ -360,8 +385,27 @@ void ForgetBelow(const LzhufTree& t, LookupTable& w, unsigned node) {
 // One step of the walk up: counts one more at node n, trades it past the
 // nodes it now outnumbers (keeping the table in step), and moves n to the
 // parent.
-inline unsigned TradeNode(LzhufTree& t, LookupTable& w, unsigned n, unsigned k) {
-    const unsigned l = static_cast<unsigned>(PromoteNode(t, static_cast<int>(n), k));
+inline unsigned TradeNode(LzhufTree& t, LookupTable& w, std::uint16_t* runEnds, unsigned n, unsigned k) {
+    // The remembered end of the run of k - 1, if it still is that: above
+    // n, of count k - 1, and followed by a greater count (the counts are in
+    // order, so that is the one run of k - 1 above n). Else the search.
+    // Only where registers are few: a 64-bit build searches fast enough
+    // that the check costs more than it saves.
+    unsigned l;
+    if constexpr (kFewRegisters) {
+        const unsigned before = k - 1;
+        std::uint16_t& remembered = runEnds[before & (kRunEndSlots - 1)];
+        l = remembered;
+        if (l - n - 1 >= static_cast<unsigned>(kRoot - 1 - n) || t.frequency[l] != before ||
+            t.frequency[l + 1] == before)
+            l = static_cast<unsigned>(FindRunEnd(t, static_cast<int>(n), k));
+        SwapNodes(t, static_cast<int>(n), static_cast<int>(l), k);
+        // The run of k - 1 now ends one place lower (at n itself when l was
+        // next to it: n took l's count).
+        remembered = static_cast<std::uint16_t>(l - 1);
+    } else {
+        l = static_cast<unsigned>(PromoteNode(t, static_cast<int>(n), k));
+    }
     // The table names nodes, not symbols: a leaf traded for a leaf
     // leaves it as it is.
     const bool inTable = w.depth[n] != kBelowTable || w.depth[l] != kBelowTable;
@@ -374,7 +418,7 @@ inline unsigned TradeNode(LzhufTree& t, LookupTable& w, unsigned n, unsigned k) 
 // up then keeps its node and step count in registers instead of on the
 // stack, which lengthened every step of it.
 [[gnu::noinline]] unsigned TradeNodeOutOfLine(DecoderState& s, unsigned n, unsigned k) {
-    return TradeNode(s.tree, s.lookup, n, k);
+    return TradeNode(s.tree, s.lookup, s.runEnds, n, k);
 }
 
 inline void CountAndClimb(DecoderState& s, unsigned& n) {
@@ -384,7 +428,7 @@ inline void CountAndClimb(DecoderState& s, unsigned& n) {
         if constexpr (kFewRegisters)
             n = TradeNodeOutOfLine(s, n, k);
         else
-            n = TradeNode(t, s.lookup, n, k);
+            n = TradeNode(t, s.lookup, s.runEnds, n, k);
     }
     n = t.parent[n];
 }
@@ -598,7 +642,10 @@ StreamResult RunDecode(DecoderState& s, OsFile in, OsFile out, std::int32_t unpa
             produced += 1;
         } else {
             int distance = DecodeOffset(s, b) + 1;
-            KeepLookahead(s, b);
+            if constexpr (kFewRegisters)
+                KeepLookaheadAfterMatch(s, b);
+            else
+                KeepLookahead(s, b);
             // Before the first flush the window lies in `out` oldest first:
             // the 30 kept positions, the 4066 blanks, then this entry's
             // output, so reaching further back than this reads a kept one.

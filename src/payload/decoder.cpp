@@ -159,10 +159,14 @@ inline void KeepLookahead(DecoderState& s, BitCursor& b) { NeedBits(s, b, 8); }
 // branch goes the same way nearly every time. Worth it on 32-bit x86, where
 // the 32-bit cursor runs low after most matches.
 inline void KeepLookaheadAfterMatch(DecoderState& s, BitCursor& b) {
-    if (s.readEnd - s.readPos >= static_cast<int>(sizeof(BitWord)))
-        FillFromBuffer(s, b);
-    else if (b.count < 8)
-        b = RefillBits(s, b, 8);
+    if constexpr (kFewRegisters) {
+        if (s.readEnd - s.readPos >= static_cast<int>(sizeof(BitWord)))
+            FillFromBuffer(s, b);
+        else if (b.count < 8)
+            b = RefillBits(s, b, 8);
+    } else {
+        KeepLookahead(s, b);
+    }
 }
 
 // NextBit: the next bit of the stream.
@@ -642,10 +646,7 @@ StreamResult RunDecode(DecoderState& s, OsFile in, OsFile out, std::int32_t unpa
             produced += 1;
         } else {
             int distance = DecodeOffset(s, b) + 1;
-            if constexpr (kFewRegisters)
-                KeepLookaheadAfterMatch(s, b);
-            else
-                KeepLookahead(s, b);
+            KeepLookaheadAfterMatch(s, b);
             // Before the first flush the window lies in `out` oldest first:
             // the 30 kept positions, the 4066 blanks, then this entry's
             // output, so reaching further back than this reads a kept one.

@@ -154,6 +154,21 @@ inline void NeedBits(DecoderState& s, BitCursor& b, int need) {
 // therefore read at the same symbols, whatever the width of the cursor.
 inline void KeepLookahead(DecoderState& s, BitCursor& b) { NeedBits(s, b, 8); }
 
+// KeepLookahead after a match, which took many bits: tops the cursor up
+// from the buffer whenever a word waits there, whatever its count, so the
+// branch goes the same way nearly every time. Worth it on 32-bit x86, where
+// the 32-bit cursor runs low after most matches.
+inline void KeepLookaheadAfterMatch(DecoderState& s, BitCursor& b) {
+    if constexpr (kFewRegisters) {
+        if (s.readEnd - s.readPos >= static_cast<int>(sizeof(BitWord)))
+            FillFromBuffer(s, b);
+        else if (b.count < 8)
+            b = RefillBits(s, b, 8);
+    } else {
+        KeepLookahead(s, b);
+    }
+}
+
 // NextBit: the next bit of the stream.
 inline unsigned NextBit(DecoderState& s, BitCursor& b) {
     if (b.count == 0) b = RefillBits(s, b, 1);
@@ -226,10 +241,10 @@ void SaveWindowTail(DecoderState& s, std::uint32_t produced) {
 
 // ---- Huffman model ---------------------------------------------------------------
 
-// Moves the node at n, whose frequency has just grown to k, behind every
-// node of lower frequency, and returns its new index. The nodes above n are
-// in order and the sentinel stops the search.
-inline int PromoteNode(LzhufTree& t, int n, unsigned k) {
+// The last node of frequency k - 1 above n, whose frequency has just grown
+// from k - 1 to k. The nodes above n are in order and the sentinel stops
+// the search.
+inline int FindRunEnd(const LzhufTree& t, int n, unsigned k) {
     // Largest l > n with frequency[l] < k. The frequencies above n are k - 1
     // or more and in order, so l ends the run of k - 1 that starts at n + 1:
     // it is the first place from n + 1 on whose count differs from the next
@@ -265,6 +280,12 @@ inline int PromoteNode(LzhufTree& t, int n, unsigned k) {
     } else {
         while (t.frequency[l + 1] < k) ++l;
     }
+    return l;
+}
+
+// Trades node n, whose frequency has just grown to k, with node l, the
+// last of the nodes of frequency k - 1 above it.
+inline void SwapNodes(LzhufTree& t, int n, int l, unsigned k) {
     t.frequency[n] = t.frequency[l];
     t.frequency[l] = static_cast<std::uint16_t>(k);
 
@@ -276,6 +297,14 @@ inline int PromoteNode(LzhufTree& t, int n, unsigned k) {
     t.parent[j] = static_cast<std::uint16_t>(n);
     if (j < kNodeCount) t.parent[j + 1] = static_cast<std::uint16_t>(n);
     t.child[n] = static_cast<std::uint16_t>(j);
+}
+
+// Moves the node at n, whose frequency has just grown to k, behind every
+// node of lower frequency, and returns its new index. The nodes above n are
+// in order and the sentinel stops the search.
+inline int PromoteNode(LzhufTree& t, int n, unsigned k) {
+    const int l = FindRunEnd(t, n, k);
+    SwapNodes(t, n, l, k);
     return l;
 }
 
@@ -297,6 +326,11 @@ inline void UpdateTreeInline(LzhufTree& t, int symbol) {
 void FillLookup(const LzhufTree& t, LookupTable& w, unsigned node, int depth, unsigned code) {
     w.depth[node] = static_cast<std::uint8_t>(depth);
     w.code[node] = static_cast<std::uint8_t>(code);
+    // Only the 32-bit walk up reads the paths.
+    if constexpr (kFewRegisters) {
+        for (unsigned e = code << (kLookupBits - depth), end = (code + 1) << (kLookupBits - depth); e < end; ++e)
+            w.path[e][depth] = static_cast<std::uint16_t>(node);
+    }
     const unsigned c = t.child[node];
     if (c >= static_cast<unsigned>(kNodeCount)) {
         const int spare = kLookupBits - depth;
@@ -355,8 +389,27 @@ void ForgetBelow(const LzhufTree& t, LookupTable& w, unsigned node) {
 // One step of the walk up: counts one more at node n, trades it past the
 // nodes it now outnumbers (keeping the table in step), and moves n to the
 // parent.
-inline unsigned TradeNode(LzhufTree& t, LookupTable& w, unsigned n, unsigned k) {
-    const unsigned l = static_cast<unsigned>(PromoteNode(t, static_cast<int>(n), k));
+inline unsigned TradeNode(LzhufTree& t, LookupTable& w, std::uint16_t* runEnds, unsigned n, unsigned k) {
+    // The remembered end of the run of k - 1, if it still is that: above
+    // n, of count k - 1, and followed by a greater count (the counts are in
+    // order, so that is the one run of k - 1 above n). Else the search.
+    // Only where registers are few: a 64-bit build searches fast enough
+    // that the check costs more than it saves.
+    unsigned l;
+    if constexpr (kFewRegisters) {
+        const unsigned before = k - 1;
+        std::uint16_t& remembered = runEnds[before & (kRunEndSlots - 1)];
+        l = remembered;
+        if (l - n - 1 >= static_cast<unsigned>(kRoot - 1 - n) || t.frequency[l] != before ||
+            t.frequency[l + 1] == before)
+            l = static_cast<unsigned>(FindRunEnd(t, static_cast<int>(n), k));
+        SwapNodes(t, static_cast<int>(n), static_cast<int>(l), k);
+        // The run of k - 1 now ends one place lower (at n itself when l was
+        // next to it: n took l's count).
+        remembered = static_cast<std::uint16_t>(l - 1);
+    } else {
+        l = static_cast<unsigned>(PromoteNode(t, static_cast<int>(n), k));
+    }
     // The table names nodes, not symbols: a leaf traded for a leaf
     // leaves it as it is.
     const bool inTable = w.depth[n] != kBelowTable || w.depth[l] != kBelowTable;
@@ -369,7 +422,7 @@ inline unsigned TradeNode(LzhufTree& t, LookupTable& w, unsigned n, unsigned k) 
 // up then keeps its node and step count in registers instead of on the
 // stack, which lengthened every step of it.
 [[gnu::noinline]] unsigned TradeNodeOutOfLine(DecoderState& s, unsigned n, unsigned k) {
-    return TradeNode(s.tree, s.lookup, n, k);
+    return TradeNode(s.tree, s.lookup, s.runEnds, n, k);
 }
 
 inline void CountAndClimb(DecoderState& s, unsigned& n) {
@@ -379,7 +432,7 @@ inline void CountAndClimb(DecoderState& s, unsigned& n) {
         if constexpr (kFewRegisters)
             n = TradeNodeOutOfLine(s, n, k);
         else
-            n = TradeNode(t, s.lookup, n, k);
+            n = TradeNode(t, s.lookup, s.runEnds, n, k);
     }
     n = t.parent[n];
 }
@@ -387,22 +440,51 @@ inline void CountAndClimb(DecoderState& s, unsigned& n) {
 // UpdateTree for the decoder, with the look-up table kept in step: counts
 // one more at the leaf of `symbol`, node `leaf` at `depth`, and at every
 // node above it but the root.
-inline void UpdateModel(DecoderState& s, int symbol, unsigned leaf, int depth) {
+inline void UpdateModel(DecoderState& s, int symbol, unsigned leaf, int depth, unsigned index, int tableDepth) {
     LzhufTree& t = s.tree;
+    unsigned n = leaf;
+    if constexpr (kFewRegisters) {
+        if (s.rootCount == kRebuildLimit) {
+            // RebuildTree reads the leaves' counts only. The table's paths
+            // no longer lead to the leaf: the walk up goes by the parents.
+            RebuildTree(&t);
+            StartModel(s);
+            ++s.rootCount;
+            n = t.parent[kNodeCount + symbol];
+            while (n != static_cast<unsigned>(kRoot)) CountAndClimb(s, n);
+            return;
+        }
+        ++s.rootCount;
+        // Below the table's last level the walk goes by the parents; from
+        // the node the look-up named, by the path the table keeps for it,
+        // whose nodes are known at once rather than one load after another.
+        // A trade moves the walk off that path, and the rest of it goes by
+        // the parents. Where registers are few, a test for the root costs
+        // less than a step count kept on the stack.
+        int below = depth - tableDepth;
+        for (; below > 0; --below) {
+            if (++t.frequency[n] > t.frequency[n + 1]) break;
+            n = t.parent[n];
+        }
+        if (below == 0) {
+            const std::uint16_t* path = s.lookup.path[index];
+            for (int j = tableDepth;;) {  // j: the depth of n
+                if (++t.frequency[n] > t.frequency[n + 1]) break;
+                if (--j == 0) return;
+                n = path[j];
+            }
+        }
+        n = t.parent[TradeNodeOutOfLine(s, n, t.frequency[n])];
+        while (n != static_cast<unsigned>(kRoot)) CountAndClimb(s, n);
+        return;
+    }
     if (s.rootCount == kRebuildLimit) {
         // RebuildTree reads the leaves' counts only.
         RebuildTree(&t);
         StartModel(s);
-        leaf = t.parent[kNodeCount + symbol];
+        n = t.parent[kNodeCount + symbol];
     }
     ++s.rootCount;
-    unsigned n = leaf;
-    if constexpr (kFewRegisters) {
-        // Where registers are few, a step count would live on the stack and
-        // its every decrement would cost more than the test for the root.
-        while (n != static_cast<unsigned>(kRoot)) CountAndClimb(s, n);
-        return;
-    }
     // `depth` nodes from the leaf up to a child of the root, as long as no
     // trade takes the walk to another depth. Counting the steps lets the
     // processor run ahead of the parent loads instead of waiting for each
@@ -436,7 +518,7 @@ inline int DecodeSymbol(DecoderState& s, BitCursor& b) {
         ++depth;
     }
     const int symbol = static_cast<int>(c) - kNodeCount;
-    UpdateModel(s, symbol, x, depth);
+    UpdateModel(s, symbol, x, depth, index, taken);
     return symbol;
 }
 
@@ -564,7 +646,7 @@ StreamResult RunDecode(DecoderState& s, OsFile in, OsFile out, std::int32_t unpa
             produced += 1;
         } else {
             int distance = DecodeOffset(s, b) + 1;
-            KeepLookahead(s, b);
+            KeepLookaheadAfterMatch(s, b);
             // Before the first flush the window lies in `out` oldest first:
             // the 30 kept positions, the 4066 blanks, then this entry's
             // output, so reaching further back than this reads a kept one.

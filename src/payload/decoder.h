@@ -89,9 +89,19 @@ struct LookupTable {
     // others.
     std::uint8_t depth[kNodeCount];
     std::uint8_t code[kNodeCount];
+    // By the next kLookupBits bits: the nodes that the look-up passes, by
+    // depth (path[e][0] is the root), so that the walk back up from the
+    // node reached knows them without a load of each one's parent first.
+    // Entries whose node is a leaf above the last level hold only the
+    // depths down to that leaf's.
+    std::uint16_t path[1 << kLookupBits][kLookupBits];
 };
 
-// Everything one decode touches, about 42 KB. A caller keeps one for a
+// Slots of DecoderState::runEnds: enough that the counts trading at one
+// time rarely share one.
+inline constexpr int kRunEndSlots = 1024;
+
+// Everything one decode touches, about 48 KB. A caller keeps one for a
 // sequence of entries (static storage, or value-initialized with {}: it
 // must start zeroed) and uses it from one thread at a time. Consecutive
 // entries decoded with the same state share the last 30 positions of the
@@ -104,6 +114,10 @@ struct DecoderState {
     LzhufTree tree;
     unsigned rootCount;
     LookupTable lookup;
+    // Where the run of nodes of one count ended when a node of that count
+    // last moved past it, by count modulo kRunEndSlots; a hint, checked
+    // before every use, that spares a trade most of its search.
+    std::uint16_t runEnds[kRunEndSlots];
 
     // Text window and buffered writer (WritePtr) in one: `out` holds the
     // last 4096 bytes produced before the open chunk (the window, oldest

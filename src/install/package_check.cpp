@@ -25,22 +25,55 @@ constexpr const char kTooLongText[] =
     "Il percorso di installazione di questo screen saver supera i 259 caratteri consentiti da "
     "Windows: l\x92" "installazione non pu\xf2 continuare.";
 
-// Decodes a packed entry without writing it anywhere and judges its stream.
-// 1 when it reads as an encoder writes: a damaged or forged stream would
-// otherwise install as garbage, or inflate a tiny package to gigabytes.
-int PackedEntryIsSound(DecoderState* decoder, const char* installerPath, const FileRecord& record) {
+// Decodes a packed entry from `in` without writing it anywhere and judges
+// its stream. 1 when it reads as an encoder writes: a damaged or forged
+// stream would otherwise install as garbage, or inflate a tiny package to
+// gigabytes.
+int PackedEntryIsSound(DecoderState* decoder, OsFile in, const FileRecord& record) {
+    if (g_platform->FileSeek(in, record.offset) != static_cast<std::int64_t>(record.offset)) return 0;
+    // Nothing to pump: the check runs on threads of its own.
+    StreamResult checked = CheckStream(decoder, in, static_cast<std::int32_t>(record.unpackedSize),
+                                       static_cast<std::int32_t>(record.storedSize), nullptr);
+    return StreamFaults(checked, record.storedSize, kStreamSlack) == kStreamSound;
+}
+
+// Decodes the packed entries that `plan` deals to `worker`, with a decoder
+// state of its own on this thread's stack and a handle of its own on the
+// file. 1 when each of them is sound.
+int ShareIsSound(const char* installerPath, const SharePlan& plan, int worker) {
+    CatalogueCursor cursor;
+    if (!OpenCatalogue(installerPath, &cursor)) return 0;
     OsFile in = g_platform->FileOpenRead(installerPath);
-    if (in == kNoFile) return 0;
-    int sound = 0;
-    if (g_platform->FileSeek(in, record.offset) == static_cast<std::int64_t>(record.offset)) {
-        // Nothing to pump: the check runs on a thread of its own.
-        StreamResult checked = CheckStream(decoder, in, static_cast<std::int32_t>(record.unpackedSize),
-                                           static_cast<std::int32_t>(record.storedSize), nullptr);
-        sound = StreamFaults(checked, record.storedSize, kStreamSlack) == kStreamSound;
+    if (in == kNoFile) {
+        CloseCatalogue(&cursor);
+        return 0;
+    }
+    SharePlan walk = plan;
+    DecoderState decoder{};
+    int sound = 1;
+    while (sound && NextRecord(&cursor)) {
+        const FileRecord& record = cursor.record;
+        if (record.unpackedSize != 0 && WorkerOf(&walk, cursor.index, record.unpackedSize) == worker)
+            sound = PackedEntryIsSound(&decoder, in, record);
     }
     g_platform->FileClose(in);
+    CloseCatalogue(&cursor);
     return sound;
 }
+
+// The second worker's share, as a thread's work.
+struct ShareWork {
+    const char* installerPath;
+    const SharePlan* plan;
+};
+
+int SecondShareIsSound(void* context) {
+    const ShareWork* work = static_cast<const ShareWork*>(context);
+    return ShareIsSound(work->installerPath, *work->plan, 1);
+}
+
+// The worker with less dealt so far; worker 0 on a tie.
+int LessLoaded(const SharePlan& plan) { return plan.load[1] < plan.load[0] ? 1 : 0; }
 
 }  // namespace
 
@@ -90,15 +123,60 @@ int PackageCheck(OsWindow owner, const char* installerPath, const char* title) {
     return result;
 }
 
+void StartSharePlan(SharePlan* plan) { *plan = SharePlan{}; }
+
+void PlanPackedEntry(SharePlan* plan, std::uint32_t index, std::uint32_t unpackedSize) {
+    ++plan->packed;
+    // Behind every kept entry at least as large: the largest first, and in
+    // catalogue order among equals.
+    int at = plan->count;
+    while (at > 0 && plan->size[at - 1] < unpackedSize) --at;
+    if (at == kPlannedEntries) return;
+    int last = plan->count < kPlannedEntries ? plan->count : kPlannedEntries - 1;
+    for (int i = last; i > at; --i) {
+        plan->index[i] = plan->index[i - 1];
+        plan->size[i] = plan->size[i - 1];
+    }
+    plan->index[at] = index;
+    plan->size[at] = unpackedSize;
+    if (plan->count < kPlannedEntries) ++plan->count;
+}
+
+void FinishSharePlan(SharePlan* plan) {
+    plan->load[0] = plan->load[1] = 0;
+    for (int i = 0; i < plan->count; ++i) {
+        int worker = LessLoaded(*plan);
+        plan->worker[i] = static_cast<std::uint8_t>(worker);
+        plan->load[worker] += plan->size[i];
+    }
+}
+
+int WorkerOf(SharePlan* walk, std::uint32_t index, std::uint32_t unpackedSize) {
+    for (int i = 0; i < walk->count; ++i)
+        if (walk->index[i] == index) return walk->worker[i];
+    int worker = LessLoaded(*walk);
+    walk->load[worker] += unpackedSize;
+    return worker;
+}
+
 int PackedStreamsSound(const char* installerPath) {
     CatalogueCursor cursor;
     if (!OpenCatalogue(installerPath, &cursor)) return 0;
-    // The check's own decoder state, on the thread that runs it: the
-    // extraction decodes with another.
-    DecoderState decoder{};
-    int sound = 1;
-    while (sound && NextRecord(&cursor))
-        if (cursor.record.unpackedSize != 0) sound = PackedEntryIsSound(&decoder, installerPath, cursor.record);
+    SharePlan plan;
+    StartSharePlan(&plan);
+    while (NextRecord(&cursor))
+        if (cursor.record.unpackedSize != 0) PlanPackedEntry(&plan, cursor.index, cursor.record.unpackedSize);
     CloseCatalogue(&cursor);
-    return sound;
+    FinishSharePlan(&plan);
+    if (plan.packed < 2) return ShareIsSound(installerPath, plan, 0);
+
+    // The second share on a thread of its own while this one decodes the
+    // first; without that thread, this one decodes both in turn. The plan
+    // lives on this stack, so the second thread is always waited for.
+    ShareWork second{installerPath, &plan};
+    OsThread thread = g_platform->StartThread(SecondShareIsSound, &second);
+    int sound = ShareIsSound(installerPath, plan, 0);
+    if (thread == kNoThread) return sound && ShareIsSound(installerPath, plan, 1);
+    int secondSound = g_platform->WaitThread(thread);
+    return sound && secondSound;
 }

@@ -188,7 +188,7 @@ struct Platform {
     // ---- A second thread ----------------------------------------------------------
     // Runs work(context) on a thread of its own (CreateThread); kNoThread,
     // with the work not run, when no thread can be had. The work may use the
-    // file operations only.
+    // file operations only, and may itself start and wait for a thread.
     OsThread (*StartThread)(int (*work)(void* context), void* context);
     // Waits until the thread has ended, dispatching the calling thread's
     // messages meanwhile so that its windows keep painting; returns the

@@ -421,18 +421,37 @@ void HardenLibraryLoading() {
 // ---- A second thread ----------------------------------------------------------------
 
 // The work of the one thread the installer starts.
+// A thread's work waits in a slot of its own until the new thread has taken
+// it, so threads may be started from any thread, also from inside a work,
+// without one start overwriting another's work. A slot is busy only from
+// the start until the new thread runs, and the installer runs at most three
+// threads; a start that finds every slot busy fails like CreateThread.
 struct ThreadWork {
     int (*work)(void* context);
     void* context;
 };
-ThreadWork g_threadWork;
+constexpr int kThreadSlots = 4;
+ThreadWork g_threadWork[kThreadSlots];
+LONG volatile g_threadSlotBusy[kThreadSlots];
 
-DWORD WINAPI ThreadMain(LPVOID) { return static_cast<DWORD>(g_threadWork.work(g_threadWork.context)); }
+DWORD WINAPI ThreadMain(LPVOID slot) {
+    int taken = static_cast<int>(reinterpret_cast<std::intptr_t>(slot));
+    ThreadWork work = g_threadWork[taken];
+    InterlockedExchange(&g_threadSlotBusy[taken], 0);
+    return static_cast<DWORD>(work.work(work.context));
+}
 
 OsThread Win32StartThread(int (*work)(void* context), void* context) {
-    g_threadWork = ThreadWork{work, context};
-    HANDLE thread = CreateThread(nullptr, 0, ThreadMain, nullptr, 0, nullptr);
-    return thread ? reinterpret_cast<OsThread>(thread) : kNoThread;
+    for (int slot = 0; slot < kThreadSlots; ++slot) {
+        if (InterlockedCompareExchange(&g_threadSlotBusy[slot], 1, 0) != 0) continue;
+        g_threadWork[slot] = ThreadWork{work, context};
+        HANDLE thread = CreateThread(nullptr, 0, ThreadMain, reinterpret_cast<LPVOID>(static_cast<std::intptr_t>(slot)),
+                                     0, nullptr);
+        if (thread) return reinterpret_cast<OsThread>(thread);
+        InterlockedExchange(&g_threadSlotBusy[slot], 0);
+        return kNoThread;
+    }
+    return kNoThread;
 }
 
 int Win32WaitThread(OsThread handle) {

@@ -2,6 +2,9 @@
 // written.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <vector>
+
 #include "install/package_check.h"
 #include "unit/install/install_test_util.h"
 
@@ -48,6 +51,80 @@ TEST(PackageCheck, RefusesADamagedPayload) {
     UsePackage(p);
     g_fake.WriteFile(kInstallerPath, PaddedPackageBytes(p, 8));
     EXPECT_EQ(Check("Aurora"), 1);
+}
+
+// The packed media of 4000, 3000, 2000 and 1000 bytes (indices 3 to 6) are
+// shared as {3, 6} and {4, 5}. A stream cut short in either share, checked
+// with the second thread or without it, refuses the package.
+TEST(PackageCheck, RefusesADamagedStreamInEitherShare) {
+    TestPackage p = MakePackage("Aurora", {Media(".MP3", 4000, ' ', true), Media(".MP3", 3000, ' ', true),
+                                           Media(".MP3", 2000, ' ', true), Media(".MP3", 1000, ' ', true)});
+    for (bool threadFails : {false, true}) {
+        UsePackage(p);
+        if (threadFails) g_fake.failWhen = [](const std::string& op, std::size_t) { return op == "StartThread"; };
+        EXPECT_EQ(PackedStreamsSound(kInstallerPath), 1);
+        EXPECT_EQ(g_fake.CallsStartingWith("StartThread").size(), 1u);
+        for (std::size_t damaged : {3u, 5u}) {
+            std::string bytes = BuildPackageBytes(p);
+            const std::size_t at = RecordOffsetOf(bytes, damaged) + 4;
+            PokeU32(bytes, at, PeekU32(bytes, at) - 10);
+            g_fake.WriteFile(kInstallerPath, bytes);
+            EXPECT_EQ(PackedStreamsSound(kInstallerPath), 0) << damaged << (threadFails ? " one thread" : "");
+        }
+    }
+    // A single packed entry is checked without a second thread.
+    UsePackage(MakePackage("Aurora", {Media(".MP3", 4000, ' ', true)}));
+    EXPECT_EQ(PackedStreamsSound(kInstallerPath), 1);
+    EXPECT_TRUE(g_fake.CallsStartingWith("StartThread").empty());
+}
+
+// Each row: the unpacked sizes in catalogue order (0 for a stored entry)
+// and the worker expected for every packed one, in order.
+TEST(PackageCheck, SharesThePackedEntriesByUnpackedSize) {
+    struct Row {
+        const char* name;
+        std::vector<std::uint32_t> sizes;
+        std::vector<int> workers;
+    };
+    std::vector<Row> rows = {
+        {"one entry", {0, 7, 0}, {0}},
+        {"two equal", {5, 5}, {0, 1}},
+        {"largest last", {50, 50, 100}, {1, 1, 0}},
+        {"stored ones skipped", {0, 30, 0, 20, 0, 10}, {0, 1, 1}},
+        {"largest first, less loaded", {4000, 0, 3000, 2000, 1000}, {0, 1, 1, 0}},
+    };
+    // More packed entries than the plan keeps: 64 of 10 bytes are dealt in
+    // turn; the 5 and the later 10 (an equal of the kept ones comes behind
+    // them) go to the less loaded worker at their turn.
+    Row beyond{"beyond the plan, in order", std::vector<std::uint32_t>(kPlannedEntries, 10), {}};
+    for (int i = 0; i < kPlannedEntries; ++i) beyond.workers.push_back(i % 2);
+    beyond.sizes.insert(beyond.sizes.end(), {5, 10});
+    beyond.workers.insert(beyond.workers.end(), {0, 1});
+    rows.push_back(beyond);
+    // A large entry late in the catalogue displaces a small kept one and
+    // gets a worker to itself; the displaced one follows the others.
+    Row displaced{"late largest", std::vector<std::uint32_t>(kPlannedEntries, 1), std::vector<int>(kPlannedEntries, 1)};
+    displaced.sizes.push_back(100);
+    displaced.workers.push_back(0);
+    rows.push_back(displaced);
+
+    for (const Row& row : rows) {
+        SharePlan plan;
+        StartSharePlan(&plan);
+        for (std::uint32_t i = 0; i < row.sizes.size(); ++i)
+            if (row.sizes[i] != 0) PlanPackedEntry(&plan, i, row.sizes[i]);
+        FinishSharePlan(&plan);
+        // Both workers deal from their own copy and must agree.
+        SharePlan walks[2] = {plan, plan};
+        std::vector<int> workers;
+        for (std::uint32_t i = 0; i < row.sizes.size(); ++i) {
+            if (row.sizes[i] == 0) continue;
+            int first = WorkerOf(&walks[0], i, row.sizes[i]);
+            EXPECT_EQ(WorkerOf(&walks[1], i, row.sizes[i]), first) << row.name << " entry " << i;
+            workers.push_back(first);
+        }
+        EXPECT_EQ(workers, row.workers) << row.name;
+    }
 }
 
 TEST(PackageCheck, RefusesAnInstallerWithoutPayload) {

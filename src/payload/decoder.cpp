@@ -421,7 +421,7 @@ inline unsigned TradeNode(LzhufTree& t, LookupTable& w, std::uint16_t* runEnds, 
 // The trade out of line: where registers are few (32-bit x86), the walk
 // up then keeps its node and step count in registers instead of on the
 // stack, which lengthened every step of it.
-[[gnu::noinline]] unsigned TradeNodeOutOfLine(DecoderState& s, unsigned n, unsigned k) {
+[[gnu::noinline, maybe_unused]] unsigned TradeNodeOutOfLine(DecoderState& s, unsigned n, unsigned k) {
     return TradeNode(s.tree, s.lookup, s.runEnds, n, k);
 }
 

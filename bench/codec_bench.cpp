@@ -20,7 +20,9 @@
 // thread (which leaves out the moments a shared machine gave the thread no
 // processor) and in wall-clock time.
 //
-//   glimmer-bench [--mib N] [--runs N]     full run (default 4 MiB a corpus, 5 runs)
+//   glimmer-bench [--mib N] [--runs N] [--corpus NAME]
+//                                          full run (default 4 MiB a corpus, 5 runs),
+//                                          of every corpus or only the one named
 //   glimmer-bench --smoke                  small corpora, one run: round trips only
 #include <algorithm>
 #include <chrono>
@@ -227,7 +229,7 @@ struct CorpusResult {
 };
 
 int Usage() {
-    std::fprintf(stderr, "usage: glimmer-bench [--mib N] [--runs N] | --smoke\n");
+    std::fprintf(stderr, "usage: glimmer-bench [--mib N] [--runs N] [--corpus text|media|mix] | --smoke\n");
     return 2;
 }
 
@@ -237,11 +239,14 @@ int main(int argc, char** argv) {
     std::size_t mib = 4;
     int runs = 5;
     bool smoke = false;
+    const char* only = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--smoke")) {
             smoke = true;
         } else if (!std::strcmp(argv[i], "--mib") && i + 1 < argc) {
             mib = static_cast<std::size_t>(std::strtoul(argv[++i], nullptr, 10));
+        } else if (!std::strcmp(argv[i], "--corpus") && i + 1 < argc) {
+            only = argv[++i];
         } else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
             runs = std::atoi(argv[++i]);
         } else {
@@ -268,6 +273,7 @@ int main(int argc, char** argv) {
     std::vector<CorpusResult> results;
     std::size_t decodeAllocations = 0;
     for (const auto& c : corpora) {
+        if (only && std::strcmp(only, c.name) != 0) continue;
         const std::size_t total = mib * 1048576;
         std::vector<std::uint8_t> corpus = BuildCorpus(c.kinds, total);
         if (corpus.size() < total)

@@ -8,6 +8,7 @@ PCM WAVE file (16 bits, mono, 22050 Hz) that any Windows can play.
 import math
 import struct
 import sys
+import wave
 
 RATE = 22050
 SECONDS = 1.6
@@ -32,15 +33,14 @@ def sample(t: float) -> float:
 
 def chime() -> bytes:
     count = int(RATE * SECONDS)
-    samples = b"".join(struct.pack("<h", round(32767 * 0.8 * sample(i / RATE))) for i in range(count))
-    header = (b"RIFF" + struct.pack("<I", 36 + len(samples)) + b"WAVE" +
-              b"fmt " + struct.pack("<IHHIIHH", 16, 1, 1, RATE, RATE * 2, 2, 16) +
-              b"data" + struct.pack("<I", len(samples)))
-    return header + samples
+    return b"".join(struct.pack("<h", round(32767 * 0.8 * sample(i / RATE))) for i in range(count))
 
 
 if __name__ == "__main__":
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    with open(sys.argv[1], "wb") as out:
-        out.write(chime())
+    with wave.open(sys.argv[1], "wb") as out:
+        out.setnchannels(1)
+        out.setsampwidth(2)
+        out.setframerate(RATE)
+        out.writeframes(chime())

@@ -72,12 +72,8 @@ def main() -> int:
         return session.SKIPPED
 
     started = time.monotonic()
-    out = opts.out.resolve()
+    out = session.fresh_output(opts.out)
     prefix = out / "prefix"
-    if prefix.is_dir():
-        session.end_wineserver(session.wine_environment(prefix, None), Path("/dev/null"), grace=0)
-    shutil.rmtree(out, ignore_errors=True)
-    out.mkdir(parents=True)
     template = session.ensure_template(opts.template, out / "template.log")
     session.copy_prefix(template, prefix)
     env = session.wine_environment(prefix, None)
@@ -85,7 +81,8 @@ def main() -> int:
     # whichever locales the machine has generated (C.UTF-8 it always has).
     env["LC_ALL"] = "C.UTF-8"
     log = open(out / "wine.log", "wb")
-    faults: list[str] = []
+    checklist = session.Checklist()
+    check, faults = checklist.check, checklist.faults
 
     # The native tool as glimmer-pack.exe runs here: without osslsigncode,
     # which verify uses when it can.
@@ -103,12 +100,21 @@ def main() -> int:
         log.write(done.stderr)
         return done
 
-    def check(what: str, ok: bool, detail: str = "") -> None:
-        print(f"{'pass' if ok else 'FAIL'} {what}")
-        if not ok:
-            faults.append(what)
-            if detail:
-                print("    " + detail.replace("\n", "\n    "))
+    def interrupt(args: list[str | Path], sign: str) -> tuple[list[int], int, bytes]:
+        """Runs the Windows tool with `args` and, as soon as a file matching
+        `sign` exists (or after a minute), sends it Ctrl+C, which Wine makes
+        of SIGINT; returns the processes signalled, the exit code and what
+        the tool wrote on its error stream."""
+        run = subprocess.Popen(["wine", str(opts.exe), *map(str, args)], cwd=out, env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 60
+        while not list(out.glob(sign)) and run.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.02)
+        tool = [pid for pid, command in session.processes_of(prefix) if "glimmer-pack.exe" in command]
+        for pid in tool:
+            os.kill(pid, signal.SIGINT)
+        interrupted = run.communicate(timeout=60)[1]
+        return tool, run.returncode, interrupted
 
     def same_output(what: str, args: list[str | Path]) -> None:
         mine, theirs = windows(*args), native_alone(*args)
@@ -201,21 +207,14 @@ def main() -> int:
         # Ctrl+C, which Wine makes of SIGINT, during a build: the tool ends
         # with 130 and its temporary file goes (an open file, on Windows).
         (out / "grande.bin").write_bytes(os.urandom(24 << 20))
-        run = subprocess.Popen(["wine", str(opts.exe), "build", "-o", "grande.exe", "--stub", str(programs / "stub.exe"),
-                                "--title", "Grande", "--saver", "grande.bin", "--data", f"{FOLDER}/dati.dat",
-                                "--uninstaller", "grande.bin", "--pack"],
-                               cwd=out, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        deadline = time.monotonic() + 60
-        while not list(out.glob("grande.exe.*")) and run.poll() is None and time.monotonic() < deadline:
-            time.sleep(0.05)
-        tool = [pid for pid, command in session.processes_of(prefix) if "glimmer-pack.exe" in command]
-        for pid in tool:
-            os.kill(pid, signal.SIGINT)
-        interrupted = run.communicate(timeout=60)[1]
+        tool, code, interrupted = interrupt(["build", "-o", "grande.exe", "--stub", programs / "stub.exe",
+                                             "--title", "Grande", "--saver", "grande.bin",
+                                             "--data", f"{FOLDER}/dati.dat", "--uninstaller", "grande.bin",
+                                             "--pack"], "grande.exe.*")
         left = sorted(p.name for p in out.glob("grande.exe*"))
         check("Ctrl+C ends a build with 130 and leaves no temporary file",
-              bool(tool) and run.returncode == 130 and not left,
-              f"signalled {tool}, exit {run.returncode}, left {left}, {interrupted!r}")
+              bool(tool) and code == 130 and not left,
+              f"signalled {tool}, exit {code}, left {left}, {interrupted!r}")
         (out / "grande.bin").unlink()
 
         # Ctrl+C during an extraction into a folder it made: 130, and neither
@@ -232,18 +231,11 @@ def main() -> int:
                            "--uninstaller", programs / "uninstal.exe", "--store")
         if reference.returncode != 0:
             raise RuntimeError(f"the native tool failed: {reference.stderr.decode(errors='replace')}")
-        run = subprocess.Popen(["wine", str(opts.exe), "extract", "molti.exe", "fuori-molti"],
-                               cwd=out, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        deadline = time.monotonic() + 60
-        while not list(out.glob("fuori-molti/.glimmer-extract-*")) and run.poll() is None and time.monotonic() < deadline:
-            time.sleep(0.02)
-        tool = [pid for pid, command in session.processes_of(prefix) if "glimmer-pack.exe" in command]
-        for pid in tool:
-            os.kill(pid, signal.SIGINT)
-        interrupted = run.communicate(timeout=60)[1]
+        tool, code, interrupted = interrupt(["extract", "molti.exe", "fuori-molti"],
+                                            "fuori-molti/.glimmer-extract-*")
         check("Ctrl+C ends an extraction with 130 and leaves neither files nor the folder it made",
-              bool(tool) and run.returncode == 130 and not (out / "fuori-molti").exists(),
-              f"signalled {tool}, exit {run.returncode}, "
+              bool(tool) and code == 130 and not (out / "fuori-molti").exists(),
+              f"signalled {tool}, exit {code}, "
               f"left {sorted(p.name for p in (out / 'fuori-molti').glob('*'))[:5]}, {interrupted!r}")
         shutil.rmtree(media)
 

@@ -39,7 +39,6 @@ with the reason when it cannot.
 from __future__ import annotations
 
 import argparse
-import os
 import shutil
 import signal
 import subprocess
@@ -334,19 +333,6 @@ def mount_small_disks(sc: scenario.Scenario, prefix: Path) -> list[Path]:
     return mounts
 
 
-def unmount_below(folder: Path) -> None:
-    """Unmounts every file system mounted at or below `folder`, deepest
-    first (small disks of this run, or of a run that was killed)."""
-    try:
-        lines = Path("/proc/mounts").read_text().splitlines()
-    except OSError:
-        return
-    root = str(folder.resolve())
-    points = [line.split()[1] for line in lines if len(line.split()) > 1]
-    for point in sorted((p for p in points if p == root or p.startswith(root + "/")), reverse=True):
-        subprocess.run(["umount", point], capture_output=True)
-
-
 def keep_after(prefix: Path, out: Path) -> None:
     after = out / "after"
     after.mkdir(exist_ok=True)
@@ -392,16 +378,7 @@ def run(opts) -> int:
     for key in ("put", "link", "small-disk"):
         for line in sc.package.get(key, []):
             line.words = [line.words[0]] + [session.localised(w, version) for w in line.words[1:]]
-    out = Path(opts.out).resolve()
-    if (out / "prefix").is_dir():
-        # A run that was killed may have left its wineserver behind.
-        session.end_wineserver(session.wine_environment(out / "prefix", None), Path(os.devnull),
-                               grace=0)
-        session.end_leftovers(out / "prefix", wait=0)
-        session.remove_server_folder(out / "prefix")
-    unmount_below(out)
-    shutil.rmtree(out, ignore_errors=True)
-    out.mkdir(parents=True)
+    out = session.fresh_output(Path(opts.out))
     template = session.ensure_template(Path(opts.template), out / "template.log")
     phases.done("template")
 
@@ -460,7 +437,7 @@ def run(opts) -> int:
     results.append((scenario.Line(0, ["nothing-left-running"]),
                     [f"still running after the wineserver ended (ended by process ID): {p}"
                      for p in left]))
-    unmount_below(prefix)
+    session.unmount_below(prefix)
     phases.done("checks")
     (out / "timing.txt").write_text("".join(line + "\n" for line in phases.lines))
 

@@ -84,20 +84,10 @@ def main() -> int:
         return session.SKIPPED
 
     started = time.monotonic()
-    out = opts.out.resolve()
+    out = session.fresh_output(opts.out)
     prefix = out / "prefix"
-    if prefix.is_dir():
-        session.end_wineserver(session.wine_environment(prefix, None), Path("/dev/null"), grace=0)
-    shutil.rmtree(out, ignore_errors=True)
-    out.mkdir(parents=True)
-    faults: list[str] = []
-
-    def check(what: str, ok: bool, detail: str = "") -> None:
-        print(f"{'pass' if ok else 'FAIL'} {what}")
-        if not ok:
-            faults.append(what)
-            if detail:
-                print("    " + detail.replace("\n", "\n    "))
+    checklist = session.Checklist()
+    check, faults = checklist.check, checklist.faults
 
     env: dict[str, str] = {}
     log = out / "wine.log"

@@ -290,6 +290,50 @@ def end_leftovers(prefix: Path, wait: float = 5.0) -> list[str]:
     return [f"{pid} {command}" for pid, command in left]
 
 
+def unmount_below(folder: Path) -> None:
+    """Unmounts every file system mounted at or below `folder`, deepest
+    first (small disks of this run, or of a run that was killed)."""
+    try:
+        lines = Path("/proc/mounts").read_text().splitlines()
+    except OSError:
+        return
+    root = str(folder.resolve())
+    points = [line.split()[1] for line in lines if len(line.split()) > 1]
+    for point in sorted((p for p in points if p == root or p.startswith(root + "/")), reverse=True):
+        subprocess.run(["umount", point], capture_output=True)
+
+
+def fresh_output(out: Path) -> Path:
+    """Empties the output folder `out` of a run, whose prefix is
+    `out`/prefix: a run that was killed may have left its wineserver, its
+    programs or its small disks behind. Returns the folder's full path."""
+    out = out.resolve()
+    prefix = out / "prefix"
+    if prefix.is_dir():
+        end_wineserver(wine_environment(prefix, None), Path(os.devnull), grace=0)
+        end_leftovers(prefix, wait=0)
+        remove_server_folder(prefix)
+    unmount_below(out)
+    shutil.rmtree(out, ignore_errors=True)
+    out.mkdir(parents=True)
+    return out
+
+
+class Checklist:
+    """The checks of a run: each printed as it is made, "pass" or "FAIL"
+    with what was seen; `faults` names the ones that failed."""
+
+    def __init__(self) -> None:
+        self.faults: list[str] = []
+
+    def check(self, what: str, ok: bool, detail: str = "") -> None:
+        print(f"{'pass' if ok else 'FAIL'} {what}")
+        if not ok:
+            self.faults.append(what)
+            if detail:
+                print("    " + detail.replace("\n", "\n    "))
+
+
 def wine_version() -> str:
     return subprocess.run(["wine", "--version"], capture_output=True, text=True,
                           check=True).stdout.strip()

@@ -299,6 +299,23 @@ inline void SwapNodes(LzhufTree& t, int n, int l, unsigned k) {
     t.child[n] = static_cast<std::uint16_t>(j);
 }
 
+// SwapNodes for the decoder, without its two tests for a leaf, which the
+// processor often guesses wrong. A leaf's child entry is kNodeCount + its
+// symbol, so the store meant for an internal node's second child lands in
+// the next symbol's entry of `parent` (or in the spare entry past the
+// last). The decoder never reads those entries but right after
+// RebuildTree, which sets every one again: it finds a symbol's leaf by
+// walking down the tree.
+inline void SwapNodesUnchecked(LzhufTree& t, unsigned n, unsigned l, unsigned k) {
+    t.frequency[n] = t.frequency[l];
+    t.frequency[l] = static_cast<std::uint16_t>(k);
+    const unsigned i = t.child[n], j = t.child[l];
+    t.parent[i] = t.parent[i + 1] = static_cast<std::uint16_t>(l);
+    t.parent[j] = t.parent[j + 1] = static_cast<std::uint16_t>(n);
+    t.child[l] = static_cast<std::uint16_t>(i);
+    t.child[n] = static_cast<std::uint16_t>(j);
+}
+
 // Moves the node at n, whose frequency has just grown to k, behind every
 // node of lower frequency, and returns its new index. The nodes above n are
 // in order and the sentinel stops the search.
@@ -371,6 +388,27 @@ void ForgetBelow(const LzhufTree& t, LookupTable& w, unsigned node) {
 // stands above depth kLookupBits: the nodes below both have new places,
 // and the entries below each that stands above depth kLookupBits change.
 [[gnu::noinline]] void RefreshLookup(const LzhufTree& t, LookupTable& w, unsigned n, unsigned l) {
+    if (w.depth[n] == kLookupBits - 1 && w.depth[l] == kLookupBits - 1) {
+        // Both on the table's last level, the usual case: nothing below
+        // them has a place, and each names two entries, its own (a leaf)
+        // or its children's.
+        for (unsigned node : {n, l}) {
+            const unsigned e = 2u * w.code[node], c = t.child[node];
+            const bool leaf = c >= static_cast<unsigned>(kNodeCount);
+            w.next[e] = static_cast<std::uint16_t>(leaf ? node : c);
+            w.next[e + 1] = static_cast<std::uint16_t>(leaf ? node : c + 1);
+            w.bits[e] = w.bits[e + 1] = static_cast<std::uint8_t>(leaf ? kLookupBits - 1 : kLookupBits);
+        }
+        return;
+    }
+    if (w.depth[n] == w.depth[l]) {
+        // Two nodes at one depth: what lies below each lay below the other
+        // at the same depths, so every node keeps its depth, and writing
+        // the entries and paths below both again is all there is to do.
+        FillLookup(t, w, n, w.depth[n], w.code[n]);
+        FillLookup(t, w, l, w.depth[l], w.code[l]);
+        return;
+    }
     ForgetBelow(t, w, n);
     ForgetBelow(t, w, l);
     for (unsigned node : {n, l})
@@ -403,13 +441,13 @@ inline unsigned TradeNode(LzhufTree& t, LookupTable& w, std::uint16_t* runEnds, 
         if (l - n - 1 >= static_cast<unsigned>(kRoot - 1 - n) || t.frequency[l] != before ||
             t.frequency[l + 1] == before)
             l = static_cast<unsigned>(FindRunEnd(t, static_cast<int>(n), k));
-        SwapNodes(t, static_cast<int>(n), static_cast<int>(l), k);
         // The run of k - 1 now ends one place lower (at n itself when l was
         // next to it: n took l's count).
         remembered = static_cast<std::uint16_t>(l - 1);
     } else {
-        l = static_cast<unsigned>(PromoteNode(t, static_cast<int>(n), k));
+        l = static_cast<unsigned>(FindRunEnd(t, static_cast<int>(n), k));
     }
+    SwapNodesUnchecked(t, n, l, k);
     // The table names nodes, not symbols: a leaf traded for a leaf
     // leaves it as it is.
     const bool inTable = w.depth[n] != kBelowTable || w.depth[l] != kBelowTable;

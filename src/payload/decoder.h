@@ -41,8 +41,9 @@ struct LzhufTree {
     // Internal node: index of its first child. Leaf: kNodeCount + symbol.
     std::uint16_t child[kNodeCount];
     // parent[i] is the parent of node i (0 for the root); parent[kNodeCount
-    // + s] is the leaf node of symbol s.
-    std::uint16_t parent[kNodeCount + kSymbolCount];
+    // + s] is the leaf node of symbol s. One spare entry follows, which the
+    // decoder may write (see its trade) and nothing reads.
+    std::uint16_t parent[kNodeCount + kSymbolCount + 1];
 };
 
 // The tree every entry starts from: every symbol has frequency 1.

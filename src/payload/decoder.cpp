@@ -431,6 +431,8 @@ inline unsigned TradeNode(LzhufTree& t, LookupTable& w, std::uint16_t* runEnds, 
     // The remembered end of the run of k - 1, if it still is that: above
     // n, of count k - 1, and followed by a greater count (the counts are in
     // order, so that is the one run of k - 1 above n). Else the search.
+    // The three are tested at once: a remembered end is always some node's
+    // index, so both counts can be read whatever it is.
     // Only where registers are few: a 64-bit build searches fast enough
     // that the check costs more than it saves.
     unsigned l;
@@ -438,8 +440,8 @@ inline unsigned TradeNode(LzhufTree& t, LookupTable& w, std::uint16_t* runEnds, 
         const unsigned before = k - 1;
         std::uint16_t& remembered = runEnds[before & (kRunEndSlots - 1)];
         l = remembered;
-        if (l - n - 1 >= static_cast<unsigned>(kRoot - 1 - n) || t.frequency[l] != before ||
-            t.frequency[l + 1] == before)
+        if ((l - n - 1 >= static_cast<unsigned>(kRoot - 1 - n)) | (t.frequency[l] != before) |
+            (t.frequency[l + 1] == before))
             l = static_cast<unsigned>(FindRunEnd(t, static_cast<int>(n), k));
         // The run of k - 1 now ends one place lower (at n itself when l was
         // next to it: n took l's count).

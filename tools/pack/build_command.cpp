@@ -484,22 +484,31 @@ int ReadCatalogueInputs(const BuildRequest& request, BuildInputs* in) {
     return kGoOn;
 }
 
+// Creates a new temporary file beside `path` as `out`'s file, entered in
+// the table of paths to remove on an interrupt in the same step, so that no
+// interrupt finds it created and not yet entered. "" or the problem.
+std::string CreateTemporaryBeside(const std::string& path, Output& out) {
+    std::string temporary = path + ".XXXXXX";
+    HoldInterrupts();
+    out.file = CreateTemporary(&temporary);
+    const std::string notCreated = out.file == kNoToolFile ? Errno("cannot create a temporary file beside it") : "";
+    if (out.file != kNoToolFile) {
+        out.temporary = temporary;
+        out.interruptSlot = RemoveOnInterrupt(temporary);
+    }
+    ReleaseInterrupts();
+    return notCreated;
+}
+
 // Writes the slideshow's data file from its pictures into a new temporary
 // file beside the output, where it stays until it has been packed like any
 // other file: `data` removes it. "" or the problem.
 std::string WriteShowDataFile(const BuildRequest& request, BuildInputs& in, Output& data) {
     const PackageOptions& options = request.options;
-    std::string temporary = options.output + ".XXXXXX";
-    HoldInterrupts();
-    data.file = CreateTemporary(&temporary);
-    const std::string notCreated = data.file == kNoToolFile ? Errno("cannot create a temporary file beside it") : "";
-    if (data.file != kNoToolFile) {
-        data.temporary = temporary;
-        data.path = temporary;
-        data.interruptSlot = RemoveOnInterrupt(temporary);
-    }
-    ReleaseInterrupts();
+    const std::string notCreated = CreateTemporaryBeside(options.output, data);
     if (!notCreated.empty()) return notCreated;
+    const std::string temporary = data.temporary;
+    data.path = temporary;
     Input& input = in.files[1];
     std::string problem = WriteShowData(in.pictures, options.slideshow.settings, in.title, data.file, temporary,
                                         &input.file.size);
@@ -524,16 +533,9 @@ std::string WritePackage(const BuildRequest& request, BuildInputs& in, Output& o
     const PackageOptions& options = request.options;
     *subject = options.output;
     out.path = options.output;
-    std::string temporary = options.output + ".XXXXXX";
-    HoldInterrupts();
-    out.file = CreateTemporary(&temporary);
-    const std::string notCreated = out.file == kNoToolFile ? Errno("cannot create a temporary file beside it") : "";
-    if (out.file != kNoToolFile) {
-        out.temporary = temporary;
-        out.interruptSlot = RemoveOnInterrupt(temporary);
-    }
-    ReleaseInterrupts();
+    const std::string notCreated = CreateTemporaryBeside(options.output, out);
     if (!notCreated.empty()) return notCreated;
+    const std::string temporary = out.temporary;
     Output data;
     if (request.writesShowData) {
         std::string problem = WriteShowDataFile(request, in, data);

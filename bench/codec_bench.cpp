@@ -188,38 +188,36 @@ struct Timing {
 // Megabytes of 10^6 bytes per second, of unpacked data.
 double MBPerSecond(std::size_t bytes, double seconds) { return static_cast<double>(bytes) / 1e6 / seconds; }
 
-// Decodes `packed` with the installer's decoder into `out`; false when
-// the result differs from `corpus`.
-bool DecodeOnce(const std::vector<std::uint8_t>& packed, const std::vector<std::uint8_t>& corpus,
-                std::vector<std::uint8_t>& out, Timing* timing) {
+// Decodes `unpacked` bytes from `packed` with the installer's decoder into
+// `out` (room for more), timed into `timing` when given; false when it did
+// not give `unpacked` bytes.
+bool InstallerDecode(const std::vector<std::uint8_t>& packed, std::int32_t unpacked, std::vector<std::uint8_t>& out,
+                     Timing* timing) {
     g_mem = MemFiles{packed.data(), packed.size(), 0, out.data(), out.size(), 0};
     Clock a = Now();
     static DecoderState decoder;
-    StreamResult result = DecodeStream(&decoder, kMemInput, kMemOutput, static_cast<std::int32_t>(corpus.size()),
-                                       static_cast<std::int32_t>(packed.size()), nullptr);
+    StreamResult result =
+        DecodeStream(&decoder, kMemInput, kMemOutput, unpacked, static_cast<std::int32_t>(packed.size()), nullptr);
     Clock b = Now();
-    timing->Add(a, b);
-    return !result.writeFailed && result.produced == static_cast<std::int32_t>(corpus.size()) &&
-           g_mem.outputSize == corpus.size() && std::memcmp(out.data(), corpus.data(), corpus.size()) == 0;
+    if (timing) timing->Add(a, b);
+    return !result.writeFailed && result.produced == unpacked && g_mem.outputSize == static_cast<std::size_t>(unpacked);
 }
 
-// The same with the plain decoder, from and to C streams on memory.
-bool PlainDecodeOnce(std::vector<std::uint8_t>& packed, const std::vector<std::uint8_t>& corpus,
-                     std::vector<std::uint8_t>& out, Timing* timing) {
+// The same with the plain decoder, from and to C streams on memory; `out`
+// has room for a last match that runs past the end, and a terminating zero.
+bool PlainDecodeInto(std::vector<std::uint8_t>& packed, std::int32_t unpacked, std::vector<std::uint8_t>& out,
+                     Timing* timing) {
     std::FILE* in = fmemopen(packed.data(), packed.size(), "rb");
-    // Room for a last match that runs past the end, and a terminating zero.
     std::FILE* to = fmemopen(out.data(), out.size(), "wb");
     if (!in || !to) return false;
     Clock a = Now();
-    std::int32_t produced = PlainDecode(in, to, static_cast<std::int32_t>(corpus.size()),
-                                        static_cast<std::int32_t>(packed.size()));
+    std::int32_t produced = PlainDecode(in, to, unpacked, static_cast<std::int32_t>(packed.size()));
     std::fflush(to);
     Clock b = Now();
-    timing->Add(a, b);
+    if (timing) timing->Add(a, b);
     std::fclose(in);
     std::fclose(to);
-    return produced >= static_cast<std::int32_t>(corpus.size()) &&
-           std::memcmp(out.data(), corpus.data(), corpus.size()) == 0;
+    return produced >= unpacked;
 }
 
 // ---- Damaged streams -------------------------------------------------------------------
@@ -261,18 +259,7 @@ bool DamagedStreamsAgree(const std::vector<std::uint8_t>& sample, int streams) {
         const auto size = static_cast<std::size_t>(unpacked);
         mine.assign(size + 64, 0);
         plain.assign(size + 64, 0);
-        g_mem = MemFiles{stream.data(), stream.size(), 0, mine.data(), mine.size(), 0};
-        static DecoderState decoder;
-        const StreamResult result = DecodeStream(&decoder, kMemInput, kMemOutput, unpacked,
-                                                 static_cast<std::int32_t>(stream.size()), nullptr);
-        std::FILE* in = fmemopen(stream.data(), stream.size(), "rb");
-        std::FILE* to = fmemopen(plain.data(), plain.size(), "wb");
-        if (!in || !to) return false;
-        const std::int32_t produced = PlainDecode(in, to, unpacked, static_cast<std::int32_t>(stream.size()));
-        std::fflush(to);
-        std::fclose(in);
-        std::fclose(to);
-        if (result.produced != unpacked || g_mem.outputSize != size || produced < unpacked ||
+        if (!InstallerDecode(stream, unpacked, mine, nullptr) || !PlainDecodeInto(stream, unpacked, plain, nullptr) ||
             std::memcmp(mine.data(), plain.data(), size) != 0) {
             std::fprintf(stderr, "glimmer-bench: damaged stream %d (%zu bytes, %d unpacked): the decoders differ\n",
                          i, stream.size(), unpacked);
@@ -351,10 +338,13 @@ int main(int argc, char** argv) {
             // In turns, so that both decoders see the same moods of a shared
             // machine.
             std::size_t before = g_allocations;
-            bool ok = DecodeOnce(packed, corpus, out, &r.installer);
+            const auto unpacked = static_cast<std::int32_t>(corpus.size());
+            bool ok = InstallerDecode(packed, unpacked, out, &r.installer) &&
+                      std::memcmp(out.data(), corpus.data(), corpus.size()) == 0;
             decodeAllocations += g_allocations - before;
             std::fill(out.begin(), out.end(), 0);
-            ok = ok && PlainDecodeOnce(packed, corpus, out, &r.plain);
+            ok = ok && PlainDecodeInto(packed, unpacked, out, &r.plain) &&
+                 std::memcmp(out.data(), corpus.data(), corpus.size()) == 0;
             if (!ok) {
                 std::fprintf(stderr, "glimmer-bench: a decode does not give the %s corpus back\n", c.name);
                 return 1;
